@@ -1,0 +1,45 @@
+// FmTestSupport.h: shared helpers of the test suites.
+//
+// Every test process runs with its own scratch KYRO_ROOT (a fresh temporary
+// directory, removed at exit) so that tests never touch a real installation.
+// Trace messages are captured per test through TraceCapture.
+#ifndef FM_TESTS_SUPPORT_FMTESTSUPPORT_H
+#define FM_TESTS_SUPPORT_FMTESTSUPPORT_H
+
+#include <memory>
+#include <string>
+
+#include "platform/KyroTrace.h"
+
+namespace fmtest {
+
+// The scratch KYRO_ROOT of this test process.
+const std::string& kyroRoot();
+
+// A fresh empty directory under the scratch root.
+std::string makeTempDir(const std::string& hint);
+
+// The PostgreSQL URL of the throw-away test server (FM_TEST_PG_URL), empty when
+// the suites run on SQLite only.
+std::string postgresUrl();
+
+// Installs a capturing trace sink (minimum level 2) for its lifetime.
+class TraceCapture {
+ public:
+  TraceCapture();
+  ~TraceCapture();
+  TraceCapture(const TraceCapture&) = delete;
+  TraceCapture& operator=(const TraceCapture&) = delete;
+  Kyrofm::KyroCaptureSink& sink() { return *m_sink; }
+  bool contains(const std::string& fragment, int level = 0) const { return m_sink->contains(fragment, level); }
+  size_t count(const std::string& fragment, int level = 0) const { return m_sink->count(fragment, level); }
+
+ private:
+  std::shared_ptr<Kyrofm::KyroCaptureSink> m_sink;
+  std::shared_ptr<Kyrofm::KyroTraceSink> m_previous;
+  int m_previousLevel;
+};
+
+}  // namespace fmtest
+
+#endif
