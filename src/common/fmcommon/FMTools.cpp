@@ -59,13 +59,19 @@ void transXmlChar(std::string& text) {
   replaceString(text, "\n", "\n\x7f");
 }
 
+// Undoes transXmlChar, so that unTransXmlChar(transXmlChar(s)) == s for every
+// text without the marker 0x7F. "&amp;" is decoded last: decoded first it
+// would turn an escaped "&lt;" (sent as "&amp;lt;") into "<". A line feed
+// sent as line feed + 0x7F comes back as one line feed; a marker whose line
+// feed was lost on the way (XML whitespace handling) becomes the line feed.
 void unTransXmlChar(std::string& text) {
-  replaceString(text, "&amp;", "&");
+  replaceString(text, "\n\x7f", "\n");
+  replaceString(text, "\x7f", "\n");
   replaceString(text, "&gt;", ">");
   replaceString(text, "&apos;", "'");
   replaceString(text, "&quot;", "\"");
   replaceString(text, "&lt;", "<");
-  replaceString(text, "\x7f", "\n");
+  replaceString(text, "&amp;", "&");
 }
 
 void getXmlHeadLine(std::string& out) {

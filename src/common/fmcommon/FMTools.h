@@ -30,7 +30,9 @@ void replaceString(std::string& text, const std::string& from, const std::string
 void replaceStrFirst(std::string& text, const std::string& from, const std::string& to);
 
 // Escapes & > ' " < as XML entities and turns every line feed into a line feed
-// followed by 0x7F; unTransXmlChar undoes it.
+// followed by the marker 0x7F. unTransXmlChar undoes it: the round trip gives
+// back every text that holds no 0x7F; a marker without its line feed becomes
+// a line feed.
 void transXmlChar(std::string& text);
 void unTransXmlChar(std::string& text);
 
