@@ -189,7 +189,7 @@ TEST(SqlCondCombinatorTest, AndOrNotConstantTexts) {
   EXPECT_EQ(a.sqlWhereCond("t"), " ( ( A )  and  ( B ) ) ");
   OrAlarmExp o(new FixedLeaf("a", true, "A"), new FixedLeaf("b", true, "B"));
   EXPECT_EQ(o.sqlWhereCond("t"), " ( ( A )  or  ( B ) ) ");
-  EXPECT_EQ(NotAlarmExp(new FixedLeaf("a", true, "A")).sqlWhereCond("t"), " not (A) ");
+  EXPECT_EQ(NotAlarmExp(new FixedLeaf("a", true, "A")).sqlWhereCond("t"), " not (case when (A) then 1 else 0 end = 1) ");
   EXPECT_EQ(ConstantExp(true).sqlWhereCond("t"), " (1 > 0) ");
   EXPECT_EQ(ConstantExp(false).sqlWhereCond("t"), " (0 > 1) ");
   EXPECT_EQ(TestIntLeaf::combineCondition("", "", " and "), "");
@@ -209,6 +209,16 @@ TEST(SqlCondCombinatorTest, EmptyChildTexts) {
   NotAlarmExp n(new TestIntLeaf("all", 1, {}));
   EXPECT_FALSE(n.evaluate(AlmRecord_t()));
   EXPECT_EQ(n.sqlWhereCond("t"), " (0 > 1) ");
+}
+
+TEST(SqlCondCombinatorTest, NotOverAStringLeafSelectsNullRowsThatEvaluateAccepts) {
+  // "" contains nothing, so Not(contains "Lab") accepts the empty FDN text. In
+  // the table that text is NULL and the like is unknown; the case expression
+  // turns unknown into false before the negation.
+  NotAlarmExp n(new TestStrLeaf("lab", 7, {"Lab"}));
+  EXPECT_TRUE(n.evaluate(fmtest::recordWithLevel(1, "")));
+  EXPECT_EQ(n.sqlWhereCond("tbl_cur_alm"),
+            " not (case when (MoDn like '%Lab%'  escape '\\') then 1 else 0 end = 1) ");
 }
 
 TEST(SqlCondCombinatorTest, SecondChildTextIsProducedFirstAndTableIsPassedOn) {

@@ -239,8 +239,10 @@ class NotAlarmExp : public AlarmExp {
   NotAlarmExp& operator=(const NotAlarmExp&) = delete;
 
   bool evaluate(const AlmRecord_t& record) const override;
-  // " not (" + child's text + ") "; " (0 > 1) " when the child's text is
-  // empty (the child selects everything).
+  // " not (case when (" + child's text + ") then 1 else 0 end = 1) ": the
+  // child's value on NULL columns (unknown) counts as false before it is
+  // negated, as the empty field value does in memory. " (0 > 1) " when the
+  // child's text is empty (the child selects everything).
   std::string sqlWhereCond(const std::string& table) const override;
   long getSqlWhereCondLimitCount() const override;
   AlarmExp* replace(const std::string& condName, const AlarmExp* exp) const override;

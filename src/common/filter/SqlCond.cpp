@@ -119,7 +119,12 @@ std::string NotAlarmExp::sqlWhereCond(const std::string& table) const {
   std::string c = m_pChild ? m_pChild->sqlWhereCond(table) : std::string();
   // The child selects every row: its negation selects none.
   if (c.empty()) return " (0 > 1) ";
-  return " not (" + c + ") ";
+  // A leaf's text is unknown (neither true nor false) on a NULL column where
+  // the empty field value fails it in memory; "and", "or" and the WHERE clause
+  // treat unknown as false, as evaluate() does, but "not" would keep it
+  // unknown and drop the row that evaluate() accepts. The case expression
+  // makes the child's value two-valued before it is negated.
+  return " not (case when (" + c + ") then 1 else 0 end = 1) ";
 }
 
 std::string ConstantExp::sqlWhereCond(const std::string&) const { return m_bValue ? " (1 > 0) " : " (0 > 1) "; }
