@@ -34,6 +34,11 @@
 //   12    v in S                     v contains some element of S (SQL: prefix)
 // An empty S accepts every value.
 //
+// Failures: copy() and replace() catch every exception, log it and return
+// null. evaluate() and sqlWhereCond() let an exception of a leaf (in practice
+// only std::bad_alloc) pass to the caller: caught inside the tree, a failure
+// under a NotAlarmExp would turn into its opposite (select all).
+//
 // Thread safety: a tree is immutable after construction; evaluate,
 // sqlWhereCond, copy and replace may be called from several threads at once on
 // the same tree as long as the concrete leaves are immutable too. setLogType
