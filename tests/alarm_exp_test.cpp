@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <thread>
 #include <type_traits>
 
 #include "FilterTestLeaves.h"
@@ -336,6 +337,31 @@ TEST(AlarmExpReplaceTest, NullReplacementFailsOnlyWhenTheNameOccurs) {
   EXPECT_TRUE(cap.contains("BasicExp::replace, exp is null, condName:fdn", TRACE_ERROR));
   std::unique_ptr<AlarmExp> same = src->cloneReplaced("none", nullptr);
   EXPECT_NE(same, nullptr);
+}
+
+// A shared tree is read-only: several threads evaluate it, write its SQL and
+// copy it at once.
+TEST(AlarmExpConcurrencyTest, SharedTreeIsReadFromSeveralThreads) {
+  const auto tree = sampleTree();
+  const auto recs = sampleRecords();
+  std::vector<bool> expected;
+  for (const auto& rec : recs) expected.push_back(tree->evaluate(rec));
+  const std::string sql = tree->sqlWhereCond("tbl_alm_log");
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round) {
+        std::unique_ptr<AlarmExp> c = tree->clone();
+        for (size_t i = 0; i < recs.size(); ++i) {
+          if (tree->evaluate(recs[i]) != expected[i] || c->evaluate(recs[i]) != expected[i]) ++mismatches[t];
+        }
+        if (tree->sqlWhereCond("tbl_alm_log") != sql) ++mismatches[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace
