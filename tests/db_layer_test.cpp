@@ -707,7 +707,7 @@ TEST(DbLayerFailureTest, PostgresServerStopsAndComesBack) {
   }
   ASSERT_EQ(guardedPlain(), FM_SUCCESS);
   CFMDBPool* poolBefore = CDBMaintain::instance()->GetDBPool();
-  ASSERT_EQ(std::system(stop), 0);
+  ASSERT_EQ(std::system((std::string(stop) + " >/dev/null 2>&1").c_str()), 0);
   {
     fmtest::TraceCapture cap;
     expectEveryOperationFails(cap, "Get database connection fail!");
@@ -719,15 +719,15 @@ TEST(DbLayerFailureTest, PostgresServerStopsAndComesBack) {
     fmtest::TraceCapture cap;
     expectEveryOperationFails(cap, "FMDB_CONNECTION_GUARD Get database connection fail!");
   }
-  ASSERT_EQ(std::system(start), 0);
+  ASSERT_EQ(std::system((std::string(start) + " >/dev/null 2>&1").c_str()), 0);
   EXPECT_EQ(guardedPlain(), FM_SUCCESS);
   EXPECT_TRUE(CFMDBTools::IsTableExist("tbl_fdn_mgr"));
   // The pool made before the outage revives its broken connections too.
   (void)poolBefore;
   CDBMaintain::instance()->setDBUrl(fmtest::postgresUrl());
   ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
-  ASSERT_EQ(std::system(stop), 0);
-  ASSERT_EQ(std::system(start), 0);
+  ASSERT_EQ(std::system((std::string(stop) + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(std::system((std::string(start) + " >/dev/null 2>&1").c_str()), 0);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(guardedPlain(), FM_SUCCESS) << "attempt " << i;
   EXPECT_EQ(CDBMaintain::instance()->GetDBPool()->leasedCount(), 0);
   CDBMaintain::instance()->setDBUrl("");

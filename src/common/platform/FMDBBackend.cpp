@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "platform/FMDBMaintain.h"
+#include "platform/KyroTrace.h"
 
 namespace Kyrofmdb {
 namespace {
@@ -54,6 +55,10 @@ void sqliteBitand(sqlite_api::sqlite3_context* ctx, int argc, sqlite_api::sqlite
   }
   sqlite_api::sqlite3_result_int64(
       ctx, sqlite_api::sqlite3_value_int64(argv[0]) & sqlite_api::sqlite3_value_int64(argv[1]));
+}
+
+void postgresNotice(void*, const char* message) {
+  FM_TRACE(Kyrofm::TRACE_DETAIL, "PostgreSQL: %s", message ? message : "");
 }
 
 }  // namespace
@@ -105,6 +110,11 @@ void fmdbSetupSqliteSession(soci::session& session) {
                                                 &sqliteBitand, nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) throw SAException("sqlite3_create_function failed", rc);
+}
+
+void fmdbSetupPostgresSession(soci::session& session) {
+  auto* be = static_cast<soci::postgresql_session_backend*>(session.get_backend());
+  if (be != nullptr && be->conn_ != nullptr) PQsetNoticeProcessor(be->conn_, &postgresNotice, nullptr);
 }
 
 bool fmdbPostgresAlive(soci::session& session) {
