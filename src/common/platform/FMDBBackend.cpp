@@ -114,7 +114,15 @@ void fmdbSetupSqliteSession(soci::session& session) {
 
 void fmdbSetupPostgresSession(soci::session& session) {
   auto* be = static_cast<soci::postgresql_session_backend*>(session.get_backend());
-  if (be != nullptr && be->conn_ != nullptr) PQsetNoticeProcessor(be->conn_, &postgresNotice, nullptr);
+  if (be == nullptr || be->conn_ == nullptr) throw SAException("postgresql session not open");
+  PQsetNoticeProcessor(be->conn_, &postgresNotice, nullptr);
+  // Literals escaped by CFMDBTools::getFiltSql rely on backslashes being
+  // plain characters in '...' strings, whatever the server's default.
+  PGresult* res = PQexec(be->conn_, "SET standard_conforming_strings = on");
+  bool ok = res != nullptr && PQresultStatus(res) == PGRES_COMMAND_OK;
+  std::string err = ok ? std::string() : PQerrorMessage(be->conn_);
+  PQclear(res);
+  if (!ok) throw SAException("SET standard_conforming_strings failed: " + err);
 }
 
 bool fmdbPostgresAlive(soci::session& session) {

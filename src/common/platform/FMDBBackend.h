@@ -24,7 +24,8 @@ void fmdbOpenSession(soci::session& session, const std::string& url);
 void fmdbSetupSqliteSession(soci::session& session);
 
 // Sends the server's notices to the trace client (detail level) instead of
-// stderr.
+// stderr and makes backslashes plain characters in string literals. Throws
+// SAException.
 void fmdbSetupPostgresSession(soci::session& session);
 
 // False when the server closed the connection (without blocking).

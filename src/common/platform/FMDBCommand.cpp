@@ -453,4 +453,47 @@ void SACommand::executeBatch(int rows) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// CFMBulkReader
+
+void CFMBulkReader::AddOrderBy(const std::string& columns, int orderType) {
+  m_orderBy.emplace_back(columns, orderType);
+}
+
+std::string CFMBulkReader::getOrderByText() const {
+  std::string out;
+  for (const auto& entry : m_orderBy) {
+    size_t start = 0;
+    while (start <= entry.first.size()) {
+      size_t comma = entry.first.find(',', start);
+      std::string col = entry.first.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      size_t b = col.find_first_not_of(" \t");
+      size_t e = col.find_last_not_of(" \t");
+      if (b != std::string::npos) {
+        out += (out.empty() ? " order by " : ", ") + col.substr(b, e - b + 1) +
+               (entry.second == ORDER_DESC ? " desc" : " asc");
+      }
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  return out;
+}
+
+std::string CFMBulkReader::getSql() const {
+  std::string sql = "select ";
+  if (m_columns.empty()) sql += "*";
+  for (size_t i = 0; i < m_columns.size(); ++i) sql += (i ? ", " : "") + m_columns[i];
+  sql += " from " + m_strTable;
+  if (!m_strCondition.empty()) sql += " where " + m_strCondition;
+  return sql + getOrderByText();
+}
+
+void CFMBulkReader::Open(SAConnection* conn) {
+  m_cmd.setConnection(conn);
+  m_cmd.setCommandText(getSql());
+  m_cmd.setOption("PreFetchRows", "1000");
+  m_cmd.Execute();
+}
+
 }  // namespace Kyrofmdb
