@@ -18,16 +18,27 @@ EventAttributeTypeMismatch::EventAttributeTypeMismatch(const std::string& attrib
       m_strTypeName(typeName),
       m_strWhat("event attribute " + attributeName + " is not of type " + typeName) {}
 
+CORBA::ORB_ptr processOrb() {
+  static CORBA::ORB_ptr orb = [] {
+    int argc = 0;
+    return CORBA::ORB_init(argc, nullptr);
+  }();
+  return orb;
+}
+
 // ---------------------------------------------------------------------------
 // EventBase
 
-EventBase::EventBase() : m_pBody(std::make_shared<StructuredEvent>()) {
+EventBase::EventBase() {
+  processOrb();
+  m_pBody = std::make_shared<StructuredEvent>();
   m_pBody->partition = 0;
   m_pBody->sourceClass = CORBA::string_dup("");
   m_pBody->eventType = CORBA::string_dup("");
 }
 
 EventBase::EventBase(std::shared_ptr<StructuredEvent> body) : m_pBody(std::move(body)) {
+  processOrb();
   if (!m_pBody) *this = EventBase();
 }
 

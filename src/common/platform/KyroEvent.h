@@ -33,6 +33,12 @@
 
 namespace Kyroem {
 
+// The process's ORB, initialised on first call (no arguments) and kept for the
+// life of the process. omniORB needs an initialised ORB before Any values are
+// copied or marshalled; every EventBase constructor calls this, and code that
+// uses CORBA::Any before making any event calls it first. Any thread.
+CORBA::ORB_ptr processOrb();
+
 // Thrown by the typed getters of an event when an attribute's Any holds another
 // type than the getter reads (or nothing at all).
 class EventAttributeTypeMismatch : public std::exception {
