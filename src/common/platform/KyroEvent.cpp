@@ -34,7 +34,7 @@ EventBase::EventBase() {
   m_pBody = std::make_shared<StructuredEvent>();
   m_pBody->partition = 0;
   m_pBody->sourceClass = CORBA::string_dup("");
-  m_pBody->eventType = CORBA::string_dup("");
+  m_pBody->typeName = CORBA::string_dup("");
 }
 
 EventBase::EventBase(std::shared_ptr<StructuredEvent> body) : m_pBody(std::move(body)) {
@@ -58,11 +58,11 @@ void EventBase::setSourceClass(const std::string& sourceClass) {
 }
 
 std::string EventBase::getEventType() const {
-  const char* s = m_pBody->eventType;
+  const char* s = m_pBody->typeName;
   return s ? std::string(s) : std::string();
 }
 void EventBase::setEventType(const std::string& eventType) {
-  m_pBody->eventType = CORBA::string_dup(eventType.c_str());
+  m_pBody->typeName = CORBA::string_dup(eventType.c_str());
 }
 
 CORBA::ULong EventBase::getAttributeCount() const { return m_pBody->attributes.length(); }
