@@ -166,7 +166,7 @@ std::string render(const std::vector<std::string>& comps, char sep, std::mt19937
 TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
   std::mt19937 rng(20261205);
   long positives = 0, negatives = 0;
-  for (int trial = 0; trial < 300; ++trial) {
+  for (int trial = 0; trial < 200; ++trial) {
     const char sep = (trial % 3 == 0) ? '/' : ',';
     // Components of a small tree; the other separator appears inside some.
     const std::vector<std::string> alphabet = {"A", "B", "AB", "NE=1", "NE=12", "*", "x,y", "x/y", "R=1"};
@@ -217,8 +217,8 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     }
   }
   // The generator produces both outcomes in quantity.
-  EXPECT_GT(positives, 10000);
-  EXPECT_GT(negatives, 10000);
+  EXPECT_GT(positives, 5000);
+  EXPECT_GT(negatives, 5000);
 }
 
 }  // namespace

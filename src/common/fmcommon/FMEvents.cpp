@@ -3,8 +3,6 @@
 // long name/value lists into events of at most 200 pairs.
 #include "fmcommon/FMEvents.h"
 
-#include <algorithm>
-#include <iterator>
 
 #include "platform/FMResult.h"
 #include "platform/KyroTrace.h"

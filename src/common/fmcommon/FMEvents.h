@@ -165,7 +165,6 @@ class CCommonEventSender {
   ~CCommonEventSender();
   CCommonEventSender(const CCommonEventSender&) = delete;
   CCommonEventSender& operator=(const CCommonEventSender&) = delete;
-  friend struct std::default_delete<CCommonEventSender>;
 
   std::unique_ptr<Kyroem::EventSupplierProxy> m_pProxy;
 
