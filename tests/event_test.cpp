@@ -374,6 +374,30 @@ TEST(EventChannelConcurrencyTest, ParallelSendersLoseAndDuplicateNothing) {
   EXPECT_EQ(pairsSeen.load(), 250 * (3 + 4 + 5 + 6));
 }
 
+TEST(EventChannelConcurrencyTest, SenderSingletonSharedByThreads) {
+  std::atomic<long> events{0}, pairsSeen{0};
+  auto sub = EventChannel::instance()->subscribe(0, [&](const EventBase& ev) {
+    Kyroem::NameValueEvent nv(ev);
+    if (nv.getSourceClass() != "ConcurrencySource") return;
+    ++events;
+    pairsSeen += nv.getNameValueSeq().length();
+  });
+  std::vector<CCommonEventSender*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      const std::list<FMNameValue_t> l = pairs(450);
+      for (int i = 0; i < 20; ++i) {
+        seen[t] = CCommonEventSender::instance();
+        EXPECT_EQ(seen[t]->sendNameValueEvents("ConcurrencySource", "T", 1, l), FM_SUCCESS);
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (CCommonEventSender* p : seen) EXPECT_EQ(p, seen[0]);
+  EXPECT_EQ(events.load(), 4 * 20 * 3);
+  EXPECT_EQ(pairsSeen.load(), 4 * 20 * 450);
+}
+
 TEST(EventChannelConcurrencyTest, ResetWaitsForCallbackInFlight) {
   std::atomic<int> inside{0}, calls{0};
   std::atomic<bool> overlap{false};
