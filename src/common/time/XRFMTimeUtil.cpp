@@ -454,6 +454,12 @@ long converTime(std::string& out, const std::string& in) {
 
 long calculateDynamicTime(const std::string& dynamicTime, std::string& startDate, std::string& startTime,
                           std::string& endDate, std::string& endTime) {
+  return calculateDynamicTime(dynamicTime, static_cast<long>(std::time(nullptr)), startDate, startTime, endDate,
+                              endTime);
+}
+
+long calculateDynamicTime(const std::string& dynamicTime, long now, std::string& startDate, std::string& startTime,
+                          std::string& endDate, std::string& endTime) {
   auto colon = dynamicTime.find(':');
   long count = 0;
   if (colon == std::string::npos || !parseLong(dynamicTime.substr(colon + 1), count)) {
@@ -461,7 +467,6 @@ long calculateDynamicTime(const std::string& dynamicTime, std::string& startDate
     return -1;
   }
   std::string unit = dynamicTime.substr(0, colon);
-  long now = static_cast<long>(std::time(nullptr));
   struct tm t;
   if (!localBreakDown(now, t)) {
     FM_TRACE(TRACE_ERROR, "tools:calculateDynamicTime, localtime_r fail");

@@ -132,6 +132,9 @@ long converTime(std::string& out, const std::string& in);
 // too large count, or another unit.
 long calculateDynamicTime(const std::string& dynamicTime, std::string& startDate,
                           std::string& startTime, std::string& endDate, std::string& endTime);
+// The same with `now` (epoch seconds) standing for the current instant.
+long calculateDynamicTime(const std::string& dynamicTime, long now, std::string& startDate,
+                          std::string& startTime, std::string& endDate, std::string& endTime);
 
 // `out` = `format` printed with a, b and c (at most 127 characters). The format
 // may hold at most three integer conversions (%d or %i with flags and width)
