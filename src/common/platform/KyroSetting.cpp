@@ -21,8 +21,9 @@ const char* const kRoot = "settings";
 const char* const kGroup = "group";
 const char* const kParam = "param";
 
-// Strict decimal parse: optional blanks, optional sign, digits, optional blanks.
-bool parseLong(const std::string& text, long& out) {
+}  // namespace
+
+bool Setting::parseLong(const std::string& text, long& out) {
   const char* p = text.c_str();
   while (*p == ' ' || *p == '\t') ++p;
   if (*p == '\0') return false;
@@ -37,6 +38,8 @@ bool parseLong(const std::string& text, long& out) {
   out = v;
   return true;
 }
+
+namespace {
 
 std::string paramText(const pugi::xml_node& param) {
   pugi::xml_attribute v = param.attribute("value");

@@ -76,6 +76,11 @@ class Setting {
   // "$KYRO_ROOT/etc/kyro_settings.xml", empty without KYRO_ROOT.
   static std::string defaultStorePath();
 
+  // Strict decimal parse used for numeric reads: blanks around the number are
+  // ignored, an optional sign, at least one digit, nothing else, within the
+  // range of long. False (and `out` untouched) otherwise.
+  static bool parseLong(const std::string& text, long& out);
+
   Setting(const Setting&) = delete;
   Setting& operator=(const Setting&) = delete;
   ~Setting() = default;
