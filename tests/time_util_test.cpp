@@ -15,7 +15,6 @@
 #include "support/FmTestSupport.h"
 #include "support_tz.h"
 #include "time/CalculateTime.h"
-#include "time/SvrTimeInfo.h"
 #include "time/XRFMTimeUtil.h"
 #include "time_test_server.h"
 

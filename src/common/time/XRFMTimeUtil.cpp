@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "fmcommon/RecStringMap.h"
+#include "fmcommon/SysAttr.h"
 #include "platform/FMResult.h"
 #include "platform/KyroTZone.h"
 #include "platform/KyroTrace.h"
 #include "time/CalculateTime.h"
-#include "time/SvrTimeInfo.h"
 
 namespace Kyrofm {
 
@@ -209,7 +209,7 @@ void XRFMTimeUtil::UTCSeconds2Time(long seconds, long dst, long& date, long& tim
   time = 0;
   if (seconds == 0) return;
   struct tm t;
-  if (!utcBreakDown(seconds + svrTimeZone() + dst, t)) {
+  if (!utcBreakDown(seconds + CSysAttr::Instance()->GetSvrTimeZone() + dst, t)) {
     FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::UTCSeconds2Time, gmtime_r fail, seconds:%ld", seconds);
     return;
   }
@@ -220,7 +220,7 @@ void XRFMTimeUtil::UTCSeconds2Time(long seconds, long dst, long& date, long& tim
 void XRFMTimeUtil::GetSvrCurrentStdTime(long& date, long& time, long back) {
   struct tm t;
   long now = static_cast<long>(std::time(nullptr));
-  if (!utcBreakDown(now - back + svrTimeZone(), t)) {
+  if (!utcBreakDown(now - back + CSysAttr::Instance()->GetSvrTimeZone(), t)) {
     date = 0;
     time = 0;
     return;
@@ -231,18 +231,18 @@ void XRFMTimeUtil::GetSvrCurrentStdTime(long& date, long& time, long back) {
 
 long XRFMTimeUtil::GetSvrCurrentDstOffset(long seconds) {
   struct tm std, local;
-  if (!utcBreakDown(seconds + svrTimeZone(), std) || !localBreakDown(seconds, local)) {
+  if (!utcBreakDown(seconds + CSysAttr::Instance()->GetSvrTimeZone(), std) || !localBreakDown(seconds, local)) {
     FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::GetSvrCurrentDstOffset, time conversion fail, seconds:%ld", seconds);
     return 0;
   }
   if (std.tm_hour == local.tm_hour && std.tm_min == local.tm_min && std.tm_sec == local.tm_sec) return 0;
-  return svrDSTOffset();
+  return CSysAttr::Instance()->GetSvrDSTOffset();
 }
 
 bool XRFMTimeUtil::IsDstTime() {
   long now = static_cast<long>(std::time(nullptr));
   struct tm std, local;
-  if (!utcBreakDown(now + svrTimeZone(), std) || !localBreakDown(now, local)) {
+  if (!utcBreakDown(now + CSysAttr::Instance()->GetSvrTimeZone(), std) || !localBreakDown(now, local)) {
     FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::IsDstTime, ACE_OS::localtime_r return null.");
     return false;
   }
@@ -409,7 +409,7 @@ bool getTimeRange(long startDate, long startTime, long endDate, long endTime, lo
     FM_TRACE(TRACE_ERROR, "DateTimeExp:: CheckTimeValid, Date or Time is not valid");
     return false;
   }
-  long offset = svrTimeZone();
+  long offset = CSysAttr::Instance()->GetSvrTimeZone();
   start = startDate == 0 ? 0 : XRFMTimeUtil::MakeTime(startDate, startTime) + offset;
   end = endDate == 0 ? 0 : XRFMTimeUtil::MakeTime(endDate, endTime) + offset;
   return true;
@@ -417,7 +417,7 @@ bool getTimeRange(long startDate, long startTime, long endDate, long endTime, lo
 
 std::string getCurrentServerTimeWithDst() {
   long now = static_cast<long>(std::time(nullptr));
-  long offset = svrTimeZone();
+  long offset = CSysAttr::Instance()->GetSvrTimeZone();
   long dst = XRFMTimeUtil::GetSvrCurrentDstOffset(now);
   std::string out;
   CRecStringMap::Instance()->DateTimeEx(now + offset + dst, out, offset, dst);
