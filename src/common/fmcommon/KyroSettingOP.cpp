@@ -6,7 +6,7 @@
 // without the tests noticing.
 #include "fmcommon/KyroSettingOP.h"
 
-#include <sys/time.h>
+#include <strings.h>
 
 #include <cctype>
 #include <chrono>
@@ -14,7 +14,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <strings.h>
 
 #include <ace/Guard_T.h>
 
@@ -1119,7 +1118,7 @@ int CKyroSettingOP::convertTable(Table& table, bool north) {
   std::string target = conversionTarget(north);
   if (target.empty()) return FM_SUCCESS;
   std::unique_ptr<ConvertTimer> timer;
-  if (!north) timer.reset(new ConvertTimer("CKyroSettingOP::ConvertCharSet", table.size()));
+  if (!north) timer = std::make_unique<ConvertTimer>("CKyroSettingOP::ConvertCharSet", table.size());
   const char kSep = '\x1B';
   // A row is converted in one call with its strings joined by ESC, which is
   // only sound when ESC stays the single byte 0x1B in the target code set
