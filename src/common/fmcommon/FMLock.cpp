@@ -153,11 +153,15 @@ void Lock_Monitor::acquire(int num) {
   }
 }
 
+// The mutex is released before the monitor is told, so the next holder may
+// already have recorded itself: only the releasing thread's own record is
+// cleared, never a successor's.
 void Lock_Monitor::release(int num) {
+  const uint32_t self = FMCurrentThreadId();
   ACE_Guard<ACE_Thread_Mutex> guard(m_mutex);
   if (num < 0 || static_cast<size_t>(num) >= m_items.size()) return;
   Lock_Item_t& item = m_items[num];
-  if (item.status == FM_LOCK_SLOT_REGISTERED) item.holder = 0;
+  if (item.status == FM_LOCK_SLOT_REGISTERED && item.holder == self) item.holder = 0;
 }
 
 void Lock_Monitor::get_lock_info(const std::vector<std::string>& names, std::vector<Lock_Item_t>& out) {
@@ -303,9 +307,11 @@ void RW_Lock_Monitor::acquire_write(int num) {
   item.writer = self;
 }
 
+// As Lock_Monitor::release: a successor's record is never cleared.
 void RW_Lock_Monitor::release_write(int num) {
+  const uint32_t self = FMCurrentThreadId();
   FM_RW_SLOT_OR_RETURN(num);
-  item.writer = 0;
+  if (item.writer == self) item.writer = 0;
 }
 
 #undef FM_RW_SLOT_OR_RETURN

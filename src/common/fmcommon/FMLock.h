@@ -88,7 +88,9 @@ class Lock_Monitor {
   // Bookkeeping of the acquire protocol; each does nothing unless `num` is a
   // registered slot. try_acquire: waiting + 1 (before the mutex is requested);
   // acquire: waiting - 1, holder = calling thread (after it was obtained);
-  // release: holder = 0 (after the mutex was released; the caller is not checked).
+  // release: holder = 0 when the calling thread is the recorded holder (it is
+  // told after the mutex was released, when a successor may already have
+  // recorded itself; that record must stay).
   void try_acquire(int num);
   void acquire(int num);
   void release(int num);
@@ -128,7 +130,8 @@ class RW_Lock_Monitor {
   // Bookkeeping (registered slots only): try_acquire_read read_waiting + 1;
   // acquire_read read_waiting - 1 and readers + 1; release_read readers - 1;
   // try_acquire_write write_waiting + 1; acquire_write write_waiting - 1 and
-  // writer = calling thread; release_write writer = 0.
+  // writer = calling thread; release_write writer = 0 when the calling thread
+  // is the recorded writer (as Lock_Monitor::release).
   void try_acquire_read(int num);
   void acquire_read(int num);
   void release_read(int num);
