@@ -23,7 +23,9 @@ namespace Kyrofm {
 
 namespace {
 
-thread_local uint32_t t_threadId = 0;
+// initial-exec: no __tls_get_addr call on the lock hot path (the library is
+// linked, not loaded late, by the service processes).
+__attribute__((tls_model("initial-exec"))) thread_local uint32_t t_threadId = 0;
 
 // A child of fork() continues on a new thread id; forget the cached one.
 void resetThreadIdAfterFork() { t_threadId = 0; }
@@ -48,11 +50,9 @@ uint32_t FMCurrentThreadId() {
 std::atomic<Lock_Monitor*> Lock_Monitor::_instance{nullptr};
 ACE_Thread_Mutex Lock_Monitor::m_dmtx FM_EARLY_STATIC;
 
-Lock_Monitor* Lock_Monitor::instance() {
-  Lock_Monitor* p = _instance.load(std::memory_order_acquire);
-  if (p != nullptr) return p;
+Lock_Monitor* Lock_Monitor::create() {
   ACE_Guard<ACE_Thread_Mutex> guard(m_dmtx);
-  p = _instance.load(std::memory_order_relaxed);
+  auto* p = _instance.load(std::memory_order_relaxed);
   if (p == nullptr) {
     try {
       p = new (std::nothrow) Lock_Monitor();
@@ -189,11 +189,9 @@ void Lock_Monitor::get_lock_info(const std::vector<std::string>& names, std::vec
 std::atomic<RW_Lock_Monitor*> RW_Lock_Monitor::_instance{nullptr};
 ACE_Thread_Mutex RW_Lock_Monitor::m_dmtx FM_EARLY_STATIC;
 
-RW_Lock_Monitor* RW_Lock_Monitor::instance() {
-  RW_Lock_Monitor* p = _instance.load(std::memory_order_acquire);
-  if (p != nullptr) return p;
+RW_Lock_Monitor* RW_Lock_Monitor::create() {
   ACE_Guard<ACE_Thread_Mutex> guard(m_dmtx);
-  p = _instance.load(std::memory_order_relaxed);
+  auto* p = _instance.load(std::memory_order_relaxed);
   if (p == nullptr) {
     try {
       p = new (std::nothrow) RW_Lock_Monitor();

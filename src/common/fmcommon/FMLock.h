@@ -71,7 +71,11 @@ struct RW_Lock_Item_t {
 class Lock_Monitor {
  public:
   // The singleton; created on first call. Null only when it cannot be allocated.
-  static Lock_Monitor* instance();
+  // The test of the published pointer is inline: it is on every acquire.
+  static Lock_Monitor* instance() {
+    Lock_Monitor* p = _instance.load(std::memory_order_acquire);
+    return p != nullptr ? p : create();
+  }
   // Deletes the singleton (if any); a later instance() builds an empty one.
   static void destroy();
 
@@ -106,6 +110,8 @@ class Lock_Monitor {
 
  private:
   Lock_Monitor();
+  // Slow path of instance(): takes m_dmtx, tests again, builds and publishes.
+  static Lock_Monitor* create();
 
   ACE_Thread_Mutex m_mutex;           // guards m_items
   std::vector<Lock_Item_t> m_items;   // index = lock number
@@ -118,7 +124,10 @@ class Lock_Monitor {
 // Lock_Monitor.
 class RW_Lock_Monitor {
  public:
-  static RW_Lock_Monitor* instance();
+  static RW_Lock_Monitor* instance() {
+    RW_Lock_Monitor* p = _instance.load(std::memory_order_acquire);
+    return p != nullptr ? p : create();
+  }
   static void destroy();
 
   virtual ~RW_Lock_Monitor();
@@ -147,6 +156,8 @@ class RW_Lock_Monitor {
 
  private:
   RW_Lock_Monitor();
+  // Slow path of instance(): takes m_dmtx, tests again, builds and publishes.
+  static RW_Lock_Monitor* create();
 
   ACE_Thread_Mutex m_mutex;
   std::vector<RW_Lock_Item_t> m_items;
