@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -217,6 +218,9 @@ int monitorGrowthChild(const std::vector<std::string>&) {
   }
   // The Lock "grow_101" (number 100) is gone: its slot is the lowest free one.
   if (int n = lm->register_lock("again"); n != 100) return fail(10, "slot of a destroyed Lock not reused", n);
+  // Slots 0..110 are taken: this lock gets 111.
+  auto old = std::make_unique<Lock>("old_generation");
+  if (int n = lm->register_lock("probe"); n != 112) return fail(14, "old_generation is not 111", n);
 
   // The reader/writer monitor grows the same way.
   RW_Lock_Monitor* rm = RW_Lock_Monitor::instance();
@@ -229,12 +233,32 @@ int monitorGrowthChild(const std::vector<std::string>&) {
   rm->unregister_lock(3);
   if (int n = rm->register_lock("rwreuse"); n != 3) return fail(12, "rw slot not reused", n);
 
-  // After destroy() a lock recreates an empty monitor.
+  // After destroy() a new lock builds an empty monitor. A lock of the old
+  // monitor is no longer monitored: although its number 111 now belongs to
+  // another lock, it touches neither that lock's counters nor its slot.
   Lock_Monitor::destroy();
+  for (int i = 0; i < 111; ++i) Lock_Monitor::instance()->register_lock("filler");
   Lock fresh("fresh");
   std::vector<Lock_Item_t> out;
   Lock_Monitor::instance()->get_lock_info({}, out);
-  if (out.size() != 1 || out[0].name != "fresh") return fail(13, "recreated monitor not empty", static_cast<int>(out.size()));
+  if (out.size() != 112) return fail(13, "recreated monitor not empty", static_cast<int>(out.size()));
+  if (int n = Lock_Monitor::instance()->register_lock("probe"); n != 112) return fail(15, "fresh is not 111", n);
+  old->acquire();
+  Lock_Monitor::instance()->get_lock_info({"fresh"}, out);
+  if (out.size() != 1 || out[0].holder != 0 || out[0].waiting != 0) return fail(16, "old lock counted in new slot", 0);
+  old->release();
+  old.reset();
+  Lock_Monitor::instance()->get_lock_info({"fresh"}, out);
+  if (out.size() != 1 || out[0].status != FM_LOCK_SLOT_REGISTERED) return fail(17, "old lock freed a new slot", 0);
+  fresh.acquire();
+  Lock_Monitor::instance()->get_lock_info({"fresh"}, out);
+  if (out[0].holder != FMCurrentThreadId()) return fail(18, "fresh lock not monitored", 0);
+  fresh.release();
+  // A lock destroyed after destroy() does not build a monitor just for that.
+  auto late = std::make_unique<Lock>("late");
+  Lock_Monitor::destroy();
+  late.reset();
+  if (Lock_Monitor::current() != nullptr) return fail(19, "destroying an old lock built a monitor", 0);
   return 0;
 }
 

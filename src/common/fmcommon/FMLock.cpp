@@ -49,13 +49,15 @@ uint32_t FMCurrentThreadId() {
 
 std::atomic<Lock_Monitor*> Lock_Monitor::_instance{nullptr};
 ACE_Thread_Mutex Lock_Monitor::m_dmtx FM_EARLY_STATIC;
+unsigned Lock_Monitor::m_uCreated = 0;
 
 Lock_Monitor* Lock_Monitor::create() {
   ACE_Guard<ACE_Thread_Mutex> guard(m_dmtx);
   auto* p = _instance.load(std::memory_order_relaxed);
   if (p == nullptr) {
     try {
-      p = new (std::nothrow) Lock_Monitor();
+      p = new (std::nothrow) Lock_Monitor(m_uCreated + 1);
+      if (p != nullptr) ++m_uCreated;
     } catch (...) {
       p = nullptr;
     }
@@ -70,7 +72,7 @@ void Lock_Monitor::destroy() {
   delete _instance.exchange(nullptr, std::memory_order_acq_rel);
 }
 
-Lock_Monitor::Lock_Monitor() : m_items(kInitialSlots) {
+Lock_Monitor::Lock_Monitor(unsigned generation) : m_uGeneration(generation), m_items(kInitialSlots) {
   for (auto& item : m_items) {
     item.status = FM_LOCK_SLOT_FREE;
     item.holder = 0;
@@ -188,13 +190,15 @@ void Lock_Monitor::get_lock_info(const std::vector<std::string>& names, std::vec
 
 std::atomic<RW_Lock_Monitor*> RW_Lock_Monitor::_instance{nullptr};
 ACE_Thread_Mutex RW_Lock_Monitor::m_dmtx FM_EARLY_STATIC;
+unsigned RW_Lock_Monitor::m_uCreated = 0;
 
 RW_Lock_Monitor* RW_Lock_Monitor::create() {
   ACE_Guard<ACE_Thread_Mutex> guard(m_dmtx);
   auto* p = _instance.load(std::memory_order_relaxed);
   if (p == nullptr) {
     try {
-      p = new (std::nothrow) RW_Lock_Monitor();
+      p = new (std::nothrow) RW_Lock_Monitor(m_uCreated + 1);
+      if (p != nullptr) ++m_uCreated;
     } catch (...) {
       p = nullptr;
     }
@@ -209,7 +213,7 @@ void RW_Lock_Monitor::destroy() {
   delete _instance.exchange(nullptr, std::memory_order_acq_rel);
 }
 
-RW_Lock_Monitor::RW_Lock_Monitor() : m_items(kInitialSlots) {
+RW_Lock_Monitor::RW_Lock_Monitor(unsigned generation) : m_uGeneration(generation), m_items(kInitialSlots) {
   for (auto& item : m_items) item.status = FM_LOCK_SLOT_FREE;
 }
 
@@ -337,76 +341,78 @@ void RW_Lock_Monitor::get_lock_info(const std::vector<std::string>& names,
 // ---------------------------------------------------------------------------
 // Lock
 
-Lock::Lock(const char* name) : m_iLockNum(-1), m_mutex(name) {
+Lock::Lock(const char* name) : m_iLockNum(-1), m_uGeneration(0), m_mutex(name) {
   if (Lock_Monitor* monitor = Lock_Monitor::instance()) {
     m_iLockNum = monitor->register_lock(name != nullptr ? name : "unknown lock");
+    m_uGeneration = monitor->generation();
   }
   FM_TRACE(TRACE_ERROR, "Lock_Monitor::Lock lock num is: %d", m_iLockNum);
 }
 
 Lock::~Lock() {
-  if (Lock_Monitor* monitor = Lock_Monitor::instance()) monitor->unregister_lock(m_iLockNum);
+  if (Lock_Monitor* m = monitor()) m->unregister_lock(m_iLockNum);
 }
 
 void Lock::set_name(const char* name) {
-  if (Lock_Monitor* monitor = Lock_Monitor::instance()) monitor->change_lock_name(m_iLockNum, name);
+  if (Lock_Monitor* m = monitor()) m->change_lock_name(m_iLockNum, name);
 }
 
 // The monitor is looked up again after the mutex was obtained: the wait may be
-// long, and the pointer is one atomic load.
+// long, and the look-up is one atomic load and a compare.
 int Lock::acquire() {
-  if (Lock_Monitor* monitor = Lock_Monitor::instance()) monitor->try_acquire(m_iLockNum);
+  if (Lock_Monitor* m = monitor()) m->try_acquire(m_iLockNum);
   const int rc = m_mutex.acquire();
-  if (Lock_Monitor* monitor = Lock_Monitor::instance()) monitor->acquire(m_iLockNum);
+  if (Lock_Monitor* m = monitor()) m->acquire(m_iLockNum);
   return rc;
 }
 
 int Lock::release() {
   const int rc = m_mutex.release();
-  if (Lock_Monitor* monitor = Lock_Monitor::instance()) monitor->release(m_iLockNum);
+  if (Lock_Monitor* m = monitor()) m->release(m_iLockNum);
   return rc;
 }
 
 // ---------------------------------------------------------------------------
 // RW_Lock
 
-RW_Lock::RW_Lock(const char* name) : m_iLockNum(-1), m_mutex(name) {
+RW_Lock::RW_Lock(const char* name) : m_iLockNum(-1), m_uGeneration(0), m_mutex(name) {
   if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) {
     m_iLockNum = monitor->register_lock(name != nullptr ? name : "unknown rw lock");
+    m_uGeneration = monitor->generation();
   }
 }
 
 RW_Lock::~RW_Lock() {
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->unregister_lock(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->unregister_lock(m_iLockNum);
 }
 
 void RW_Lock::set_name(const char* name) {
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->change_lock_name(m_iLockNum, name);
+  if (RW_Lock_Monitor* m = monitor()) m->change_lock_name(m_iLockNum, name);
 }
 
 int RW_Lock::acquire_read() {
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->try_acquire_read(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->try_acquire_read(m_iLockNum);
   const int rc = m_mutex.acquire_read();
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->acquire_read(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->acquire_read(m_iLockNum);
   return rc;
 }
 
 int RW_Lock::acquire_write() {
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->try_acquire_write(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->try_acquire_write(m_iLockNum);
   const int rc = m_mutex.acquire_write();
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->acquire_write(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->acquire_write(m_iLockNum);
   return rc;
 }
 
 int RW_Lock::release_read() {
   const int rc = m_mutex.release();
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->release_read(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->release_read(m_iLockNum);
   return rc;
 }
 
 int RW_Lock::release_write() {
   const int rc = m_mutex.release();
-  if (RW_Lock_Monitor* monitor = RW_Lock_Monitor::instance()) monitor->release_write(m_iLockNum);
+  if (RW_Lock_Monitor* m = monitor()) m->release_write(m_iLockNum);
   return rc;
 }
 

@@ -11,9 +11,12 @@
 //
 // Ownership: a lock owns its ACE mutex; a monitor owns its table; the monitors
 // are singletons that live from the first `instance()` until `destroy()`.
-// `destroy()` is meant for the end of the process: a lock that outlives it
-// keeps a number that belongs to the old table, and its bookkeeping then lands
-// in whatever slot of the new table bears that number.
+// `destroy()` is meant for the end of the process. A lock remembers which
+// incarnation of its monitor it registered with: a lock that outlives
+// `destroy()` is no longer monitored (its bookkeeping and unregistration are
+// skipped, so it never touches a slot that the next monitor handed to another
+// lock, and it does not build a new monitor just to be destroyed); locks
+// constructed after `destroy()` register in a new, empty monitor.
 //
 // Threads: any thread may construct, use and destroy locks and call every
 // monitor operation. A lock's own mutex and its monitor's mutex are never held
@@ -76,6 +79,10 @@ class Lock_Monitor {
     Lock_Monitor* p = _instance.load(std::memory_order_acquire);
     return p != nullptr ? p : create();
   }
+  // The singleton if it exists; never creates it.
+  static Lock_Monitor* current() { return _instance.load(std::memory_order_acquire); }
+  // Incarnation of this monitor: 1 for the first, one more after each destroy().
+  unsigned generation() const { return m_uGeneration; }
   // Deletes the singleton (if any); a later instance() builds an empty one.
   static void destroy();
 
@@ -109,15 +116,17 @@ class Lock_Monitor {
   Lock_Monitor& operator=(const Lock_Monitor&) = delete;
 
  private:
-  Lock_Monitor();
+  explicit Lock_Monitor(unsigned generation);
   // Slow path of instance(): takes m_dmtx, tests again, builds and publishes.
   static Lock_Monitor* create();
 
+  const unsigned m_uGeneration;
   ACE_Thread_Mutex m_mutex;           // guards m_items
   std::vector<Lock_Item_t> m_items;   // index = lock number
 
   static std::atomic<Lock_Monitor*> _instance;
   static ACE_Thread_Mutex m_dmtx;     // guards creation and destruction of _instance
+  static unsigned m_uCreated;         // monitors created so far (under m_dmtx)
 };
 
 // Process-wide table of the registered `RW_Lock` objects; same rules as
@@ -128,6 +137,10 @@ class RW_Lock_Monitor {
     RW_Lock_Monitor* p = _instance.load(std::memory_order_acquire);
     return p != nullptr ? p : create();
   }
+  // The singleton if it exists; never creates it.
+  static RW_Lock_Monitor* current() { return _instance.load(std::memory_order_acquire); }
+  // Incarnation of this monitor: 1 for the first, one more after each destroy().
+  unsigned generation() const { return m_uGeneration; }
   static void destroy();
 
   virtual ~RW_Lock_Monitor();
@@ -155,15 +168,17 @@ class RW_Lock_Monitor {
   RW_Lock_Monitor& operator=(const RW_Lock_Monitor&) = delete;
 
  private:
-  RW_Lock_Monitor();
+  explicit RW_Lock_Monitor(unsigned generation);
   // Slow path of instance(): takes m_dmtx, tests again, builds and publishes.
   static RW_Lock_Monitor* create();
 
+  const unsigned m_uGeneration;
   ACE_Thread_Mutex m_mutex;
   std::vector<RW_Lock_Item_t> m_items;
 
   static std::atomic<RW_Lock_Monitor*> _instance;
   static ACE_Thread_Mutex m_dmtx;
+  static unsigned m_uCreated;  // monitors created so far (under m_dmtx)
 };
 
 // A named, monitored, non-recursive thread mutex.
@@ -190,7 +205,14 @@ class Lock {
  private:
   friend class Condition;
 
+  // The monitor this lock registered with, or null when it is gone.
+  Lock_Monitor* monitor() const {
+    Lock_Monitor* m = Lock_Monitor::current();
+    return m != nullptr && m->generation() == m_uGeneration ? m : nullptr;
+  }
+
   int m_iLockNum;
+  unsigned m_uGeneration;  // incarnation of the monitor that issued m_iLockNum (0: none)
   ACE_Thread_Mutex m_mutex;
 };
 
@@ -215,7 +237,13 @@ class RW_Lock {
   RW_Lock& operator=(const RW_Lock&) = delete;
 
  private:
+  RW_Lock_Monitor* monitor() const {
+    RW_Lock_Monitor* m = RW_Lock_Monitor::current();
+    return m != nullptr && m->generation() == m_uGeneration ? m : nullptr;
+  }
+
   int m_iLockNum;
+  unsigned m_uGeneration;
   ACE_RW_Thread_Mutex m_mutex;
 };
 
