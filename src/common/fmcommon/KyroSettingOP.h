@@ -36,7 +36,7 @@
 
 #include <ace/Thread_Mutex.h>
 
-#include "fmcommon/FMNameValue.h"
+#include "fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
 
