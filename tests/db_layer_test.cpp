@@ -489,6 +489,10 @@ TEST_P(DbLayerTest, AlarmRecordRoundTrip) {
             FM_SUCCESS);
   EXPECT_EQ(csns, (std::vector<long>{1011, 1015, 1019}));
   EXPECT_EQ(countRows(table, " where bitand(ParamFlag, 1) = 1"), 20);
+  // Empty texts are NULL in the table, as the filters' "is null" expects.
+  EXPECT_EQ(countRows(table, " where LinkDn is null"), 26);
+  EXPECT_EQ(countRows(table, " where StrExt1_1 is null"), 20);
+  EXPECT_EQ(countRows(table, " where LinkDn = ''"), 0);
   ASSERT_EQ(CFMDBTools::truncateTable(table), FM_SUCCESS);
 }
 
