@@ -419,7 +419,7 @@ TEST_P(DbLayerTest, AlarmRecordRoundTrip) {
     long base = extremes[i % 8];
     r.setLogId(1000 + i);
     r.setAlarmId(base);
-    for (int p = 1; p <= AlmRecord_t::PARAM_COUNT; ++p) r.setParam(p, base == 0 ? p * i : base - p);
+    for (int p = 1; p <= AlmRecord_t::PARAM_COUNT; ++p) r.setParam(p, base == 0 ? p * i : (base < 0 ? base + p : base - p));
     r.setGroupId(i * 7);
     r.setSeverity(static_cast<char>(i % 6));
     r.setAckStatus(static_cast<char>(i % 2));
