@@ -21,7 +21,7 @@
 #include <mutex>
 #include <string>
 
-#include "fmcommon/FMNameValue.h"
+#include "fmcommon/FMValueTypes.h"
 #include "platform/KyroEvent.h"
 
 namespace Kyrofm {
