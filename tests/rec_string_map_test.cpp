@@ -299,6 +299,25 @@ TEST_F(RecStringMapTest, TimeTexts) {
   EXPECT_EQ(now.substr(19), " GMT+05:30");
 }
 
+TEST_F(RecStringMapTest, AlarmNames) {
+  CRecStringMap* m = CRecStringMap::Instance();
+  AlarmInfo_t alarm;
+  alarm.m_lGroupId = 3;
+  alarm.m_lAlarmId = 1001;
+  fmtest::TraceCapture cap;
+  std::string s = "junk";
+  EXPECT_EQ(m->AlmName(alarm, s), FM_INVALID_ARG);
+  EXPECT_TRUE(s.empty());
+  EXPECT_TRUE(cap.contains("CRecStringMap::AlmName, invalid alarm:3,1001", TRACE_ERROR));
+  m->setAlmName(alarm, "Link down");
+  EXPECT_EQ(m->AlmName(alarm), "Link down");
+  alarm.m_lAlarmId = 1002;
+  EXPECT_EQ(m->AlmName(alarm), "");
+  alarm.m_lAlarmId = 1001;
+  m->setAlmName(alarm, "");
+  EXPECT_EQ(m->AlmName(alarm, s), FM_INVALID_ARG);
+}
+
 TEST_F(RecStringMapTest, LinkTypeNames) {
   CRecStringMap* m = CRecStringMap::Instance();
   EXPECT_EQ(m->LinkType(3), "Unknown_link_type");
@@ -332,6 +351,11 @@ TEST_F(RecStringMapTest, CombinedAlarmNorthboundFilter) {
   std::ostringstream os;
   EXPECT_EQ(m->setComAlmCondForNBExport(os), FM_SUCCESS);
   EXPECT_EQ(os.str(), "5");
+  FieldCond_t cond;
+  cond.m_lstValues = {"stale"};
+  EXPECT_EQ(m->setComAlmFilterCondForNB(cond), FM_SUCCESS);
+  EXPECT_EQ(cond.m_lstValues, std::list<std::string>{"5"});
+  EXPECT_TRUE(cap.contains("CRecStringMap::setComAlmFilterCondForNB not send to NB ComAlmValue:5"));
 
   // The file form adds flags; names that are not numbers are refused.
   std::string dir = fmtest::kyroRoot() + "/etc/FMNotify";

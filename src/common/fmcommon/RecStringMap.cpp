@@ -482,6 +482,33 @@ std::string CRecStringMap::NEType(long neType) const {
   return text;
 }
 
+int CRecStringMap::AlmName(const AlarmInfo_t& alarm, std::string& text) const {
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> guard(m_AlmNameLock);
+  auto it = m_mapAlmName.find(alarm);
+  if (it == m_mapAlmName.end()) {
+    text.clear();
+    FM_TRACE(TRACE_ERROR, "CRecStringMap::AlmName, invalid alarm:%ld,%ld", alarm.m_lGroupId, alarm.m_lAlarmId);
+    return FM_INVALID_ARG;
+  }
+  text = it->second;
+  return FM_SUCCESS;
+}
+
+std::string CRecStringMap::AlmName(const AlarmInfo_t& alarm) const {
+  std::string text;
+  AlmName(alarm, text);
+  return text;
+}
+
+void CRecStringMap::setAlmName(const AlarmInfo_t& alarm, const std::string& name) {
+  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_AlmNameLock);
+  if (name.empty()) {
+    m_mapAlmName.erase(alarm);
+  } else {
+    m_mapAlmName[alarm] = name;
+  }
+}
+
 int CRecStringMap::Status(long kind, long a, long b, std::string& text) const {
   text.clear();
   if ((kind != 1 && kind != 2) || (a != 0 && a != 1) || (b != 0 && b != 1)) return FM_INVALID_STATUS;
@@ -884,6 +911,14 @@ std::list<std::string> CRecStringMap::getComFlagsNotSendToNB() const {
     if (!kv.second) out.push_back(std::to_string(kv.first));
   }
   return out;
+}
+
+long CRecStringMap::setComAlmFilterCondForNB(FieldCond_t& cond) const {
+  cond.m_lstValues = getComFlagsNotSendToNB();
+  std::string joined;
+  for (const auto& flag : cond.m_lstValues) joined += (joined.empty() ? "" : ",") + flag;
+  FM_TRACE(TRACE_PROGRESS, "CRecStringMap::setComAlmFilterCondForNB not send to NB ComAlmValue:%s", joined.c_str());
+  return FM_SUCCESS;
 }
 
 long CRecStringMap::setComAlmCondForNBExport(std::ostringstream& out) const {
