@@ -239,6 +239,22 @@ TEST_F(RecStringMapTest, SparseNumberedGroupsKeepEveryEntry) {
   EXPECT_TRUE(cap.contains("group category invalid name:-3"));
 }
 
+// The site's copy under KYRO_ROOT wins over the installed one; an explicit
+// file over both.
+TEST_F(RecStringMapTest, InformationFileSearchOrder) {
+  CCentralCfg::SetRecConfigFileName("");
+  std::string site = fmtest::kyroRoot() + "/etc/fm.xml";
+  std::filesystem::remove(site);
+  std::filesystem::create_directories(fmtest::kyroRoot() + "/etc");
+  std::ofstream(site) << "<vela>" << minimalGroups("level", group("level", {{"1", "Site critical"}})) << "</vela>";
+  EXPECT_EQ(CCentralCfg::GetRecConfigFileName(), site);
+  CRecStringMap::Destroy();
+  EXPECT_EQ(CRecStringMap::Instance()->Level(1), "Site critical");
+  CCentralCfg::SetRecConfigFileName(kShippedFile);
+  EXPECT_EQ(CCentralCfg::GetRecConfigFileName(), kShippedFile);
+  std::filesystem::remove(site);
+}
+
 TEST_F(RecStringMapTest, BrokenFilesFailInitButKeepDefaults) {
   struct {
     std::string file;
