@@ -228,6 +228,14 @@ TEST_F(RecStringMapTest, WrittenFileSetsRangesAndFormats) {
   EXPECT_TRUE(cap.contains("ReadFMInfoFile success!"));
 }
 
+TEST_F(RecStringMapTest, TypesOutsideTheRangeLeaveNoValidType) {
+  CRecStringMap* m = load(writeInfoFile(minimalGroups("type", group("type", {{"17", "T17"}, {"0", "T0"}}))));
+  EXPECT_EQ(m->getAlmTypeCount(), 2);
+  EXPECT_EQ(m->getAlmTypeMax(), 0);
+  EXPECT_EQ(m->getAlmTypeMin(), 999);
+  for (int t = 0; t <= 17; ++t) EXPECT_FALSE(m->isAlmTypeValid(static_cast<char>(t))) << t;
+}
+
 TEST_F(RecStringMapTest, SparseNumberedGroupsKeepEveryEntry) {
   std::string cats = group("category", {{"1", "C1"}, {"7", "C7"}, {"40", "C40"}, {"abc", "bad"}, {"-3", "neg"}});
   fmtest::TraceCapture cap;

@@ -222,10 +222,9 @@ int CRecStringMap::ReadFMInfoFile() {
       if (n > maxType) maxType = static_cast<int>(n);
       if (n < minType) minType = static_cast<int>(n);
     }
-    if (maxType > 0) {
-      m_iAlarmTypeMax = maxType;
-      m_iAlarmTypeMin = minType;
-    }
+    // Without a name in 1..16 the range is empty: maximum 0, minimum 999.
+    m_iAlarmTypeMax = maxType;
+    m_iAlarmTypeMin = minType;
     ALARM_TYPE_NUM = static_cast<int>(type.size());
   }
   FM_TRACE(TRACE_ERROR, "ALARM_TYPE_NUM = %d ALARM_TYPE_MAX = %d", ALARM_TYPE_NUM, m_iAlarmTypeMax);
