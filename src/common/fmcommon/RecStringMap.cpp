@@ -114,7 +114,8 @@ void CRecStringMap::Destroy() {
 }
 
 CRecStringMap::CRecStringMap()
-    : m_strDateFormat("%04d-%02d-%02d"), m_strHourFormat("%02d:%02d"), m_strTimeFormat("%02d:%02d:%02d") {
+    : m_strDateFormat("%04d-%02d-%02d"), m_strHourFormat("%02d:%02d"), m_strTimeFormat("%02d:%02d:%02d"),
+      m_NameLock("CRecStringMap::m_NameLock") {
   m_LogTypeName = {"", "Alarm_list", "Event_alarm", "Fault_alarm"};
   m_pLinkTypeName = std::make_unique<CLinkTypeName>();
   if (!m_pLinkTypeName) FM_TRACE(TRACE_ERROR, "CRecStringMap:CLinkTypeName == NULL");
@@ -749,17 +750,17 @@ std::string CRecStringMap::cachedNameLocked(const std::string& key) {
 }
 
 std::string CRecStringMap::getfdnOIDName(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   return cachedNameLocked(key);
 }
 
 std::string CRecStringMap::getfdnOIDName4Export(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   return cachedNameLocked(key);
 }
 
 void CRecStringMap::setfdnOIDName(const std::string& key, const std::string& name) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   auto it = m_mapOIDName.find(key);
   if (it == m_mapOIDName.end()) {
     FM_TRACE(TRACE_PROGRESS, "CRecStringMap::setfdnOIDName oid not found:%s", key.c_str());
@@ -769,7 +770,7 @@ void CRecStringMap::setfdnOIDName(const std::string& key, const std::string& nam
 }
 
 void CRecStringMap::setnefdnOIDName(const std::string& key, const std::string& name) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   auto it = m_mapOIDName.find(key);
   if (it == m_mapOIDName.end()) {
     FM_TRACE(TRACE_PROGRESS, "CRecStringMap::setnefdnOIDName oid not found:%s", key.c_str());
@@ -780,7 +781,7 @@ void CRecStringMap::setnefdnOIDName(const std::string& key, const std::string& n
 
 void CRecStringMap::PreLoadNameByOID(const std::list<AlmRecord_t>& records) {
   CCalculateTime timer("PreLoadNameByOID", static_cast<unsigned>(records.size()));
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   std::set<std::string> fdns;
   std::map<std::string, std::string> oid2fdn;
   for (const auto& rec : records) {
@@ -812,7 +813,7 @@ void CRecStringMap::PreLoadNameByOID(const std::list<AlmRecord_t>& records) {
 }
 
 void CRecStringMap::batchInitNeNames(const std::list<std::string>& neOids) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   std::set<std::string> fdns;
   std::map<std::string, std::string> fdn2oid;
   for (const auto& oid : neOids) {
@@ -845,17 +846,17 @@ void CRecStringMap::batchGetNeNames(const std::set<std::string>& fdns,
 }
 
 void CRecStringMap::deleteMO(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   m_mapOIDName.erase(key);
 }
 
 void CRecStringMap::deleteLinkMO(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   m_mapOIDName.erase(key);
 }
 
 void CRecStringMap::deleteNEMO(const std::string& neFdn) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   for (auto it = m_mapOIDName.begin(); it != m_mapOIDName.end();) {
     if (isFdnAtOrBelow(keyToFdn(it->first), neFdn)) {
       it = m_mapOIDName.erase(it);
@@ -866,7 +867,7 @@ void CRecStringMap::deleteNEMO(const std::string& neFdn) {
 }
 
 void CRecStringMap::modifyMO(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   auto it = m_mapOIDName.find(key);
   if (it == m_mapOIDName.end()) return;
   std::string name;
@@ -879,7 +880,7 @@ void CRecStringMap::modifyMO(const std::string& key) {
 }
 
 bool CRecStringMap::isNameCached(const std::string& key) const {
-  ACE_Read_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Read_Lock_Guard guard(m_NameLock);
   return m_mapOIDName.count(key) != 0;
 }
 

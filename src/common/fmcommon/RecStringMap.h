@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "fmcommon/FMLock.h"
 #include "fmcommon/FMValueTypes.h"
 #include "platform/AlmRecord.h"
 #include "platform/CLinkTypeName.h"
@@ -246,7 +247,7 @@ class CRecStringMap {
   mutable ACE_RW_Thread_Mutex m_ComAlmLock;
   std::map<long, bool> m_mapComAlmFlag;  // flag -> send to northbound
 
-  mutable ACE_RW_Thread_Mutex m_NameLock;
+  mutable RW_Lock m_NameLock;  // "CRecStringMap::m_NameLock" in the lock monitor
   std::map<std::string, std::string> m_mapOIDName;
 
   std::unique_ptr<CLinkTypeName> m_pLinkTypeName;
