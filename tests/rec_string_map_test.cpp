@@ -228,6 +228,14 @@ TEST_F(RecStringMapTest, WrittenFileSetsRangesAndFormats) {
   EXPECT_TRUE(cap.contains("ReadFMInfoFile success!"));
 }
 
+TEST_F(RecStringMapTest, TypesOutsideTheRangeLeaveNoValidType) {
+  CRecStringMap* m = load(writeInfoFile(minimalGroups("type", group("type", {{"17", "T17"}, {"0", "T0"}}))));
+  EXPECT_EQ(m->getAlmTypeCount(), 2);
+  EXPECT_EQ(m->getAlmTypeMax(), 0);
+  EXPECT_EQ(m->getAlmTypeMin(), 999);
+  for (int t = 0; t <= 17; ++t) EXPECT_FALSE(m->isAlmTypeValid(static_cast<char>(t))) << t;
+}
+
 TEST_F(RecStringMapTest, SparseNumberedGroupsKeepEveryEntry) {
   std::string cats = group("category", {{"1", "C1"}, {"7", "C7"}, {"40", "C40"}, {"abc", "bad"}, {"-3", "neg"}});
   fmtest::TraceCapture cap;
@@ -237,6 +245,22 @@ TEST_F(RecStringMapTest, SparseNumberedGroupsKeepEveryEntry) {
   EXPECT_EQ(m->Category(2), "");
   EXPECT_TRUE(cap.contains("group category invalid name:abc"));
   EXPECT_TRUE(cap.contains("group category invalid name:-3"));
+}
+
+// The site's copy under KYRO_ROOT wins over the installed one; an explicit
+// file over both.
+TEST_F(RecStringMapTest, InformationFileSearchOrder) {
+  CCentralCfg::SetRecConfigFileName("");
+  std::string site = fmtest::kyroRoot() + "/etc/fm.xml";
+  std::filesystem::remove(site);
+  std::filesystem::create_directories(fmtest::kyroRoot() + "/etc");
+  std::ofstream(site) << "<vela>" << minimalGroups("level", group("level", {{"1", "Site critical"}})) << "</vela>";
+  EXPECT_EQ(CCentralCfg::GetRecConfigFileName(), site);
+  CRecStringMap::Destroy();
+  EXPECT_EQ(CRecStringMap::Instance()->Level(1), "Site critical");
+  CCentralCfg::SetRecConfigFileName(kShippedFile);
+  EXPECT_EQ(CCentralCfg::GetRecConfigFileName(), kShippedFile);
+  std::filesystem::remove(site);
 }
 
 TEST_F(RecStringMapTest, BrokenFilesFailInitButKeepDefaults) {
@@ -299,6 +323,25 @@ TEST_F(RecStringMapTest, TimeTexts) {
   EXPECT_EQ(now.substr(19), " GMT+05:30");
 }
 
+TEST_F(RecStringMapTest, AlarmNames) {
+  CRecStringMap* m = CRecStringMap::Instance();
+  AlarmInfo_t alarm;
+  alarm.m_lGroupId = 3;
+  alarm.m_lAlarmId = 1001;
+  fmtest::TraceCapture cap;
+  std::string s = "junk";
+  EXPECT_EQ(m->AlmName(alarm, s), FM_INVALID_ARG);
+  EXPECT_TRUE(s.empty());
+  EXPECT_TRUE(cap.contains("CRecStringMap::AlmName, invalid alarm:3,1001", TRACE_ERROR));
+  m->setAlmName(alarm, "Link down");
+  EXPECT_EQ(m->AlmName(alarm), "Link down");
+  alarm.m_lAlarmId = 1002;
+  EXPECT_EQ(m->AlmName(alarm), "");
+  alarm.m_lAlarmId = 1001;
+  m->setAlmName(alarm, "");
+  EXPECT_EQ(m->AlmName(alarm, s), FM_INVALID_ARG);
+}
+
 TEST_F(RecStringMapTest, LinkTypeNames) {
   CRecStringMap* m = CRecStringMap::Instance();
   EXPECT_EQ(m->LinkType(3), "Unknown_link_type");
@@ -332,6 +375,11 @@ TEST_F(RecStringMapTest, CombinedAlarmNorthboundFilter) {
   std::ostringstream os;
   EXPECT_EQ(m->setComAlmCondForNBExport(os), FM_SUCCESS);
   EXPECT_EQ(os.str(), "5");
+  FieldCond_t cond;
+  cond.m_lstValues = {"stale"};
+  EXPECT_EQ(m->setComAlmFilterCondForNB(cond), FM_SUCCESS);
+  EXPECT_EQ(cond.m_lstValues, std::list<std::string>{"5"});
+  EXPECT_TRUE(cap.contains("CRecStringMap::setComAlmFilterCondForNB not send to NB ComAlmValue:5"));
 
   // The file form adds flags; names that are not numbers are refused.
   std::string dir = fmtest::kyroRoot() + "/etc/FMNotify";

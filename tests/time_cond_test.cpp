@@ -425,6 +425,13 @@ TEST_F(NETimeTest, DestroyBuildsAFreshManager) {
   XRFMTimeCondMgr* second = XRFMTimeCondMgr::instance();
   EXPECT_EQ(second->getTimeCond()->getZoneCacheSize(), 0u);
   EXPECT_EQ(second->NETimeZone("NE=berlin"), 3600);
+  // The cache lock is visible in the lock monitor and free between calls.
+  std::vector<RW_Lock_Item_t> info;
+  RW_Lock_Monitor::instance()->get_lock_info({"XRFMTimeCond::m_lock"}, info);
+  ASSERT_EQ(info.size(), 1u);
+  EXPECT_EQ(info[0].status, FM_LOCK_SLOT_REGISTERED);
+  EXPECT_EQ(info[0].writer, 0u);
+  EXPECT_EQ(info[0].readers, 0);
 }
 
 // Many threads ask for many NEs and instants at once, the zone cache filling

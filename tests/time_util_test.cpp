@@ -158,6 +158,24 @@ TEST(XRFMTimeUtilTest, ServerDstOffsetFollowsHostClock) {
   EXPECT_FALSE(XRFMTimeUtil::IsDstTime(0, 140000, utcOf(2024, 7, 1, 12, 0, 0)));
 }
 
+// The server clock (host zone) against the configured server standard time now.
+TEST(XRFMTimeUtilTest, DstNowComparesHostClockWithServerStandardTime) {
+  {
+    fmtest::ServerZone server("Asia/Kolkata", 19800, 3600);
+    fmtest::TraceCapture cap;
+    EXPECT_FALSE(XRFMTimeUtil::IsDstTime());
+    EXPECT_TRUE(cap.contains("XRFMTimeUtil::IsDstTime, server lTime:", TRACE_PROGRESS));
+    EXPECT_FALSE(isServerTimeDST());
+  }
+  {
+    // The host shows 05:30 more than the configured standard time: taken as DST.
+    fmtest::ServerZone server("Asia/Kolkata", 0, 3600);
+    EXPECT_TRUE(XRFMTimeUtil::IsDstTime());
+    EXPECT_TRUE(isServerTimeDST());
+    EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(static_cast<long>(std::time(nullptr))), 3600);
+  }
+}
+
 TEST(XRFMTimeUtilTest, SouthernServerDstOffset) {
   fmtest::ServerZone server("Australia/Adelaide", 34200, 3600);
   EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 1, 15, 0, 0, 0)), 3600);

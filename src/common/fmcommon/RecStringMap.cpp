@@ -114,7 +114,8 @@ void CRecStringMap::Destroy() {
 }
 
 CRecStringMap::CRecStringMap()
-    : m_strDateFormat("%04d-%02d-%02d"), m_strHourFormat("%02d:%02d"), m_strTimeFormat("%02d:%02d:%02d") {
+    : m_strDateFormat("%04d-%02d-%02d"), m_strHourFormat("%02d:%02d"), m_strTimeFormat("%02d:%02d:%02d"),
+      m_NameLock("CRecStringMap::m_NameLock") {
   m_LogTypeName = {"", "Alarm_list", "Event_alarm", "Fault_alarm"};
   m_pLinkTypeName = std::make_unique<CLinkTypeName>();
   if (!m_pLinkTypeName) FM_TRACE(TRACE_ERROR, "CRecStringMap:CLinkTypeName == NULL");
@@ -222,10 +223,9 @@ int CRecStringMap::ReadFMInfoFile() {
       if (n > maxType) maxType = static_cast<int>(n);
       if (n < minType) minType = static_cast<int>(n);
     }
-    if (maxType > 0) {
-      m_iAlarmTypeMax = maxType;
-      m_iAlarmTypeMin = minType;
-    }
+    // Without a name in 1..16 the range is empty: maximum 0, minimum 999.
+    m_iAlarmTypeMax = maxType;
+    m_iAlarmTypeMin = minType;
     ALARM_TYPE_NUM = static_cast<int>(type.size());
   }
   FM_TRACE(TRACE_ERROR, "ALARM_TYPE_NUM = %d ALARM_TYPE_MAX = %d", ALARM_TYPE_NUM, m_iAlarmTypeMax);
@@ -482,6 +482,33 @@ std::string CRecStringMap::NEType(long neType) const {
   return text;
 }
 
+int CRecStringMap::AlmName(const AlarmInfo_t& alarm, std::string& text) const {
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> guard(m_AlmNameLock);
+  auto it = m_mapAlmName.find(alarm);
+  if (it == m_mapAlmName.end()) {
+    text.clear();
+    FM_TRACE(TRACE_ERROR, "CRecStringMap::AlmName, invalid alarm:%ld,%ld", alarm.m_lGroupId, alarm.m_lAlarmId);
+    return FM_INVALID_ARG;
+  }
+  text = it->second;
+  return FM_SUCCESS;
+}
+
+std::string CRecStringMap::AlmName(const AlarmInfo_t& alarm) const {
+  std::string text;
+  AlmName(alarm, text);
+  return text;
+}
+
+void CRecStringMap::setAlmName(const AlarmInfo_t& alarm, const std::string& name) {
+  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_AlmNameLock);
+  if (name.empty()) {
+    m_mapAlmName.erase(alarm);
+  } else {
+    m_mapAlmName[alarm] = name;
+  }
+}
+
 int CRecStringMap::Status(long kind, long a, long b, std::string& text) const {
   text.clear();
   if ((kind != 1 && kind != 2) || (a != 0 && a != 1) || (b != 0 && b != 1)) return FM_INVALID_STATUS;
@@ -723,17 +750,17 @@ std::string CRecStringMap::cachedNameLocked(const std::string& key) {
 }
 
 std::string CRecStringMap::getfdnOIDName(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   return cachedNameLocked(key);
 }
 
 std::string CRecStringMap::getfdnOIDName4Export(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   return cachedNameLocked(key);
 }
 
 void CRecStringMap::setfdnOIDName(const std::string& key, const std::string& name) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   auto it = m_mapOIDName.find(key);
   if (it == m_mapOIDName.end()) {
     FM_TRACE(TRACE_PROGRESS, "CRecStringMap::setfdnOIDName oid not found:%s", key.c_str());
@@ -743,7 +770,7 @@ void CRecStringMap::setfdnOIDName(const std::string& key, const std::string& nam
 }
 
 void CRecStringMap::setnefdnOIDName(const std::string& key, const std::string& name) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   auto it = m_mapOIDName.find(key);
   if (it == m_mapOIDName.end()) {
     FM_TRACE(TRACE_PROGRESS, "CRecStringMap::setnefdnOIDName oid not found:%s", key.c_str());
@@ -754,7 +781,7 @@ void CRecStringMap::setnefdnOIDName(const std::string& key, const std::string& n
 
 void CRecStringMap::PreLoadNameByOID(const std::list<AlmRecord_t>& records) {
   CCalculateTime timer("PreLoadNameByOID", static_cast<unsigned>(records.size()));
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   std::set<std::string> fdns;
   std::map<std::string, std::string> oid2fdn;
   for (const auto& rec : records) {
@@ -786,7 +813,7 @@ void CRecStringMap::PreLoadNameByOID(const std::list<AlmRecord_t>& records) {
 }
 
 void CRecStringMap::batchInitNeNames(const std::list<std::string>& neOids) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   std::set<std::string> fdns;
   std::map<std::string, std::string> fdn2oid;
   for (const auto& oid : neOids) {
@@ -819,17 +846,17 @@ void CRecStringMap::batchGetNeNames(const std::set<std::string>& fdns,
 }
 
 void CRecStringMap::deleteMO(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   m_mapOIDName.erase(key);
 }
 
 void CRecStringMap::deleteLinkMO(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   m_mapOIDName.erase(key);
 }
 
 void CRecStringMap::deleteNEMO(const std::string& neFdn) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   for (auto it = m_mapOIDName.begin(); it != m_mapOIDName.end();) {
     if (isFdnAtOrBelow(keyToFdn(it->first), neFdn)) {
       it = m_mapOIDName.erase(it);
@@ -840,7 +867,7 @@ void CRecStringMap::deleteNEMO(const std::string& neFdn) {
 }
 
 void CRecStringMap::modifyMO(const std::string& key) {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Write_Lock_Guard guard(m_NameLock);
   auto it = m_mapOIDName.find(key);
   if (it == m_mapOIDName.end()) return;
   std::string name;
@@ -853,7 +880,7 @@ void CRecStringMap::modifyMO(const std::string& key) {
 }
 
 bool CRecStringMap::isNameCached(const std::string& key) const {
-  ACE_Read_Guard<ACE_RW_Thread_Mutex> guard(m_NameLock);
+  Read_Lock_Guard guard(m_NameLock);
   return m_mapOIDName.count(key) != 0;
 }
 
@@ -884,6 +911,14 @@ std::list<std::string> CRecStringMap::getComFlagsNotSendToNB() const {
     if (!kv.second) out.push_back(std::to_string(kv.first));
   }
   return out;
+}
+
+long CRecStringMap::setComAlmFilterCondForNB(FieldCond_t& cond) const {
+  cond.m_lstValues = getComFlagsNotSendToNB();
+  std::string joined;
+  for (const auto& flag : cond.m_lstValues) joined += (joined.empty() ? "" : ",") + flag;
+  FM_TRACE(TRACE_PROGRESS, "CRecStringMap::setComAlmFilterCondForNB not send to NB ComAlmValue:%s", joined.c_str());
+  return FM_SUCCESS;
 }
 
 long CRecStringMap::setComAlmCondForNBExport(std::ostringstream& out) const {

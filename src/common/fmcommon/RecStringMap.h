@@ -42,6 +42,8 @@
 #include <string>
 #include <vector>
 
+#include "fmcommon/FMLock.h"
+#include "fmcommon/FMValueTypes.h"
 #include "platform/AlmRecord.h"
 #include "platform/CLinkTypeName.h"
 
@@ -96,6 +98,13 @@ class CRecStringMap {
   std::string Product(long product) const;
   int NEType(long neType, std::string& text) const;
   std::string NEType(long neType) const;
+
+  // Name of an alarm definition (group id, alarm id), as registered with
+  // setAlmName: 33000, or 33021 and an empty text for an unknown alarm.
+  int AlmName(const AlarmInfo_t& alarm, std::string& text) const;
+  std::string AlmName(const AlarmInfo_t& alarm) const;
+  // Registers (or, with an empty name, removes) the name of an alarm definition.
+  void setAlmName(const AlarmInfo_t& alarm, const std::string& name);
 
   // Status of kind 1 or 2 with two flags 0/1: status table entry 1 + a + 2*b.
   // 33073 and an empty text for anything else.
@@ -181,6 +190,9 @@ class CRecStringMap {
   bool isExistComFlagNotSendToNB() const;
   // Flags not sent northbound, in ascending order.
   std::list<std::string> getComFlagsNotSendToNB() const;
+  // Puts the flags not sent northbound, as decimal texts, into the values of
+  // `cond` (replacing them): 33000.
+  long setComAlmFilterCondForNB(FieldCond_t& cond) const;
   // The same flags written to `out` separated by ",": 33000.
   long setComAlmCondForNBExport(std::ostringstream& out) const;
 
@@ -229,10 +241,13 @@ class CRecStringMap {
 
   std::map<std::string, std::string> m_mapKeyWord;
 
+  mutable ACE_RW_Thread_Mutex m_AlmNameLock;
+  std::map<AlarmInfo_t, std::string> m_mapAlmName;
+
   mutable ACE_RW_Thread_Mutex m_ComAlmLock;
   std::map<long, bool> m_mapComAlmFlag;  // flag -> send to northbound
 
-  mutable ACE_RW_Thread_Mutex m_NameLock;
+  mutable RW_Lock m_NameLock;  // "CRecStringMap::m_NameLock" in the lock monitor
   std::map<std::string, std::string> m_mapOIDName;
 
   std::unique_ptr<CLinkTypeName> m_pLinkTypeName;

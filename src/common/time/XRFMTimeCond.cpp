@@ -282,10 +282,10 @@ bool checkAutoTaskTimeValid(const std::string& text) {
 // ---------------------------------------------------------------------------
 // XRFMTimeCond
 
-XRFMTimeCond::XRFMTimeCond() = default;
+XRFMTimeCond::XRFMTimeCond() : m_lock("XRFMTimeCond::m_lock") {}
 
 XRFMTimeCond::~XRFMTimeCond() {
-  ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_lock);
+  Write_Lock_Guard guard(m_lock);
   m_mapTZ.clear();
 }
 
@@ -297,7 +297,7 @@ void XRFMTimeCond::init() {
 }
 
 size_t XRFMTimeCond::getZoneCacheSize() const {
-  ACE_Read_Guard<ACE_RW_Thread_Mutex> guard(m_lock);
+  Read_Lock_Guard guard(m_lock);
   return m_mapTZ.size();
 }
 
@@ -332,7 +332,7 @@ long XRFMTimeCond::GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeI
   long localRet = 0, moRet = 0;
   bool dst = false;
   {
-    ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_lock);
+    Write_Lock_Guard guard(m_lock);
     KyroTZone* tz = GetTZBystrZone(zone);
     if (tz == nullptr) {
       FM_TRACE(TRACE_ERROR, "XRFMTimeCond::GetNECurrentTime GetTZBystrZone fail, pTZ is NULL");
@@ -384,7 +384,7 @@ long XRFMTimeCond::NETimeZone(const std::string& neFdn) {
   MOTimeInfo_t mo;
   long moRet = 0;
   {
-    ACE_Write_Guard<ACE_RW_Thread_Mutex> guard(m_lock);
+    Write_Lock_Guard guard(m_lock);
     KyroTZone* tz = GetTZBystrZone(zone);
     if (tz == nullptr) {
       FM_TRACE(TRACE_ERROR, "XRFMTimeCond::NETimeZone GetTZBystrZone fail, pTZ is NULL");

@@ -26,7 +26,6 @@
 #ifndef FM_TIME_XRFMTIMECOND_H
 #define FM_TIME_XRFMTIMECOND_H
 
-#include <ace/RW_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
@@ -39,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "fmcommon/FMLock.h"
 #include "fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
@@ -145,7 +145,7 @@ class XRFMTimeCond {
   long m_lOMCNETimeZone = 0;
   std::string m_strOMCNEFDN;
   std::map<std::string, std::unique_ptr<KyroTZone>> m_mapTZ;
-  mutable ACE_RW_Thread_Mutex m_lock;
+  mutable RW_Lock m_lock;  // "XRFMTimeCond::m_lock" in the lock monitor
 };
 
 class XRFMTimeCondMgr {

@@ -420,7 +420,7 @@ std::string getCurrentServerTimeWithDst() {
   long offset = CSysAttr::Instance()->GetSvrTimeZone();
   long dst = XRFMTimeUtil::GetSvrCurrentDstOffset(now);
   std::string out;
-  CRecStringMap::Instance()->DateTimeEx(now + offset + dst, out, offset, dst);
+  if (CRecStringMap* map = CRecStringMap::Instance()) map->DateTimeEx(now + offset + dst, out, offset, dst);
   return out;
 }
 
