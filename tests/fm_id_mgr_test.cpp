@@ -5,6 +5,7 @@
 // scripts/with-postgres, on PostgreSQL too.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -68,6 +69,11 @@ std::string unreachableUrl(const std::string& goodUrl) {
   std::string blocker = fmtest::makeTempDir("nodb") + "/file";
   std::ofstream(blocker) << "not a directory";
   return "sqlite3://db=" + blocker + "/sub/fm.db";
+}
+
+long fileSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
 }
 
 long exec(const std::string& sql) { return CFMDBTools::ExecuteSQL(sql); }
@@ -545,11 +551,18 @@ TEST_P(FmIdMgrTest, KilledAtRandomPointsNeverRepeatsARange) {
   for (int round = 0; round < rounds; ++round) {
     // Every other round the database goes away after a few allocations, so
     // the marks of that round live in the file.
+    long sizeBefore = fileSize(out);
     long awayAfter = (round % 2 == 1) ? std::uniform_int_distribution<long>(0, 20)(rng) : -1;
     pid_t pid = fmtest::spawnChild("fm_id_alloc_loop", {url_, bad, out, std::to_string(rng()),
                                                         std::to_string(awayAfter)});
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(150, 600)(rng)));
+    // Kill at a random moment after the child has received its first range
+    // (starting it takes long on PostgreSQL).
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fileSize(out) <= sizeBefore && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
     ::kill(pid, SIGKILL);
     int status = fmtest::waitChild(pid);
     ASSERT_EQ(status, 128 + SIGKILL) << "child ended by itself in round " << round;
