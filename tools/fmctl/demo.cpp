@@ -1,9 +1,226 @@
-// fmctl demo: placeholder until the expression tree lands.
+// fmctl demo: an alarm filter built by hand.
+//
+// Shows a newcomer the two faces of a filter tree: the same tree decides in
+// memory whether an alarm record matches (AlarmExp::evaluate) and writes the
+// SQL WHERE condition that selects the same alarms from an alarm table
+// (AlarmExp::sqlWhereCond). The leaves are two small field expressions defined
+// here: one on the alarm level (an integer field) and one on the text of the
+// managed object's FDN (a string field). Each leaf notes its verdict while the
+// tree is evaluated, so the demo can tell which leaves were asked and which one
+// decided.
 #include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "filter/AlarmExp.h"
+#include "platform/AlmRecord.h"
 
 namespace fmctl {
+namespace {
+
+using Kyrofm::AlarmExp;
+using Kyrofm::AlmRecord_t;
+
+// What the leaves said during one evaluation, in the order they were asked.
+std::vector<std::string>* g_verdicts = nullptr;
+
+void note(const std::string& text) {
+  if (g_verdicts) g_verdicts->push_back(text);
+}
+
+const char* yesNo(bool b) { return b ? "yes" : "no"; }
+
+std::string join(const std::set<long>& values) {
+  std::string s;
+  for (long v : values) s += (s.empty() ? "" : ", ") + std::to_string(v);
+  return "{" + s + "}";
+}
+
+std::string join(const std::set<std::string>& values) {
+  std::string s;
+  for (const auto& v : values) s += (s.empty() ? "\"" : ", \"") + v + "\"";
+  return "{" + s + "}";
+}
+
+const char* opText(char op) {
+  switch (op) {
+    case 1: return "is one of";
+    case 2: return "is none of";
+    case 7: return "contains one of";
+    case 9: return "contains none of";
+    case 10: return "lies between";
+    default: return "matches";
+  }
+}
+
+// Leaf on the alarm level (column AlmLevel).
+class DemoLevelExp : public Kyrofm::BasicExp {
+ public:
+  DemoLevelExp(const std::string& name, char op, std::set<long> levels)
+      : BasicExp(name, op), m_levels(std::move(levels)) {}
+
+  bool evaluate(const AlmRecord_t& r) const override {
+    bool ok = evaluateInt(r.getLevel(), m_levels);
+    note("[" + getCondName() + "] level " + std::to_string(r.getLevel()) + " " + opText(getOperator()) + " " +
+         join(m_levels) + "? " + yesNo(ok));
+    return ok;
+  }
+  std::string sqlWhereCond(const std::string& table) const override {
+    return createIntSqlCond(table, "AlmLevel", m_levels);
+  }
+  long getSqlWhereCondLimitCount() const override { return static_cast<long>(m_levels.size()); }
+  AlarmExp* copy() const override { return new DemoLevelExp(*this); }
+  bool setStringContent(const std::string&) override { return false; }
+  bool setFilter(const std::list<std::string>&, bool) override { return false; }
+
+  std::string describe() const {
+    return "level " + std::string(opText(getOperator())) + " " + join(m_levels);
+  }
+
+ private:
+  std::set<long> m_levels;
+};
+
+// Leaf on the text of the managed object's FDN (column MoDn). Like the FDN
+// leaves of the library it has a low priority: it is asked last.
+class DemoFdnTextExp : public Kyrofm::BasicExp {
+ public:
+  DemoFdnTextExp(const std::string& name, char op, std::set<std::string> texts)
+      : BasicExp(name, op), m_texts(std::move(texts)) {
+    setPriority(1);
+  }
+
+  bool evaluate(const AlmRecord_t& r) const override {
+    bool ok = evaluateStr(r.getMoDn(), m_texts);
+    note("[" + getCondName() + "] FDN \"" + r.getMoDn() + "\" " + opText(getOperator()) + " " + join(m_texts) +
+         "? " + yesNo(ok));
+    return ok;
+  }
+  std::string sqlWhereCond(const std::string& table) const override {
+    return createStrSqlCond(table, "MoDn", m_texts);
+  }
+  long getSqlWhereCondLimitCount() const override { return static_cast<long>(m_texts.size()); }
+  AlarmExp* copy() const override { return new DemoFdnTextExp(*this); }
+  bool setStringContent(const std::string&) override { return false; }
+  bool setFilter(const std::list<std::string>&, bool) override { return false; }
+
+  std::string describe() const {
+    return "FDN " + std::string(opText(getOperator())) + " " + join(m_texts);
+  }
+
+ private:
+  std::set<std::string> m_texts;
+};
+
+// Draws the tree, children in the order in which they are evaluated.
+void printTree(const AlarmExp* e, const std::string& indent, bool last, bool root) {
+  const std::string branch = root ? "  " : indent + (last ? "`-- " : "|-- ");
+  const std::string childIndent = root ? "  " : indent + (last ? "    " : "|   ");
+  if (e == nullptr) {
+    std::printf("%s(nothing)\n", branch.c_str());
+  } else if (auto* a = dynamic_cast<const Kyrofm::AndAlarmExp*>(e)) {
+    std::printf("%sAND (both must hold; stops at the first \"no\")\n", branch.c_str());
+    printTree(a->getFirst(), childIndent, false, false);
+    printTree(a->getSecond(), childIndent, true, false);
+  } else if (auto* o = dynamic_cast<const Kyrofm::OrAlarmExp*>(e)) {
+    std::printf("%sOR (one must hold; stops at the first \"yes\")\n", branch.c_str());
+    printTree(o->getFirst(), childIndent, false, false);
+    printTree(o->getSecond(), childIndent, true, false);
+  } else if (auto* n = dynamic_cast<const Kyrofm::NotAlarmExp*>(e)) {
+    std::printf("%sNOT\n", branch.c_str());
+    printTree(n->getChild(), childIndent, true, false);
+  } else if (auto* l = dynamic_cast<const DemoLevelExp*>(e)) {
+    std::printf("%s[%s] %s\n", branch.c_str(), l->getCondName().c_str(), l->describe().c_str());
+  } else if (auto* f = dynamic_cast<const DemoFdnTextExp*>(e)) {
+    std::printf("%s[%s] %s\n", branch.c_str(), f->getCondName().c_str(), f->describe().c_str());
+  } else if (auto* c = dynamic_cast<const Kyrofm::ConstantExp*>(e)) {
+    std::printf("%s%s\n", branch.c_str(), c->getValue() ? "TRUE" : "FALSE");
+  }
+}
+
+AlmRecord_t makeAlarm(long logId, char level, const std::string& fdn) {
+  AlmRecord_t r;
+  r.setLogId(logId);
+  r.setSeverity(level);
+  r.setMoDn(fdn);
+  return r;
+}
+
+}  // namespace
+
 int runDemo(int, char**) {
-  std::printf("fmctl demo\n");
+  std::printf(
+      "fmctl demo: one alarm filter, two uses\n"
+      "======================================\n\n"
+      "The operator wants to see the critical and major alarms (levels 1 and 2)\n"
+      "except those raised by lab equipment, and every alarm of the core router\n"
+      "whatever its level. As a filter tree:\n\n");
+
+  // Built by hand here; in the service the expression factory builds such trees
+  // from a client's field conditions.
+  std::unique_ptr<AlarmExp> tree = std::make_unique<Kyrofm::OrAlarmExp>(
+      std::make_unique<Kyrofm::AndAlarmExp>(
+          std::make_unique<DemoLevelExp>("severe", 1, std::set<long>{1, 2}),
+          std::make_unique<Kyrofm::NotAlarmExp>(
+              std::make_unique<DemoFdnTextExp>("lab", 7, std::set<std::string>{"Lab"}))),
+      std::make_unique<DemoFdnTextExp>("core", 7, std::set<std::string>{"CoreRouter"}));
+  printTree(tree.get(), "", true, true);
+
+  std::printf(
+      "\nLeaves are asked in priority order: the FDN leaves have the lowest\n"
+      "priority, so the cheap level test runs first.\n\n"
+      "1. In memory: AlarmExp::evaluate(record)\n"
+      "----------------------------------------\n");
+
+  const std::vector<AlmRecord_t> alarms = {
+      makeAlarm(101, 1, "NE=Paris,Shelf=1,Board=3"),  makeAlarm(102, 2, "NE=Lab7,Shelf=1"),
+      makeAlarm(103, 4, "NE=CoreRouter,Board=2"),     makeAlarm(104, 5, "NE=Paris,Shelf=2"),
+      makeAlarm(105, 1, "NE=CoreRouter,Lab=1"),       makeAlarm(106, 2, ""),
+  };
+  int accepted = 0;
+  for (const auto& alarm : alarms) {
+    std::vector<std::string> verdicts;
+    g_verdicts = &verdicts;
+    const bool ok = tree->evaluate(alarm);
+    g_verdicts = nullptr;
+    accepted += ok ? 1 : 0;
+    std::printf("\nalarm %ld: level %ld, FDN \"%s\"\n", alarm.getLogId(), alarm.getLevel(), alarm.getMoDn().c_str());
+    for (const auto& v : verdicts) std::printf("    asked %s\n", v.c_str());
+    // With short-circuit evaluation the last leaf asked settles the answer.
+    std::printf("  => %s (decided by leaf %s, the last one asked)\n", ok ? "ACCEPTED" : "rejected",
+                verdicts.empty() ? "-" : verdicts.back().substr(0, verdicts.back().find(']') + 1).c_str());
+  }
+  std::printf("\n%d of %zu alarms pass the filter.\n\n", accepted, alarms.size());
+
+  std::printf(
+      "2. In the database: AlarmExp::sqlWhereCond(\"tbl_cur_alm\")\n"
+      "----------------------------------------------------------\n"
+      "The same tree writes a WHERE condition that selects the same alarms from\n"
+      "the current-alarm table (an empty FDN text is stored as NULL):\n\n");
+  const std::string where = tree->sqlWhereCond("tbl_cur_alm");
+  std::printf("  select * from tbl_cur_alm where%s\n\n", where.c_str());
+  std::printf(
+      "Reading it: \" 1 > 0 \" closes a list of values (long lists are cut into\n"
+      "chunks of 240 values); like patterns are followed by the escape clause so\n"
+      "that %%, _ and \\ in a value match themselves; the case expression under\n"
+      "NOT makes a NULL FDN count as \"does not contain\", as in memory.\n\n");
+
+  std::printf(
+      "3. Changing one condition: AlarmExp::replace\n"
+      "--------------------------------------------\n"
+      "replace(\"severe\", level is one of {1}) gives a new, independent tree; the\n"
+      "original is untouched:\n\n");
+  DemoLevelExp criticalOnly("critical", 1, {1});
+  std::unique_ptr<AlarmExp> narrowed = tree->cloneReplaced("severe", &criticalOnly);
+  if (!narrowed) {
+    std::fprintf(stderr, "fmctl demo: replace failed\n");
+    return 1;
+  }
+  printTree(narrowed.get(), "", true, true);
+  std::printf("\n  where%s\n", narrowed->sqlWhereCond("tbl_cur_alm").c_str());
   return 0;
 }
+
 }  // namespace fmctl

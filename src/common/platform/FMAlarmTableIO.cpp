@@ -12,6 +12,16 @@ namespace {
 
 using Kyrofm::AlmRecord_t;
 
+// Text columns hold NULL for an empty text: the filters' SQL writes the
+// empty value as "is null".
+void setText(SAParam& p, const std::string& v) {
+  if (v.empty()) {
+    p.setAsNull();
+  } else {
+    p.setAsString() = v;
+  }
+}
+
 // Column of a long field: getter and setter of the record.
 FMAlarmColumn longColumn(const char* name, long (AlmRecord_t::*get)() const, void (AlmRecord_t::*set)(long)) {
   return FMAlarmColumn{name, FMAlarmColumn::LONG,
@@ -28,14 +38,14 @@ FMAlarmColumn charColumn(const char* name, char (AlmRecord_t::*get)() const, voi
 FMAlarmColumn cstrColumn(const char* name, const char* (AlmRecord_t::*get)() const,
                          void (AlmRecord_t::*set)(const std::string&)) {
   return FMAlarmColumn{name, FMAlarmColumn::TEXT,
-                       [get](const AlmRecord_t& r, SAParam& p) { p.setAsString() = (r.*get)(); },
+                       [get](const AlmRecord_t& r, SAParam& p) { setText(p, (r.*get)()); },
                        [set](const SAField& f, AlmRecord_t& r) { (r.*set)(f.asString()); }};
 }
 
 FMAlarmColumn strColumn(const char* name, std::string (AlmRecord_t::*get)() const,
                         void (AlmRecord_t::*set)(const std::string&)) {
   return FMAlarmColumn{name, FMAlarmColumn::TEXT,
-                       [get](const AlmRecord_t& r, SAParam& p) { p.setAsString() = (r.*get)(); },
+                       [get](const AlmRecord_t& r, SAParam& p) { setText(p, (r.*get)()); },
                        [set](const SAField& f, AlmRecord_t& r) { (r.*set)(f.asString()); }};
 }
 
@@ -53,7 +63,7 @@ FMAlarmColumn intExtColumn(const std::string& name, int group, int index) {
 FMAlarmColumn strExtColumn(const std::string& name, int group, int index) {
   return FMAlarmColumn{name, FMAlarmColumn::TEXT,
                        [group, index](const AlmRecord_t& r, SAParam& p) {
-                         p.setAsString() = r.getStrExtParam(group, index);
+                         setText(p, r.getStrExtParam(group, index));
                        },
                        [group, index](const SAField& f, AlmRecord_t& r) {
                          std::string v = f.asString();
@@ -103,7 +113,7 @@ std::vector<FMAlarmColumn> makeColumns() {
                             }});
   c.push_back(strColumn("MoDn", &AlmRecord_t::getMoDn, &AlmRecord_t::setMoDn));
   c.push_back(FMAlarmColumn{"NEFDN", FMAlarmColumn::TEXT,
-                            [](const AlmRecord_t& r, SAParam& p) { p.setAsString() = r.getNEInfo().strNEFDN; },
+                            [](const AlmRecord_t& r, SAParam& p) { setText(p, r.getNEInfo().strNEFDN); },
                             [](const SAField& f, AlmRecord_t& r) {
                               Kyrofm::NEInfo_t ne = r.getNE();
                               ne.strNEFDN = f.asString();

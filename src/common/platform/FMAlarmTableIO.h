@@ -14,7 +14,9 @@
 //   texts MoDn, NEFDN, LinkDn, the other fields under their own names, and one
 //   column per extended parameter named by
 //   XRFMAlarmFieldPropManager::getProp(kind, group, index)->getDbName().
-// columns() lists them with their types; the DDL (FMDBSchema.h) is made from it.
+// An empty text is stored as NULL (the filters' SQL writes the empty value as
+// "is null") and reads back as "". columns() lists the columns with their
+// types; the DDL (FMDBSchema.h) is made from it.
 //
 // Thread safety: the static functions may be called from any thread; each
 // call runs in its own transaction scope.

@@ -9,9 +9,23 @@
 #include <filesystem>
 
 #include "platform/FMDBMaintain.h"
+#include "platform/KyroTrace.h"
 
 namespace Kyrofmdb {
 namespace {
+
+// The native handles behind a session. The SOCI backend libraries export no
+// type information for their session classes, so these casts are kept out of
+// the sanitizer's dynamic type check.
+__attribute__((no_sanitize("vptr"))) sqlite_api::sqlite3* sqliteHandle(soci::session& session) {
+  auto* be = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+  return be == nullptr ? nullptr : be->conn_;
+}
+
+__attribute__((no_sanitize("vptr"))) PGconn* postgresHandle(soci::session& session) {
+  auto* be = static_cast<soci::postgresql_session_backend*>(session.get_backend());
+  return be == nullptr ? nullptr : be->conn_;
+}
 
 // The value of the "db=" entry of an SQLite connection string.
 std::string sqliteFileOf(const std::string& connect) {
@@ -56,6 +70,10 @@ void sqliteBitand(sqlite_api::sqlite3_context* ctx, int argc, sqlite_api::sqlite
       ctx, sqlite_api::sqlite3_value_int64(argv[0]) & sqlite_api::sqlite3_value_int64(argv[1]));
 }
 
+void postgresNotice(void*, const char* message) {
+  FM_TRACE(Kyrofm::TRACE_DETAIL, "PostgreSQL: %s", message ? message : "");
+}
+
 }  // namespace
 
 void fmdbOpenSession(soci::session& session, const std::string& url) {
@@ -85,36 +103,49 @@ void fmdbOpenSession(soci::session& session, const std::string& url) {
 }
 
 void fmdbSetupSqliteSession(soci::session& session) {
-  auto* be = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
-  if (be == nullptr || be->conn_ == nullptr) throw SAException("sqlite session not open");
-  sqlite_api::sqlite3_busy_timeout(be->conn_, 10000);
+  sqlite_api::sqlite3* db = sqliteHandle(session);
+  if (db == nullptr) throw SAException("sqlite session not open");
+  sqlite_api::sqlite3_busy_timeout(db, 10000);
   char* err = nullptr;
   const char* pragmas =
       "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA case_sensitive_like=ON;";
-  int rc = sqlite_api::sqlite3_exec(be->conn_, pragmas, nullptr, nullptr, &err);
+  int rc = sqlite_api::sqlite3_exec(db, pragmas, nullptr, nullptr, &err);
   if (rc != SQLITE_OK) {
     std::string text = err ? err : "sqlite pragma failed";
     sqlite_api::sqlite3_free(err);
     throw SAException(text, rc);
   }
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  rc = sqlite_api::sqlite3_create_function_v2(be->conn_, "mod", 2, flags, nullptr, &sqliteMod,
+  rc = sqlite_api::sqlite3_create_function_v2(db, "mod", 2, flags, nullptr, &sqliteMod,
                                               nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) {
-    rc = sqlite_api::sqlite3_create_function_v2(be->conn_, "bitand", 2, flags, nullptr,
+    rc = sqlite_api::sqlite3_create_function_v2(db, "bitand", 2, flags, nullptr,
                                                 &sqliteBitand, nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) throw SAException("sqlite3_create_function failed", rc);
 }
 
+void fmdbSetupPostgresSession(soci::session& session) {
+  PGconn* conn = postgresHandle(session);
+  if (conn == nullptr) throw SAException("postgresql session not open");
+  PQsetNoticeProcessor(conn, &postgresNotice, nullptr);
+  // Literals escaped by CFMDBTools::getFiltSql rely on backslashes being
+  // plain characters in '...' strings, whatever the server's default.
+  PGresult* res = PQexec(conn, "SET standard_conforming_strings = on");
+  bool ok = res != nullptr && PQresultStatus(res) == PGRES_COMMAND_OK;
+  std::string err = ok ? std::string() : PQerrorMessage(conn);
+  PQclear(res);
+  if (!ok) throw SAException("SET standard_conforming_strings failed: " + err);
+}
+
 bool fmdbPostgresAlive(soci::session& session) {
-  auto* be = static_cast<soci::postgresql_session_backend*>(session.get_backend());
-  if (be == nullptr || be->conn_ == nullptr) return false;
-  if (PQstatus(be->conn_) != CONNECTION_OK) return false;
+  PGconn* conn = postgresHandle(session);
+  if (conn == nullptr) return false;
+  if (PQstatus(conn) != CONNECTION_OK) return false;
   // Reads whatever the server sent meanwhile: a server that shut down has
   // closed the socket, which turns the status bad.
-  if (PQconsumeInput(be->conn_) == 0) return false;
-  return PQstatus(be->conn_) == CONNECTION_OK;
+  if (PQconsumeInput(conn) == 0) return false;
+  return PQstatus(conn) == CONNECTION_OK;
 }
 
 void fmdbRethrow(const char* what) {

@@ -23,6 +23,11 @@ void fmdbOpenSession(soci::session& session, const std::string& url);
 // WAL mode, busy timeout, case-sensitive LIKE, mod() and bitand().
 void fmdbSetupSqliteSession(soci::session& session);
 
+// Sends the server's notices to the trace client (detail level) instead of
+// stderr and makes backslashes plain characters in string literals. Throws
+// SAException.
+void fmdbSetupPostgresSession(soci::session& session);
+
 // False when the server closed the connection (without blocking).
 bool fmdbPostgresAlive(soci::session& session);
 

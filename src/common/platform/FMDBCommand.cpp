@@ -399,58 +399,135 @@ void SACommand::executeBatch(int rows) {
       if (cell.second.type() == SAParam::TYPE_STRING) isText[cell.first] = true;
     }
   }
-  std::string sql = "insert into " + m_strTable + " (";
-  std::string values;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    sql += (i ? ", " : "") + columns[i];
-    values += (i ? ", :" : ":") + columns[i];
-  }
-  sql += ") values (" + values + ")";
-  m_pConn->prepareStatement(true);
-  try {
-    Statement st(m_pConn->session());
-    std::vector<long long*> num(columns.size(), nullptr);
-    std::vector<std::string*> txt(columns.size(), nullptr);
-    std::vector<soci::indicator*> ind(columns.size(), nullptr);
-    for (size_t i = 0; i < columns.size(); ++i) {
-      st.indicators.push_back(soci::i_null);
-      ind[i] = &st.indicators.back();
-      if (isText[columns[i]]) {
-        st.texts.emplace_back();
-        txt[i] = &st.texts.back();
-        st.stmt.exchange(soci::use(*txt[i], *ind[i], columns[i]));
-      } else {
-        st.numbers.push_back(0);
-        num[i] = &st.numbers.back();
-        st.stmt.exchange(soci::use(*num[i], *ind[i], columns[i]));
-      }
+  const size_t ncols = columns.size();
+  std::string head = "insert into " + m_strTable + " (";
+  for (size_t i = 0; i < ncols; ++i) head += (i ? ", " : "") + columns[i];
+  head += ") values ";
+  // The column index of each cell, found once.
+  std::vector<std::vector<std::pair<size_t, const SAParam*>>> cells;
+  cells.reserve(m_rows.size());
+  for (const auto& row : m_rows) {
+    std::vector<std::pair<size_t, const SAParam*>> c;
+    for (const auto& cell : row) {
+      size_t i = static_cast<size_t>(std::find(columns.begin(), columns.end(), cell.first) - columns.begin());
+      c.emplace_back(i, &cell.second);
     }
-    st.stmt.alloc();
-    st.stmt.prepare(sql, soci::details::st_repeatable_query);
-    st.stmt.define_and_bind();
+    cells.push_back(std::move(c));
+  }
+  // PostgreSQL: several rows per statement (one round trip each); SQLite runs
+  // in process and takes one row per statement.
+  const size_t perStmt =
+      m_pConn->getDBType() == FM_DBTYPE_POSTGRESQL ? std::max<size_t>(1, std::min<size_t>(100, 20000 / ncols)) : 1;
+  m_pConn->prepareStatement(true);
+  std::string sql;
+  try {
+    std::unique_ptr<Statement> st;
+    size_t stRows = 0;
+    std::vector<long long*> num;
+    std::vector<std::string*> txt;
+    std::vector<soci::indicator*> ind;
     long total = 0;
-    for (const auto& row : m_rows) {
-      for (size_t i = 0; i < columns.size(); ++i) *ind[i] = soci::i_null;
-      for (const auto& cell : row) {
-        size_t i = static_cast<size_t>(std::find(columns.begin(), columns.end(), cell.first) - columns.begin());
-        if (cell.second.isNull()) continue;
-        *ind[i] = soci::i_ok;
-        if (txt[i]) {
-          *txt[i] = cell.second.asString();
-        } else {
-          *num[i] = cell.second.asLongLong();
+    for (size_t r = 0; r < cells.size();) {
+      size_t n = std::min(perStmt, cells.size() - r);
+      if (!st || stRows != n) {
+        st = std::make_unique<Statement>(m_pConn->session());
+        stRows = n;
+        num.assign(n * ncols, nullptr);
+        txt.assign(n * ncols, nullptr);
+        ind.assign(n * ncols, nullptr);
+        sql = head;
+        for (size_t k = 0; k < n; ++k) {
+          sql += k ? ", (" : "(";
+          for (size_t i = 0; i < ncols; ++i) {
+            size_t slot = k * ncols + i;
+            std::string name = "p" + std::to_string(slot);
+            sql += (i ? ", :" : ":") + name;
+            st->indicators.push_back(soci::i_null);
+            ind[slot] = &st->indicators.back();
+            if (isText[columns[i]]) {
+              st->texts.emplace_back();
+              txt[slot] = &st->texts.back();
+              st->stmt.exchange(soci::use(*txt[slot], *ind[slot], name));
+            } else {
+              st->numbers.push_back(0);
+              num[slot] = &st->numbers.back();
+              st->stmt.exchange(soci::use(*num[slot], *ind[slot], name));
+            }
+          }
+          sql += ")";
+        }
+        st->stmt.alloc();
+        st->stmt.prepare(sql, soci::details::st_repeatable_query);
+        st->stmt.define_and_bind();
+      }
+      for (size_t k = 0; k < n; ++k) {
+        size_t base = k * ncols;
+        for (size_t i = 0; i < ncols; ++i) *ind[base + i] = soci::i_null;
+        for (const auto& cell : cells[r + k]) {
+          if (cell.second->isNull()) continue;
+          size_t slot = base + cell.first;
+          *ind[slot] = soci::i_ok;
+          if (txt[slot]) {
+            *txt[slot] = cell.second->asString();
+          } else {
+            *num[slot] = cell.second->asLongLong();
+          }
         }
       }
-      st.stmt.execute(true);
-      total += static_cast<long>(st.stmt.get_affected_rows());
+      st->stmt.execute(true);
+      total += static_cast<long>(st->stmt.get_affected_rows());
+      r += n;
     }
     m_lRowsAffected = total;
     m_rows.clear();
   } catch (...) {
     m_rows.clear();
     m_pConn->markFailed();
-    fmdbRethrow(("SACommand::Execute batch [" + sql + "]").c_str());
+    fmdbRethrow(("SACommand::Execute batch [" + sql.substr(0, 200) + "]").c_str());
   }
+}
+
+// ---------------------------------------------------------------------------
+// CFMBulkReader
+
+void CFMBulkReader::AddOrderBy(const std::string& columns, int orderType) {
+  m_orderBy.emplace_back(columns, orderType);
+}
+
+std::string CFMBulkReader::getOrderByText() const {
+  std::string out;
+  for (const auto& entry : m_orderBy) {
+    size_t start = 0;
+    while (start <= entry.first.size()) {
+      size_t comma = entry.first.find(',', start);
+      std::string col = entry.first.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      size_t b = col.find_first_not_of(" \t");
+      size_t e = col.find_last_not_of(" \t");
+      if (b != std::string::npos) {
+        out += (out.empty() ? " order by " : ", ") + col.substr(b, e - b + 1) +
+               (entry.second == ORDER_DESC ? " desc" : " asc");
+      }
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  return out;
+}
+
+std::string CFMBulkReader::getSql() const {
+  std::string sql = "select ";
+  if (m_columns.empty()) sql += "*";
+  for (size_t i = 0; i < m_columns.size(); ++i) sql += (i ? ", " : "") + m_columns[i];
+  sql += " from " + m_strTable;
+  if (!m_strCondition.empty()) sql += " where " + m_strCondition;
+  return sql + getOrderByText();
+}
+
+void CFMBulkReader::Open(SAConnection* conn) {
+  m_cmd.setConnection(conn);
+  m_cmd.setCommandText(getSql());
+  m_cmd.setOption("PreFetchRows", "1000");
+  m_cmd.Execute();
 }
 
 }  // namespace Kyrofmdb

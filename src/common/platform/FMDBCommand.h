@@ -155,6 +155,42 @@ class SACommand {
   std::vector<std::vector<std::pair<std::string, SAParam>>> m_rows;
 };
 
+// Bulk reader: a read of one table made of columns, a condition and ORDER BY
+// entries, run through an SACommand with "PreFetchRows" 1000. The sort order
+// helpers add their entries with AddOrderBy before the caller opens it.
+class CFMBulkReader {
+ public:
+  enum OrderType { ORDER_ASC = 0, ORDER_DESC = 1 };
+
+  void SetTable(const std::string& table) { m_strTable = table; }
+  // Columns to read, in order; none reads "*".
+  void AddColumn(const std::string& column) { m_columns.push_back(column); }
+  // Condition text placed after "where" (empty: every row).
+  void SetCondition(const std::string& condition) { m_strCondition = condition; }
+  // One ORDER BY entry: columns is one column or a comma-separated list
+  // ("IsConfirmed,IsCleared "), each of which is ordered by orderType.
+  void AddOrderBy(const std::string& columns, int orderType);
+  // The entries in the order they were added.
+  const std::vector<std::pair<std::string, int>>& getOrderBy() const { return m_orderBy; }
+  // " order by a asc, b desc", or "" without entries.
+  std::string getOrderByText() const;
+  std::string getSql() const;
+
+  // Runs the read on conn. Throws SAException.
+  void Open(SAConnection* conn);
+  bool FetchNext() { return m_cmd.FetchNext(); }
+  const SAField& Field(const std::string& name) const { return m_cmd.Field(name); }
+  const SAField& Field(int index) const { return m_cmd.Field(index); }
+  void Close() { m_cmd.Close(); }
+
+ private:
+  std::string m_strTable;
+  std::vector<std::string> m_columns;
+  std::string m_strCondition;
+  std::vector<std::pair<std::string, int>> m_orderBy;
+  SACommand m_cmd;
+};
+
 }  // namespace Kyrofmdb
 
 #endif

@@ -56,13 +56,18 @@ SAConnection::SAConnection(soci::session* session, size_t pos, int dbType)
 SAConnection::~SAConnection() = default;
 
 void SAConnection::setup() {
-  if (m_iDBType == FM_DBTYPE_SQLITE) fmdbSetupSqliteSession(*m_pSession);
+  if (m_iDBType == FM_DBTYPE_SQLITE) {
+    fmdbSetupSqliteSession(*m_pSession);
+  } else {
+    fmdbSetupPostgresSession(*m_pSession);
+  }
 }
 
 bool SAConnection::ensureAlive(const std::string& url) {
   try {
     if (m_bOpened && m_pSession->get_backend() != nullptr) {
-      bool alive = m_iDBType == FM_DBTYPE_POSTGRESQL ? fmdbPostgresAlive(*m_pSession) : true;
+      bool alive = !m_bSuspect && (m_iDBType != FM_DBTYPE_POSTGRESQL || fmdbPostgresAlive(*m_pSession));
+      m_bSuspect = false;
       if (alive) return true;
       FM_TRACE(Kyrofm::TRACE_WARNING, "SAConnection::ensureAlive, connection %lu lost, reconnecting",
                static_cast<unsigned long>(m_nPos));
@@ -366,13 +371,19 @@ FMAutoTransaction::FMAutoTransaction(CFMDBPool* pool, long timeoutMs)
     FM_TRACE(Kyrofm::TRACE_ERROR, "FMAutoTransaction, no pooled connection within %ld ms", timeoutMs);
     return;
   }
-  if (!m_pConn->ensureAlive(m_pPool->url())) return;
-  try {
-    m_pConn->beginScope();
-    m_pConn->m_bUsable = true;
-  } catch (const std::exception& e) {
-    m_pConn->m_bInTransaction = false;
-    FM_TRACE(Kyrofm::TRACE_ERROR, "FMAutoTransaction, begin transaction fail: %s", e.what());
+  // A connection whose server went away may look healthy until it is used:
+  // when BEGIN fails, reopen it and try once more (BEGIN changes nothing).
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!m_pConn->ensureAlive(m_pPool->url())) return;
+    try {
+      m_pConn->beginScope();
+      m_pConn->m_bUsable = true;
+      return;
+    } catch (const std::exception& e) {
+      m_pConn->m_bInTransaction = false;
+      m_pConn->m_bSuspect = true;
+      FM_TRACE(Kyrofm::TRACE_WARNING, "FMAutoTransaction, begin transaction fail: %s", e.what());
+    }
   }
 }
 

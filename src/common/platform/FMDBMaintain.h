@@ -141,6 +141,7 @@ class SAConnection {
   bool m_bInTransaction = false;  // a transaction scope is open on it
   TxState m_eTx = TX_NONE;        // what the database has begun
   bool m_bFailed = false;
+  bool m_bSuspect = false;  // reopen before the next use
 };
 
 // The connection pool: a soci::connection_pool with one SAConnection per slot.

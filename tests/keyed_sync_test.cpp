@@ -1,0 +1,491 @@
+// Tests of the keyed synchronisation, the work counters and the throttles.
+// The keyed maps are process-wide: every test uses keys of its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FMKeyedSync.h"
+#include "platform/FMResult.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool waitUntil(const std::function<bool()>& pred) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// ---------------------------------------------------------------------------
+// Counters
+
+TEST(KeyedSyncTest, CounterTotalsPerKey) {
+  const std::string key = "ks_counter_totals";
+  EXPECT_EQ(CFMCounter::getTotalCount(key), 0);
+  {
+    auto first = std::make_unique<CFMCounter>(key, 3);
+    CFMCounter second(key, 2);
+    EXPECT_EQ(CFMCounter::getTotalCount(key), 5);
+    first.reset();
+    EXPECT_EQ(CFMCounter::getTotalCount(key), 2);
+    {
+      CFMCounter none(key, 0);
+      EXPECT_EQ(CFMCounter::getTotalCount(key), 2);
+      EXPECT_EQ(none.addCount(0), 0);
+      EXPECT_EQ(none.addCount(4), 6);   // returns the new total
+      EXPECT_EQ(none.addCount(-1), 5);
+    }
+    EXPECT_EQ(CFMCounter::getTotalCount(key), 2) << "a destroyed counter gives back its whole share";
+    EXPECT_EQ(CFMCounter::addCount(key, 7), 9);  // ownerless: stays until taken back
+    EXPECT_EQ(CFMCounter::addCount(key, -7), 2);
+  }
+  EXPECT_EQ(CFMCounter::getTotalCount(key), 0);
+  EXPECT_EQ(CFMCounter::getTotalCount("ks_counter_other"), 0);
+}
+
+TEST(KeyedSyncTest, WaitkeyReturnsAtOnceOrGivesUp) {
+  fmtest::TraceCapture cap;
+  CFMCounter::waitkey("ks_waitkey_zero", 30);
+  EXPECT_TRUE(cap.contains("CFMCounter::waitkey(ks_waitkey_zero) exited.", TRACE_PROGRESS));
+  EXPECT_FALSE(cap.contains("wait 1 secs"));
+
+  CFMCounter busy("ks_waitkey_busy", 1);
+  auto t0 = Clock::now();
+  CFMCounter::waitkey("ks_waitkey_busy", 0);
+  EXPECT_LT(secondsSince(t0), 0.5);
+  EXPECT_TRUE(cap.contains("CFMCounter::waitkey(ks_waitkey_busy) wait 1 secs for 0 secs...", TRACE_PROGRESS));
+  EXPECT_TRUE(cap.contains("CFMCounter::waitkey(ks_waitkey_busy) exited.", TRACE_PROGRESS));
+}
+
+TEST(KeyedSyncTest, CountRefNeverGoesNegativeAndCopiesCountAgain) {
+  CFMCountRef* ref = CFMCountRef::instance();
+  ASSERT_NE(ref, nullptr);
+  ASSERT_EQ(ref->getRefCount(), 0);
+  ref->decreaseRefCount();
+  EXPECT_EQ(ref->getRefCount(), 0);
+  {
+    CFMCountRefGuard a;
+    CFMCountRefGuard b(a);
+    CFMCountRefGuard c;
+    c = a;
+    EXPECT_EQ(ref->getRefCount(), 3);
+  }
+  EXPECT_EQ(ref->getRefCount(), 0);
+  fmtest::TraceCapture cap;
+  ref->wait(0);  // nothing to wait for: no give-up message
+  EXPECT_FALSE(cap.contains("CFMCountRef::wait"));
+  EXPECT_TRUE(cap.contains("CFMCountRef::getCountRef, m_countRef count: 0"));
+}
+
+TEST(KeyedSyncConcurrencyTest, CountRefWaitReturnsOnlyWhenEveryHolderHasLeft) {
+  fmtest::TraceCapture cap;
+  CFMCountRef* ref = CFMCountRef::instance();
+  ASSERT_EQ(ref->getRefCount(), 0);
+  constexpr int kHolders = 5;
+  std::atomic<int> leave{0};  // holders with index < leave may go
+  std::atomic<int> left{0};
+  std::vector<std::thread> holders;
+  for (int i = 0; i < kHolders; ++i) {
+    holders.emplace_back([&, i] {
+      {
+        CFMCountRefGuard g;
+        while (leave.load() <= i) std::this_thread::yield();
+        ++left;  // before the guard goes: whoever sees 0 also sees this
+      }
+    });
+  }
+  ASSERT_TRUE(waitUntil([&] { return ref->getRefCount() == kHolders; }));
+
+  // With holders that stay, wait gives up after its seconds.
+  auto t0 = Clock::now();
+  ref->wait(1);
+  EXPECT_GE(secondsSince(t0), 0.9);
+  EXPECT_TRUE(cap.contains("CFMCountRef::wait, wait for 1 sec, exit...", TRACE_ERROR));
+
+  std::atomic<bool> waited{false};
+  std::atomic<int> leftWhenReturned{-1};
+  std::thread shutdown([&] {
+    ref->wait(30);
+    leftWhenReturned = left.load();
+    waited = true;
+  });
+  leave = kHolders - 1;
+  ASSERT_TRUE(waitUntil([&] { return left.load() == kHolders - 1; }));
+  EXPECT_FALSE(waited.load()) << "wait returned while a holder was still inside";
+  leave = kHolders;
+  shutdown.join();
+  for (auto& h : holders) h.join();
+  EXPECT_EQ(leftWhenReturned.load(), kHolders);
+  EXPECT_EQ(cap.count("CFMCountRef::wait, wait for 30 sec"), 0u);
+}
+
+TEST(KeyedSyncConcurrencyTest, WaitkeyWaitsUntilTheLastCounterOfTheKeyIsGone) {
+  fmtest::TraceCapture cap;
+  const std::string key = "ks_waitkey_threads";
+  constexpr int kHolders = 6;
+  std::atomic<int> leave{0}, left{0}, entered{0};
+  std::vector<std::thread> holders;
+  for (int i = 0; i < kHolders; ++i) {
+    holders.emplace_back([&, i] {
+      CFMCounter other("ks_waitkey_unrelated", 1);  // other keys do not matter
+      {
+        CFMCounter c(key, 1);
+        c.addCount(1);  // a share of 2
+        ++entered;
+        while (leave.load() <= i) std::this_thread::yield();
+        ++left;
+      }
+    });
+  }
+  ASSERT_TRUE(waitUntil([&] { return entered.load() == kHolders; }));
+  EXPECT_EQ(CFMCounter::getTotalCount(key), 2 * kHolders);
+  std::atomic<int> leftWhenReturned{-1};
+  std::atomic<bool> returned{false};
+  std::thread shutdown([&] {
+    CFMCounter::waitkey(key, 30);
+    leftWhenReturned = left.load();
+    returned = true;
+  });
+  leave = kHolders - 1;
+  ASSERT_TRUE(waitUntil([&] { return CFMCounter::getTotalCount(key) == 2; }));
+  EXPECT_FALSE(returned.load());
+  leave = kHolders;
+  shutdown.join();
+  for (auto& h : holders) h.join();
+  EXPECT_EQ(leftWhenReturned.load(), kHolders);
+  EXPECT_EQ(CFMCounter::getTotalCount(key), 0);
+  EXPECT_EQ(CFMCounter::getTotalCount("ks_waitkey_unrelated"), 0);
+  EXPECT_FALSE(cap.contains("CFMCounter::waitkey(ks_waitkey_threads) wait 1 secs"));
+  EXPECT_TRUE(cap.contains("CFMCounter::waitkey(ks_waitkey_threads) exited."));
+}
+
+// ---------------------------------------------------------------------------
+// Throttles
+
+TEST(KeyedSyncTest, DelayCounterSleepsEveryPeriodthCall) {
+  fmtest::TraceCapture cap;
+  CFMDelayCounter counter(3, 1);
+  std::vector<double> took;
+  for (int i = 1; i <= 5; ++i) {
+    auto t0 = Clock::now();
+    counter.IncreaseCount();
+    took.push_back(secondsSince(t0));
+  }
+  EXPECT_LT(took[0], 0.5);
+  EXPECT_LT(took[1], 0.5);
+  EXPECT_GE(took[2], 0.95);  // the 3rd call sleeps
+  EXPECT_LT(took[3], 0.5);
+  EXPECT_LT(took[4], 0.5);
+  EXPECT_EQ(cap.count("CFMDelayCounter::IncreaseCount, sleep 1 second(s)", TRACE_PROGRESS), 1u);
+
+  struct Inert {
+    long period, delay;
+  };
+  for (Inert c : {Inert{0, 2}, Inert{3, 0}, Inert{-1, 5}, Inert{1, -2}}) {
+    CFMDelayCounter inert(c.period, c.delay);
+    auto t0 = Clock::now();
+    for (int i = 0; i < 10; ++i) inert.IncreaseCount();
+    EXPECT_LT(secondsSince(t0), 0.5) << c.period << "/" << c.delay;
+  }
+  EXPECT_EQ(cap.count("CFMDelayCounter::IncreaseCount"), 1u);
+}
+
+TEST(KeyedSyncTest, BufferFillStateMachineAtItsThresholds) {
+  struct Step {
+    long count, oldState, newState, percent;
+  };
+  // Defaults: capacity 60, near full from 60 %, full from 80 %.
+  const std::vector<Step> defaults = {
+      {35, 0, 0, 58}, {36, 0, 1, 60}, {47, 1, 1, 78}, {48, 1, 2, 80},
+      {60, 2, 2, 100}, {90, 2, 2, 150}, {30, 2, 0, 50}, {48, 0, 2, 80}, {36, 2, 1, 60}, {0, 1, 0, 0},
+  };
+  fmtest::TraceCapture cap;
+  CCountFC fc("alarmQueue");
+  EXPECT_EQ(fc.GetState(), 0);
+  size_t changes = 0;
+  for (const Step& s : defaults) {
+    long oldState = -1, newState = -1, percent = -1;
+    EXPECT_EQ(fc.CheckState(s.count, oldState, newState, percent), FM_SUCCESS);
+    EXPECT_EQ(oldState, s.oldState) << s.count;
+    EXPECT_EQ(newState, s.newState) << s.count;
+    EXPECT_EQ(percent, s.percent) << s.count;
+    EXPECT_EQ(fc.GetState(), s.newState);
+    if (s.oldState != s.newState) ++changes;
+  }
+  EXPECT_EQ(cap.count("CCountFC::CheckState>>m_strCountFCName(alarmQueue)"), changes);
+  EXPECT_TRUE(cap.contains("CCountFC::CheckState>>m_strCountFCName(alarmQueue)oldState(0)newState(1)lBuffPoint(60)"));
+
+  // Init sets capacity, state, full and near-full points in that order.
+  fc.Init(200, 2, 90, 70);
+  EXPECT_TRUE(cap.contains("CCountFC::Init>>m_strCountFCName(alarmQueue)m_state(2)m_BuffCount(200))"
+                           "m_BuffFullPoint(90)m_BuffNearFullPoint(70)",
+                           TRACE_PROGRESS));
+  const std::vector<Step> custom = {
+      {179, 2, 1, 89}, {139, 1, 0, 69}, {140, 0, 1, 70}, {180, 1, 2, 90},
+  };
+  for (const Step& s : custom) {
+    long oldState = -1, newState = -1, percent = -1;
+    fc.CheckState(s.count, oldState, newState, percent);
+    EXPECT_EQ(oldState, s.oldState) << s.count;
+    EXPECT_EQ(newState, s.newState) << s.count;
+    EXPECT_EQ(percent, s.percent) << s.count;
+  }
+
+  // A capacity of 0 is refused instead of dividing by zero.
+  fc.Init(0, 1, 80, 60);
+  long oldState = -1, newState = -1, percent = -1;
+  EXPECT_EQ(fc.CheckState(10, oldState, newState, percent), FM_INVALID_ARG);
+  EXPECT_EQ(oldState, 1);
+  EXPECT_EQ(newState, 1);
+  EXPECT_EQ(percent, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Keyed mutexes and semaphores
+
+// Starts `n` threads that wait at a barrier and then run `body(index)`.
+void runTogether(int n, const std::function<void(int)>& body) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < n; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready.load() < n) std::this_thread::yield();
+      body(i);
+    });
+  }
+  for (auto& t : threads) t.join();
+}
+
+TEST(KeyedSyncConcurrencyTest, MutexPerKeyIsCreatedOnceAndExcludes) {
+  fmtest::TraceCapture cap;
+  constexpr int kThreads = 8, kKeys = 12, kRounds = 150;
+  std::vector<std::string> keys;
+  for (int k = 0; k < kKeys; ++k) keys.push_back("ks_mutex_" + std::to_string(k));
+  std::vector<std::vector<ACE_Recursive_Thread_Mutex*>> seen(kThreads, std::vector<ACE_Recursive_Thread_Mutex*>(kKeys));
+  std::vector<long> counters(kKeys, 0);
+  runTogether(kThreads, [&](int t) {
+    for (int k = 0; k < kKeys; ++k) {
+      int key = (k + t) % kKeys;  // different first keys per thread
+      seen[t][key] = CFMMutexGuard::getMutex(keys[key]);
+    }
+    for (int i = 0; i < kRounds; ++i) {
+      int key = (i * 7 + t) % kKeys;
+      CFMMutexGuard outer(keys[key]);
+      CFMMutexGuard nested(keys[key]);  // recursive: the same thread nests freely
+      long v = counters[key];
+      std::this_thread::yield();
+      counters[key] = v + 1;
+    }
+  });
+  long total = 0;
+  for (int k = 0; k < kKeys; ++k) {
+    total += counters[k];
+    for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t][k], seen[0][k]) << keys[k];
+    EXPECT_EQ(cap.count("CFMMutexGuard::getMutex>>m_mapMutex[" + keys[k] + "]=0x", TRACE_PROGRESS), 1u) << keys[k];
+  }
+  EXPECT_EQ(total, kThreads * kRounds);
+}
+
+TEST(KeyedSyncConcurrencyTest, SemaphoreBlocksUntilInitialisedAndLimitsHolders) {
+  const std::string key = "ks_sem_limit";
+  constexpr int kThreads = 6, kLimit = 2;
+  std::atomic<int> announced{0}, inside{0}, peak{0}, finished{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&] {
+      ++announced;
+      CFMSemaphoreGuard g(key);
+      int now = ++inside;
+      int p = peak.load();
+      while (now > p && !peak.compare_exchange_weak(p, now)) {
+      }
+      // Stay until the limit was reached once, or nobody else can come.
+      while (peak.load() < kLimit && finished.load() < kThreads - 1) std::this_thread::yield();
+      --inside;
+      ++finished;
+    });
+  }
+  ASSERT_TRUE(waitUntil([&] { return announced.load() == kThreads; }));
+  EXPECT_EQ(inside.load(), 0) << "a semaphore that was never initialised let a holder in";
+  EXPECT_EQ(finished.load(), 0);
+  fmtest::TraceCapture cap;
+  CFMSemaphoreGuard::initSemaphore(key, kLimit);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(finished.load(), kThreads);
+  EXPECT_EQ(peak.load(), kLimit);
+  EXPECT_TRUE(cap.contains("CFMSemaphoreGuard::initSemaphore>>m_sKey2Semaphore[ks_sem_limit].release():iInitCount(2).",
+                           TRACE_PROGRESS));
+  // Every unit came back: exactly kLimit can be taken without blocking.
+  ACE_Thread_Semaphore* sem = CFMSemaphoreGuard::getSemaphore(key);
+  EXPECT_EQ(sem->tryacquire(), 0);
+  EXPECT_EQ(sem->tryacquire(), 0);
+  EXPECT_EQ(sem->tryacquire(), -1);
+  sem->release(2);
+}
+
+TEST(KeyedSyncConcurrencyTest, SemaphoresUnderManyThreadsAndKeysLoseNoWakeUp) {
+  fmtest::TraceCapture cap;
+  constexpr int kThreads = 8, kKeys = 6, kRounds = 200;
+  std::vector<std::string> keys;
+  for (int k = 0; k < kKeys; ++k) keys.push_back("ks_sem_many_" + std::to_string(k));
+  std::vector<long> counters(kKeys, 0);
+  std::vector<std::vector<ACE_Thread_Semaphore*>> seen(kThreads, std::vector<ACE_Thread_Semaphore*>(kKeys));
+  runTogether(kThreads, [&](int t) {
+    // Half of the threads initialise the keys while the others already wait.
+    if (t < kKeys) CFMSemaphoreGuard::initSemaphore(keys[t], 1);
+    for (int k = 0; k < kKeys; ++k) seen[t][k] = CFMSemaphoreGuard::getSemaphore(keys[(k + t) % kKeys]);
+    for (int i = 0; i < kRounds; ++i) {
+      int key = (i * 5 + t) % kKeys;
+      CFMSemaphoreGuard g(keys[key]);  // count 1: a mutex
+      long v = counters[key];
+      std::this_thread::yield();
+      counters[key] = v + 1;
+    }
+  });
+  long total = 0;
+  for (long c : counters) total += c;
+  EXPECT_EQ(total, kThreads * kRounds);
+  for (int k = 0; k < kKeys; ++k) {
+    EXPECT_EQ(cap.count("CFMSemaphoreGuard::getSemaphore>>m_sKey2Semaphore[" + keys[k] + "]=0x"), 1u) << keys[k];
+  }
+  std::set<ACE_Thread_Semaphore*> all;
+  for (const auto& row : seen) all.insert(row.begin(), row.end());
+  EXPECT_EQ(all.size(), static_cast<size_t>(kKeys)) << "one semaphore per key";
+}
+
+TEST(KeyedSyncTest, DestroyDeletesEveryKeyedObjectAndLaterUseRecreates) {
+  fmtest::TraceCapture cap;
+  CFMMutexGuard::getMutex("ks_destroy_m");
+  CFMSemaphoreGuard::initSemaphore("ks_destroy_s", 1);
+  CFMMutexGuard::destroy();
+  CFMSemaphoreGuard::destroy();
+  EXPECT_TRUE(cap.contains("CFMMutexGuard::destroy>>m_mapMutex[ks_destroy_m]=0x", TRACE_PROGRESS));
+  EXPECT_TRUE(cap.contains("CFMSemaphoreGuard::destroy>>m_sKey2Semaphore[ks_destroy_s]=0x", TRACE_PROGRESS));
+  { CFMMutexGuard again("ks_destroy_m"); }
+  EXPECT_EQ(cap.count("CFMMutexGuard::getMutex>>m_mapMutex[ks_destroy_m]"), 2u);
+  // A recreated semaphore starts at 0 again.
+  EXPECT_EQ(CFMSemaphoreGuard::getSemaphore("ks_destroy_s")->tryacquire(), -1);
+}
+
+// ---------------------------------------------------------------------------
+// Keyed reader/writer locks
+
+TEST(KeyedSyncConcurrencyTest, ReadGivesUpWhileTheWriterHoldsAndSharesOtherwise) {
+  fmtest::TraceCapture cap;
+  constexpr long kKey = 4711;
+  std::atomic<bool> writerHolds{false}, writerGo{false};
+  std::atomic<int> writerResult{0};
+  std::thread writer([&] {
+    XRFMConditionMutexGuard g;
+    writerResult = g.Lock(kKey, FM_LOCK_WRITE);
+    writerHolds = true;
+    while (!writerGo) std::this_thread::yield();
+  });
+  ASSERT_TRUE(waitUntil([&] { return writerHolds.load(); }));
+  EXPECT_EQ(writerResult.load(), FM_SUCCESS);
+  {
+    XRFMConditionMutexGuard reader;
+    auto t0 = Clock::now();
+    EXPECT_EQ(reader.Lock(kKey, FM_LOCK_READ), FM_DATABASE_BUSY);
+    EXPECT_GE(secondsSince(t0), 0.45);
+    EXPECT_TRUE(cap.contains("XRFMConditionMutexGuard::Lock, database busy.", TRACE_ERROR));
+    EXPECT_TRUE(cap.contains("XRFMConditionMutexGuard::Lock, database still busy.", TRACE_ERROR));
+    // Any type other than 1 is a read: it gives up too.
+    EXPECT_EQ(reader.Lock(kKey, 7), FM_DATABASE_BUSY);
+    // Other keys are independent.
+    XRFMConditionMutexGuard elsewhere;
+    EXPECT_EQ(elsewhere.Lock(kKey + 1, FM_LOCK_READ), FM_SUCCESS);
+  }  // the busy guard holds nothing: its destructor must not release the writer's lock
+  EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_read(kKey), -1) << "the writer lost its lock";
+  writerGo = true;
+  writer.join();
+
+  // Readers share; a writer is refused while they hold.
+  std::atomic<int> readersIn{0};
+  std::atomic<bool> readersGo{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 3; ++i) {
+    readers.emplace_back([&] {
+      XRFMConditionMutexGuard g;
+      if (g.Lock(kKey, FM_LOCK_READ) == FM_SUCCESS) ++readersIn;
+      while (!readersGo) std::this_thread::yield();
+    });
+  }
+  ASSERT_TRUE(waitUntil([&] { return readersIn.load() == 3; }));
+  EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kKey), -1);
+  readersGo = true;
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kKey), 0);
+  EXPECT_EQ(XRFMConditionMutex::instance()->release(kKey), 0);
+}
+
+TEST(KeyedSyncConcurrencyTest, KeyedRwLocksExcludeWritersUnderManyThreads) {
+  constexpr int kThreads = 6, kRounds = 150;
+  constexpr long kBase = 9000;
+  std::vector<long> a(3, 0), b(3, 0);
+  std::atomic<int> torn{0}, busy{0};
+  runTogether(kThreads, [&](int t) {
+    for (int i = 0; i < kRounds; ++i) {
+      int k = (i + t) % 3;
+      XRFMConditionMutexGuard g;
+      if (t % 2 == 0) {
+        ASSERT_EQ(g.Lock(kBase + k, FM_LOCK_WRITE), FM_SUCCESS);
+        ++a[k];
+        std::this_thread::yield();
+        ++b[k];
+      } else {
+        int rc = g.Lock(kBase + k, FM_LOCK_READ);
+        if (rc == FM_DATABASE_BUSY) {
+          ++busy;
+          continue;
+        }
+        ASSERT_EQ(rc, FM_SUCCESS);
+        if (a[k] != b[k]) ++torn;
+      }
+    }
+  });
+  EXPECT_EQ(torn.load(), 0);
+  long writes = 0;
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(a[k], b[k]);
+    writes += a[k];
+  }
+  EXPECT_EQ(writes, (kThreads / 2) * kRounds);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kBase + k), 0) << "a lock was left held";
+    XRFMConditionMutex::instance()->release(kBase + k);
+  }
+}
+
+TEST(KeyedSyncTest, ConditionMutexFailurePaths) {
+  fmtest::TraceCapture cap;
+  EXPECT_EQ(XRFMConditionMutex::instance()->release(123456789), -1);
+  EXPECT_TRUE(cap.contains("XRFMConditionMutex::release, not found.", TRACE_ERROR));
+
+  XRFMConditionMutexGuard g;
+  ASSERT_EQ(g.Lock(5150, FM_LOCK_READ), FM_SUCCESS);
+  EXPECT_EQ(g.Lock(5151, FM_LOCK_WRITE), FM_FAILURE) << "a guard holds one lock at a time";
+
+  XRFMConditionMutexGuard w;
+  ASSERT_EQ(w.Lock(5152, FM_LOCK_WRITE), FM_SUCCESS);
+  EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_read(5152), -1);
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,538 @@
+// Tests of the named locks and the lock monitors: the bookkeeping while real
+// threads block and hand locks over, slot reuse and growth, and the queries.
+// Threads are synchronised by waiting until the monitor (or an atomic) shows
+// the expected state, never by sleeping.
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FMLock.h"
+#include "support/FmTestChild.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+// Polls `pred` until it holds or 20 s pass; true when it held.
+bool waitUntil(const std::function<bool()>& pred) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+Lock_Item_t lockInfo(const std::string& name) {
+  std::vector<Lock_Item_t> out;
+  Lock_Monitor::instance()->get_lock_info({name}, out);
+  return out.size() == 1 ? out[0] : Lock_Item_t{"<missing>", -99, -99, 0};
+}
+
+RW_Lock_Item_t rwInfo(const std::string& name) {
+  std::vector<RW_Lock_Item_t> out;
+  RW_Lock_Monitor::instance()->get_lock_info({name}, out);
+  RW_Lock_Item_t missing;
+  missing.name = "<missing>";
+  missing.status = -99;
+  return out.size() == 1 ? out[0] : missing;
+}
+
+size_t countNamed(const std::vector<Lock_Item_t>& items, const std::string& name) {
+  return static_cast<size_t>(
+      std::count_if(items.begin(), items.end(), [&](const Lock_Item_t& i) { return i.name == name; }));
+}
+
+std::vector<Lock_Item_t> registeredLocks() {
+  std::vector<Lock_Item_t> out;
+  Lock_Monitor::instance()->get_lock_info({}, out);
+  return out;
+}
+
+TEST(LockMonitorTest, ThreadIdIsTheOperatingSystemId) {
+  EXPECT_EQ(FMCurrentThreadId(), static_cast<uint32_t>(::syscall(SYS_gettid)));
+  uint32_t other = 0;
+  std::thread([&] { other = FMCurrentThreadId(); }).join();
+  EXPECT_NE(other, 0u);
+  EXPECT_NE(other, FMCurrentThreadId());
+}
+
+TEST(LockMonitorTest, RegistrationLogsAndNames) {
+  fmtest::TraceCapture cap;
+  const size_t unknownBefore = countNamed(registeredLocks(), "unknown lock");
+  {
+    Lock named("lt_alpha");
+    Lock unnamed;
+    EXPECT_TRUE(cap.contains("Lock_Monitor::register_lock, lock \"lt_alpha\" is created by thread " +
+                                 std::to_string(FMCurrentThreadId()),
+                             TRACE_DETAIL));
+    EXPECT_EQ(cap.count("Lock_Monitor::Lock lock num is: ", TRACE_ERROR), 2u);
+
+    Lock_Item_t a = lockInfo("lt_alpha");
+    EXPECT_EQ(a.status, FM_LOCK_SLOT_REGISTERED);
+    EXPECT_EQ(a.waiting, 0);
+    EXPECT_EQ(a.holder, 0u);
+    EXPECT_EQ(countNamed(registeredLocks(), "unknown lock"), unknownBefore + 1);
+
+    unnamed.set_name("lt_renamed");
+    EXPECT_EQ(lockInfo("lt_renamed").status, FM_LOCK_SLOT_REGISTERED);
+    EXPECT_EQ(countNamed(registeredLocks(), "unknown lock"), unknownBefore);
+
+    // Holder is recorded on acquire and cleared on release.
+    named.acquire();
+    EXPECT_EQ(lockInfo("lt_alpha").holder, FMCurrentThreadId());
+    named.release();
+    EXPECT_EQ(lockInfo("lt_alpha").holder, 0u);
+  }
+  EXPECT_TRUE(cap.contains("Lock_Monitor::unregister_lock, lock \"lt_alpha\" is released by thread", TRACE_DETAIL));
+  // A freed slot is found by name (status 1) but not listed among registered locks.
+  EXPECT_EQ(lockInfo("lt_alpha").status, FM_LOCK_SLOT_FREE);
+  EXPECT_EQ(countNamed(registeredLocks(), "lt_alpha"), 0u);
+}
+
+TEST(LockMonitorTest, InfoByNameFollowsListOrderAndMatchesExactly) {
+  Lock a("lt_q_a");
+  Lock b("lt_q_b");
+  std::vector<Lock_Item_t> out{Lock_Item_t{"stale", 1, 1, 1}};
+  Lock_Monitor::instance()->get_lock_info({"lt_q_b", "LT_Q_A", "lt_q_nope", "lt_q_a", "lt_q_b"}, out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].name, "lt_q_b");
+  EXPECT_EQ(out[1].name, "lt_q_a");
+  EXPECT_EQ(out[2].name, "lt_q_b");
+
+}
+
+TEST(LockMonitorTest, InvalidNumbersAreLoggedAndChangeNothing) {
+  fmtest::TraceCapture cap;
+  Lock keep("lt_invalid_keep");
+  std::vector<Lock_Item_t> before = registeredLocks();
+  for (int num : {-1, 1 << 30}) {
+    Lock_Monitor::instance()->unregister_lock(num);
+    Lock_Monitor::instance()->change_lock_name(num, "x");
+    Lock_Monitor::instance()->try_acquire(num);
+    Lock_Monitor::instance()->acquire(num);
+    Lock_Monitor::instance()->release(num);
+    RW_Lock_Monitor::instance()->unregister_lock(num);
+    RW_Lock_Monitor::instance()->change_lock_name(num, "x");
+    RW_Lock_Monitor::instance()->acquire_write(num);
+    EXPECT_TRUE(cap.contains("Lock_Monitor::unregister_lock, invalid lock num:" + std::to_string(num), TRACE_ERROR));
+    EXPECT_TRUE(cap.contains("RW_Lock_Monitor::unregister_lock, invalid lock num:" + std::to_string(num), TRACE_ERROR));
+    // Both monitors log the same change_lock_name text.
+    EXPECT_EQ(cap.count("Lock_Monitor::change_lock_name, invalid lock num:" + std::to_string(num), TRACE_ERROR), 2u);
+  }
+  std::vector<Lock_Item_t> after = registeredLocks();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].name, before[i].name);
+    EXPECT_EQ(after[i].waiting, before[i].waiting);
+    EXPECT_EQ(after[i].holder, before[i].holder);
+  }
+}
+
+TEST(LockMonitorTest, BookkeepingIgnoresFreeSlots) {
+  int num = Lock_Monitor::instance()->register_lock("lt_free_slot");
+  Lock_Monitor::instance()->unregister_lock(num);
+  Lock_Monitor::instance()->try_acquire(num);
+  Lock_Monitor::instance()->acquire(num);
+  Lock_Item_t item = lockInfo("lt_free_slot");
+  EXPECT_EQ(item.status, FM_LOCK_SLOT_FREE);
+  EXPECT_EQ(item.waiting, 0);
+  EXPECT_EQ(item.holder, 0u);
+  // The name of a free slot can still be changed.
+  Lock_Monitor::instance()->change_lock_name(num, "lt_free_slot_renamed");
+  EXPECT_EQ(lockInfo("lt_free_slot_renamed").status, FM_LOCK_SLOT_FREE);
+  Lock_Monitor::instance()->change_lock_name(num, "lt_free_slot_done");
+}
+
+TEST(LockMonitorTest, RwLockNamesAndCounters) {
+  {
+    RW_Lock unnamed;
+    std::vector<RW_Lock_Item_t> all;
+    RW_Lock_Monitor::instance()->get_lock_info({}, all);
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const RW_Lock_Item_t& i) { return i.name == "unknown rw lock"; }));
+    unnamed.set_name("lt_rw_named");
+    unnamed.acquire_write();
+    RW_Lock_Item_t w = rwInfo("lt_rw_named");
+    EXPECT_EQ(w.writer, FMCurrentThreadId());
+    EXPECT_EQ(w.write_waiting, 0);
+    unnamed.release_write();
+    EXPECT_EQ(rwInfo("lt_rw_named").writer, 0u);
+    {
+      Read_Lock_Guard r1(unnamed);
+      EXPECT_EQ(rwInfo("lt_rw_named").readers, 1);
+    }
+    EXPECT_EQ(rwInfo("lt_rw_named").readers, 0);
+  }
+  EXPECT_EQ(rwInfo("lt_rw_named").status, FM_LOCK_SLOT_FREE);
+}
+
+// Slot reuse and growth need a monitor whose every slot is known: they run in a
+// fresh child process. Exit code 0 is success; other codes name the failed step.
+int monitorGrowthChild(const std::vector<std::string>&) {
+  auto fail = [](int code, const char* what, int got) {
+    std::fprintf(stderr, "monitor growth child: %s (got %d)\n", what, got);
+    return code;
+  };
+  Lock_Monitor* lm = Lock_Monitor::instance();
+  std::vector<Lock_Item_t> start;
+  lm->get_lock_info({}, start);
+  const int r0 = static_cast<int>(start.size());
+  if (r0 > 50) return fail(2, "too many static locks", r0);
+  // Fill the first 100 slots, then one more grows the table to 110.
+  for (int expect = r0; expect < 100; ++expect) {
+    int n = lm->register_lock("grow");
+    if (n != expect) return fail(3, "slots are not handed out lowest first", n);
+  }
+  {
+    Lock hundredFirst("grow_101");  // the 101st lock
+    std::vector<Lock_Item_t> out;
+    lm->get_lock_info({"grow_101"}, out);
+    if (out.size() != 1 || out[0].status != FM_LOCK_SLOT_REGISTERED) return fail(4, "101st lock not listed", 0);
+    for (int expect = 101; expect < 110; ++expect) {
+      int n = lm->register_lock("grow");
+      if (n != expect) return fail(5, "grown slots are not used in order", n);
+    }
+    // 110 slots now: 110 is out of range, 109 is not.
+    KyroCaptureSink* sink = new KyroCaptureSink;
+    std::shared_ptr<KyroTraceSink> keep(sink);
+    KyroTrace::setSink(keep);
+    KyroTrace::setMinLevel(TRACE_DETAIL);
+    lm->unregister_lock(110);
+    if (!sink->contains("Lock_Monitor::unregister_lock, invalid lock num:110")) return fail(6, "110 accepted", 0);
+    lm->unregister_lock(57);
+    if (sink->contains("invalid lock num:57")) return fail(7, "57 refused", 0);
+    KyroTrace::setSink(nullptr);
+    // The next registration reuses the lowest free slot, then grows again.
+    if (int n = lm->register_lock("reuse"); n != 57) return fail(8, "freed slot 57 not reused", n);
+    if (int n = lm->register_lock("grow_111"); n != 110) return fail(9, "second growth", n);
+  }
+  // The Lock "grow_101" (number 100) is gone: its slot is the lowest free one.
+  if (int n = lm->register_lock("again"); n != 100) return fail(10, "slot of a destroyed Lock not reused", n);
+  // Slots 0..110 are taken: this lock gets 111.
+  auto old = std::make_unique<Lock>("old_generation");
+  if (int n = lm->register_lock("probe"); n != 112) return fail(14, "old_generation is not 111", n);
+
+  // The reader/writer monitor grows the same way.
+  RW_Lock_Monitor* rm = RW_Lock_Monitor::instance();
+  std::vector<RW_Lock_Item_t> rwStart;
+  rm->get_lock_info({}, rwStart);
+  for (int expect = static_cast<int>(rwStart.size()); expect < 101; ++expect) {
+    int n = rm->register_lock("rwgrow");
+    if (n != expect) return fail(11, "rw slots not handed out in order", n);
+  }
+  rm->unregister_lock(3);
+  if (int n = rm->register_lock("rwreuse"); n != 3) return fail(12, "rw slot not reused", n);
+
+  // After destroy() a new lock builds an empty monitor. A lock of the old
+  // monitor is no longer monitored: although its number 111 now belongs to
+  // another lock, it touches neither that lock's counters nor its slot.
+  Lock_Monitor::destroy();
+  for (int i = 0; i < 111; ++i) Lock_Monitor::instance()->register_lock("filler");
+  Lock fresh("fresh");
+  std::vector<Lock_Item_t> out;
+  Lock_Monitor::instance()->get_lock_info({}, out);
+  if (out.size() != 112) return fail(13, "recreated monitor not empty", static_cast<int>(out.size()));
+  if (int n = Lock_Monitor::instance()->register_lock("probe"); n != 112) return fail(15, "fresh is not 111", n);
+  old->acquire();
+  Lock_Monitor::instance()->get_lock_info({"fresh"}, out);
+  if (out.size() != 1 || out[0].holder != 0 || out[0].waiting != 0) return fail(16, "old lock counted in new slot", 0);
+  old->release();
+  old.reset();
+  Lock_Monitor::instance()->get_lock_info({"fresh"}, out);
+  if (out.size() != 1 || out[0].status != FM_LOCK_SLOT_REGISTERED) return fail(17, "old lock freed a new slot", 0);
+  fresh.acquire();
+  Lock_Monitor::instance()->get_lock_info({"fresh"}, out);
+  if (out[0].holder != FMCurrentThreadId()) return fail(18, "fresh lock not monitored", 0);
+  fresh.release();
+  // A lock destroyed after destroy() does not build a monitor just for that.
+  auto late = std::make_unique<Lock>("late");
+  Lock_Monitor::destroy();
+  late.reset();
+  if (Lock_Monitor::current() != nullptr) return fail(19, "destroying an old lock built a monitor", 0);
+  return 0;
+}
+
+const bool g_growthChild = fmtest::registerChild("lock_monitor_growth", monitorGrowthChild);
+
+TEST(LockMonitorTest, SlotsAreReusedLowestFirstAndTheTableGrowsByTen) {
+  ASSERT_TRUE(g_growthChild);
+  pid_t pid = fmtest::spawnChild("lock_monitor_growth", {});
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(fmtest::waitChild(pid), 0);
+}
+
+// ---------------------------------------------------------------------------
+// With real threads
+
+TEST(LockConcurrencyTest, HandOverShowsWaitersAndHolder) {
+  Lock lock("lt_handover");
+  const uint32_t mainId = FMCurrentThreadId();
+  std::atomic<uint32_t> owner{0};
+  std::atomic<bool> releaseNow{false};
+  std::atomic<uint32_t> ids[2] = {{0}, {0}};
+
+  auto waiter = [&](int slot) {
+    ids[slot] = FMCurrentThreadId();
+    lock.acquire();
+    owner = FMCurrentThreadId();
+    while (!releaseNow.exchange(false)) std::this_thread::yield();
+    lock.release();
+  };
+
+  ASSERT_EQ(lock.acquire(), 0);
+  std::thread b(waiter, 0);
+  std::thread c(waiter, 1);
+  ASSERT_TRUE(waitUntil([&] { return lockInfo("lt_handover").waiting == 2; }));
+  Lock_Item_t held = lockInfo("lt_handover");
+  EXPECT_EQ(held.holder, mainId);
+  EXPECT_EQ(held.status, FM_LOCK_SLOT_REGISTERED);
+
+  ASSERT_EQ(lock.release(), 0);
+  ASSERT_TRUE(waitUntil([&] { return owner.load() != 0; }));
+  const uint32_t first = owner;
+  Lock_Item_t handed = lockInfo("lt_handover");
+  EXPECT_EQ(handed.waiting, 1);
+  EXPECT_EQ(handed.holder, first);
+  EXPECT_TRUE(first == ids[0] || first == ids[1]);
+  EXPECT_NE(first, mainId);
+
+  releaseNow = true;
+  ASSERT_TRUE(waitUntil([&] { return owner.load() != first; }));
+  const uint32_t second = owner;
+  Lock_Item_t last = lockInfo("lt_handover");
+  EXPECT_EQ(last.waiting, 0);
+  EXPECT_EQ(last.holder, second);
+  EXPECT_TRUE(second == ids[0] || second == ids[1]);
+
+  releaseNow = true;
+  b.join();
+  c.join();
+  Lock_Item_t done = lockInfo("lt_handover");
+  EXPECT_EQ(done.waiting, 0);
+  EXPECT_EQ(done.holder, 0u);
+}
+
+// The mutex is released before the monitor is told; a late "released" from the
+// previous holder must not wipe the record of the thread that holds it now.
+TEST(LockConcurrencyTest, HolderShownIsAlwaysTheThreadInside) {
+  Lock lock("lt_pingpong");
+  RW_Lock rw("lt_pingpong_rw");
+  std::atomic<int> wrongHolder{0}, wrongWriter{0};
+  constexpr int kRounds = 300;
+  auto worker = [&] {
+    const uint32_t me = FMCurrentThreadId();
+    for (int i = 0; i < kRounds; ++i) {
+      {
+        Lock_Guard g(lock);
+        std::this_thread::yield();
+        if (lockInfo("lt_pingpong").holder != me) ++wrongHolder;
+      }
+      {
+        Write_Lock_Guard w(rw);
+        std::this_thread::yield();
+        if (rwInfo("lt_pingpong_rw").writer != me) ++wrongWriter;
+      }
+    }
+  };
+  std::thread a(worker), b(worker);
+  a.join();
+  b.join();
+  EXPECT_EQ(wrongHolder.load(), 0);
+  EXPECT_EQ(wrongWriter.load(), 0);
+  EXPECT_EQ(lockInfo("lt_pingpong").holder, 0u);
+}
+
+TEST(LockConcurrencyTest, GuardsExcludeEachOtherAndCountsReturnToZero) {
+  Lock lock("lt_many");
+  RW_Lock rw("lt_many_rw");
+  long plain = 0;
+  long pairA = 0, pairB = 0;
+  std::atomic<int> torn{0};
+  constexpr int kThreads = 6, kRounds = 400;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        {
+          Lock_Guard g(lock);
+          ++plain;
+        }
+        if (t % 3 == 0) {
+          Write_Lock_Guard w(rw);
+          ++pairA;
+          ++pairB;
+        } else {
+          Read_Lock_Guard r(rw);
+          if (pairA != pairB) ++torn;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(plain, kThreads * kRounds);
+  EXPECT_EQ(pairA, 2 * kRounds);
+  EXPECT_EQ(torn.load(), 0);
+  Lock_Item_t li = lockInfo("lt_many");
+  EXPECT_EQ(li.waiting, 0);
+  EXPECT_EQ(li.holder, 0u);
+  RW_Lock_Item_t ri = rwInfo("lt_many_rw");
+  EXPECT_EQ(ri.read_waiting, 0);
+  EXPECT_EQ(ri.write_waiting, 0);
+  EXPECT_EQ(ri.readers, 0);
+  EXPECT_EQ(ri.writer, 0u);
+}
+
+TEST(LockConcurrencyTest, RwLockShowsReadersAndWriteWaiters) {
+  RW_Lock rw("lt_rw_states");
+  std::atomic<bool> readersGo{false}, writerGo{false}, lateReaderGo{false};
+  std::atomic<int> readersIn{0};
+  std::atomic<uint32_t> writerIn{0};
+  std::atomic<bool> lateReaderIn{false};
+
+  auto reader = [&] {
+    rw.acquire_read();
+    ++readersIn;
+    while (!readersGo) std::this_thread::yield();
+    rw.release_read();
+  };
+  std::thread r1(reader), r2(reader);
+  ASSERT_TRUE(waitUntil([&] { return readersIn == 2; }));
+  RW_Lock_Item_t two = rwInfo("lt_rw_states");
+  EXPECT_EQ(two.readers, 2);
+  EXPECT_EQ(two.writer, 0u);
+  EXPECT_EQ(two.read_waiting, 0);
+
+  std::thread w([&] {
+    rw.acquire_write();
+    writerIn = FMCurrentThreadId();
+    while (!writerGo) std::this_thread::yield();
+    rw.release_write();
+  });
+  ASSERT_TRUE(waitUntil([&] { return rwInfo("lt_rw_states").write_waiting == 1; }));
+  EXPECT_EQ(rwInfo("lt_rw_states").readers, 2);
+  EXPECT_EQ(writerIn.load(), 0u) << "a writer got in beside two readers";
+
+  readersGo = true;
+  r1.join();
+  r2.join();
+  ASSERT_TRUE(waitUntil([&] { return writerIn.load() != 0; }));
+  RW_Lock_Item_t writing = rwInfo("lt_rw_states");
+  EXPECT_EQ(writing.writer, writerIn.load());
+  EXPECT_EQ(writing.write_waiting, 0);
+  EXPECT_EQ(writing.readers, 0);
+
+  std::thread late([&] {
+    rw.acquire_read();
+    lateReaderIn = true;
+    while (!lateReaderGo) std::this_thread::yield();
+    rw.release_read();
+  });
+  ASSERT_TRUE(waitUntil([&] { return rwInfo("lt_rw_states").read_waiting == 1; }));
+  EXPECT_FALSE(lateReaderIn.load()) << "a reader got in beside the writer";
+  writerGo = true;
+  w.join();
+  ASSERT_TRUE(waitUntil([&] { return lateReaderIn.load(); }));
+  RW_Lock_Item_t reading = rwInfo("lt_rw_states");
+  EXPECT_EQ(reading.readers, 1);
+  EXPECT_EQ(reading.read_waiting, 0);
+  EXPECT_EQ(reading.writer, 0u);
+  lateReaderGo = true;
+  late.join();
+  EXPECT_EQ(rwInfo("lt_rw_states").readers, 0);
+}
+
+TEST(LockConcurrencyTest, ConditionKeepsTheWaiterAsHolderAndLosesNoSignal) {
+  Lock lock("lt_cond");
+  Condition cond(lock);
+  bool ready = false;
+  std::atomic<bool> waiting{false};
+  std::atomic<uint32_t> consumerId{0};
+  std::thread consumer([&] {
+    consumerId = FMCurrentThreadId();
+    lock.acquire();
+    waiting = true;
+    while (!ready) cond.wait();
+    lock.release();
+  });
+  ASSERT_TRUE(waitUntil([&] { return waiting.load(); }));
+  // Waiting on the condition does not touch the monitor: the consumer still shows.
+  EXPECT_EQ(lockInfo("lt_cond").holder, consumerId.load());
+  lock.acquire();  // succeeds only once the consumer waits (the wait releases the mutex)
+  ready = true;
+  cond.signal();
+  lock.release();
+  consumer.join();
+  EXPECT_EQ(lockInfo("lt_cond").holder, 0u);
+
+  // Ping-pong: every signal is consumed exactly once.
+  int turn = 0;
+  constexpr int kRounds = 300;
+  Condition pong(lock);
+  std::thread other([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      Lock_Guard g(lock);
+      while (turn != 1) pong.wait();
+      turn = 0;
+      cond.signal();
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    Lock_Guard g(lock);
+    while (turn != 0) cond.wait();
+    turn = 1;
+    pong.signal();
+  }
+  {
+    Lock_Guard g(lock);
+    while (turn != 0) cond.wait();
+  }
+  other.join();
+  EXPECT_EQ(lockInfo("lt_cond").waiting, 0);
+}
+
+TEST(LockConcurrencyTest, LocksComeAndGoOnManyThreads) {
+  // Registration, use and unregistration race on the monitor table.
+  fmtest::TraceCapture quiet;  // every Lock logs its number at error level
+  constexpr int kThreads = 6, kRounds = 60;
+  const size_t locksBefore = registeredLocks().size();
+  std::vector<RW_Lock_Item_t> rwStart;
+  RW_Lock_Monitor::instance()->get_lock_info({}, rwStart);
+  const size_t rwBefore = rwStart.size();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kRounds; ++i) {
+        std::string name = "lt_churn_" + std::to_string(t);
+        Lock l(name.c_str());
+        RW_Lock r(name.c_str());
+        Lock_Guard g(l);
+        Write_Lock_Guard w(r);
+      }
+    });
+  }
+  std::vector<Lock_Item_t> snapshot;
+  for (int i = 0; i < 50; ++i) Lock_Monitor::instance()->get_lock_info({"lt_churn_0", "lt_churn_5"}, snapshot);
+  for (auto& th : threads) th.join();
+  // Every churned slot is free again (a name may have vanished altogether:
+  // its last slot can have been reused by another thread's lock).
+  std::vector<Lock_Item_t> locks = registeredLocks();
+  std::vector<RW_Lock_Item_t> rwLocks;
+  RW_Lock_Monitor::instance()->get_lock_info({}, rwLocks);
+  EXPECT_EQ(locks.size(), locksBefore);
+  EXPECT_EQ(rwLocks.size(), rwBefore);
+  for (const auto& item : locks) EXPECT_EQ(item.name.rfind("lt_churn_", 0), std::string::npos) << item.name;
+  for (const auto& item : rwLocks) EXPECT_EQ(item.name.rfind("lt_churn_", 0), std::string::npos) << item.name;
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,219 @@
+// Tests of the process single-instance lock with real processes: a child
+// started by the test holds the lock, the test process is refused, and the lock
+// is free again after the child exits or is killed with SIGKILL.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FMProcessLock.h"
+#include "platform/FMResult.h"
+#include "support/FmTestChild.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+bool waitUntil(const std::function<bool()>& pred, int seconds = 30) {
+  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  while (!pred()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// Names are system-wide: make them unique to this test process.
+std::string uniqueName(const std::string& hint) {
+  return "fmtest_" + std::to_string(::getpid()) + "_" + hint;
+}
+
+// Child: takes the lock `args[0]`, writes the result to `args[1]` and holds the
+// lock until the file `args[2]` appears (or 60 s pass).
+int holderChild(const std::vector<std::string>& args) {
+  if (args.size() != 3) return 90;
+  CAlarmProcessLock lock(args[0]);
+  const long rc = lock.EnterProcessMutex();
+  {
+    std::ofstream out(args[1] + ".tmp");
+    out << rc << "\n";
+  }
+  fs::rename(args[1] + ".tmp", args[1]);
+  if (rc != FM_SUCCESS) return 2;
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(args[2])) {
+    if (Clock::now() > deadline) return 3;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return 0;
+}
+
+// Child: tries the lock `args[0]` once; exits with the result minus 33000.
+int tryChild(const std::vector<std::string>& args) {
+  if (args.size() != 1) return 90;
+  CAlarmProcessLock lock(args[0]);
+  return static_cast<int>(lock.EnterProcessMutex() - FM_SUCCESS);
+}
+
+const bool g_holder = fmtest::registerChild("process_lock_holder", holderChild);
+const bool g_try = fmtest::registerChild("process_lock_try", tryChild);
+
+// A child that holds a lock until released or killed.
+class Holder {
+ public:
+  explicit Holder(const std::string& name) {
+    const std::string dir = fmtest::makeTempDir("plock");
+    m_ready = dir + "/ready";
+    m_release = dir + "/release";
+    m_pid = fmtest::spawnChild("process_lock_holder", {name, m_ready, m_release});
+  }
+  ~Holder() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      fmtest::waitChild(m_pid);
+    }
+  }
+  // The child's EnterProcessMutex result once it is known.
+  long result() {
+    if (!waitUntil([&] { return fs::exists(m_ready); })) return -1;
+    std::ifstream in(m_ready);
+    long rc = -1;
+    in >> rc;
+    return rc;
+  }
+  void release() { std::ofstream(m_release) << "go\n"; }
+  int wait() {
+    int status = fmtest::waitChild(m_pid);
+    m_pid = -1;
+    return status;
+  }
+  pid_t pid() const { return m_pid; }
+
+ private:
+  std::string m_ready, m_release;
+  pid_t m_pid = -1;
+};
+
+TEST(ProcessLockConcurrencyTest, SecondProcessIsRefusedUntilTheFirstExits) {
+  ASSERT_TRUE(g_holder && g_try);
+  fmtest::TraceCapture cap;
+  const std::string name = uniqueName("exit");
+  Holder holder(name);
+  ASSERT_GT(holder.pid(), 0);
+  ASSERT_EQ(holder.result(), FM_SUCCESS);
+
+  CAlarmProcessLock second(name);
+  EXPECT_EQ(second.GetMutexName(), name + "_SingleNMSFM");
+  EXPECT_EQ(second.EnterProcessMutex(), FM_PROCESS_LOCKED);
+  EXPECT_TRUE(cap.contains("process lock " + name + "_SingleNMSFM exist!", TRACE_ERROR));
+
+  // Bounded wait: one try and two retries a second apart, then failure.
+  auto t0 = Clock::now();
+  EXPECT_EQ(second.WaitMaxTime(2, "fm_test_wait"), FM_FAILURE);
+  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t0).count(), 1.9);
+  EXPECT_EQ(cap.count("CAlarmProcessLock>>fm_test_wait", TRACE_ERROR), 2u);
+  EXPECT_TRUE(cap.contains("CAlarmProcessLock::WaitMaxTime>>m_strMutexName(" + name + "_SingleNMSFM)lmaxTime(2)",
+                           TRACE_PROGRESS));
+
+  holder.release();
+  EXPECT_EQ(holder.wait(), 0);
+  EXPECT_EQ(second.EnterProcessMutex(), FM_SUCCESS);
+  EXPECT_EQ(second.EnterProcessMutex(), FM_SUCCESS) << "taking it again through the same object";
+
+  // Now this process holds it: a child is refused.
+  pid_t child = fmtest::spawnChild("process_lock_try", {name});
+  EXPECT_EQ(fmtest::waitChild(child), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
+}
+
+TEST(ProcessLockConcurrencyTest, LockIsFreeAgainAfterTheHolderIsKilled) {
+  const std::string name = uniqueName("kill");
+  Holder holder(name);
+  ASSERT_EQ(holder.result(), FM_SUCCESS);
+  {
+    fmtest::TraceCapture quiet;
+    CAlarmProcessLock refused(name);
+    EXPECT_EQ(refused.EnterProcessMutex(), FM_PROCESS_LOCKED);
+  }
+  ASSERT_EQ(::kill(holder.pid(), SIGKILL), 0);
+  EXPECT_EQ(holder.wait(), 128 + SIGKILL);
+
+  CAlarmProcessLock after(name);
+  EXPECT_EQ(after.EnterProcessMutex(), FM_SUCCESS);
+}
+
+TEST(ProcessLockConcurrencyTest, WaitMaxTimeTakesTheLockWhenTheHolderLeaves) {
+  fmtest::TraceCapture cap;
+  const std::string name = uniqueName("wait");
+  Holder holder(name);
+  ASSERT_EQ(holder.result(), FM_SUCCESS);
+  std::atomic<long> result{0};
+  CAlarmProcessLock waiter(name);
+  std::thread t([&] { result = waiter.WaitMaxTime(30, "fm_test_waiting"); });
+  // Release the holder once the waiter has been refused at least once.
+  ASSERT_TRUE(waitUntil([&] { return cap.contains("CAlarmProcessLock>>fm_test_waiting"); }));
+  holder.release();
+  t.join();
+  EXPECT_EQ(result.load(), FM_SUCCESS);
+  EXPECT_EQ(holder.wait(), 0);
+}
+
+TEST(ProcessLockConcurrencyTest, CopiesShareTheHoldAndTheLastOneReleases) {
+  const std::string name = uniqueName("copies");
+  auto original = std::make_unique<CAlarmProcessLock>(name);
+  ASSERT_EQ(original->EnterProcessMutex(), FM_SUCCESS);
+  {
+    CAlarmProcessLock copy(*original);
+    EXPECT_EQ(copy.EnterProcessMutex(), FM_SUCCESS) << "a copy shares the hold";
+  }
+  // The copy is gone, the original still holds.
+  pid_t child = fmtest::spawnChild("process_lock_try", {name});
+  EXPECT_EQ(fmtest::waitChild(child), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
+  original.reset();
+  child = fmtest::spawnChild("process_lock_try", {name});
+  EXPECT_EQ(fmtest::waitChild(child), 0);
+
+  // An object that never took the lock must not give back a unit it does not
+  // hold (that would let two holders in).
+  CAlarmProcessLock holder(name);
+  ASSERT_EQ(holder.EnterProcessMutex(), FM_SUCCESS);
+  {
+    fmtest::TraceCapture quiet;
+    CAlarmProcessLock refused(name);
+    EXPECT_EQ(refused.EnterProcessMutex(), FM_PROCESS_LOCKED);
+  }
+  child = fmtest::spawnChild("process_lock_try", {name});
+  EXPECT_EQ(fmtest::waitChild(child), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
+}
+
+TEST(ProcessLockConcurrencyTest, MissingRootIsRefused) {
+  fmtest::TraceCapture cap;
+  const std::string saved = fmtest::kyroRoot();
+  ::unsetenv("KYRO_ROOT");
+  CAlarmProcessLock lock(uniqueName("noroot"));
+  const long noRoot = lock.EnterProcessMutex();
+  const long noRootWait = lock.WaitMaxTime(3, "fm_test_noroot");
+  ::setenv("KYRO_ROOT", "", 1);
+  const long emptyRoot = lock.EnterProcessMutex();
+  ::setenv("KYRO_ROOT", saved.c_str(), 1);
+  EXPECT_EQ(noRoot, FM_FAILURE);
+  EXPECT_EQ(noRootWait, FM_FAILURE);
+  EXPECT_EQ(emptyRoot, FM_FAILURE);
+  EXPECT_EQ(cap.count("EnterProcessMutex, invalid lock num", TRACE_ERROR), 3u);
+  EXPECT_FALSE(cap.contains("CAlarmProcessLock>>fm_test_noroot")) << "no retries without a root";
+  EXPECT_EQ(lock.EnterProcessMutex(), FM_SUCCESS);
+}
+
+}  // namespace
+}  // namespace Kyrofm

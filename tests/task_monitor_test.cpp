@@ -1,0 +1,158 @@
+// Tests of the running-task register: tasks on several threads, the warnings
+// for repeated starts and unmatched ends, and the logged cost.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FMLock.h"
+#include "fmcommon/FMTaskMonitor.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+bool waitUntil(const std::function<bool()>& pred) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// Copies of the records of `name`, in start order.
+std::vector<Task_Item_t> tasksNamed(const std::string& name) {
+  std::vector<Task_Item_t*> all;
+  Task_Monitor::instance()->get_task_info(all);
+  std::vector<Task_Item_t> out;
+  for (const Task_Item_t* t : all) {
+    if (t->name == name) out.push_back(*t);
+  }
+  return out;
+}
+
+TEST(TaskMonitorConcurrencyTest, ListsTasksRunningOnSeveralThreads) {
+  fmtest::TraceCapture cap;
+  constexpr int kThreads = 4;
+  std::atomic<int> started{0};
+  std::atomic<int> endTurn{-1};  // thread index allowed to end its task
+  std::atomic<int> ended{0};
+  std::vector<uint32_t> ids(kThreads, 0);
+  std::vector<std::thread> threads;
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  for (int i = 0; i < kThreads; ++i) {
+    // Started one after another, so that the start order is known.
+    threads.emplace_back([&, i] {
+      ids[i] = FMCurrentThreadId();
+      while (started.load() != i) std::this_thread::yield();
+      Task_Monitor::instance()->start("tm_sync", __FILE__, __LINE__);
+      Task_Monitor::instance()->start("tm_own_" + std::to_string(i));
+      ++started;
+      while (endTurn.load() != i && endTurn.load() != kThreads) std::this_thread::yield();
+      Task_Monitor::instance()->end("tm_sync", __FILE__, __LINE__);
+      Task_Monitor::instance()->end("tm_own_" + std::to_string(i));
+      ++ended;
+    });
+  }
+  ASSERT_TRUE(waitUntil([&] { return started.load() == kThreads; }));
+  std::vector<Task_Item_t> running = tasksNamed("tm_sync");
+  ASSERT_EQ(running.size(), static_cast<size_t>(kThreads));
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(running[i].thread_id, ids[i]) << "start order";
+    EXPECT_GE(running[i].start_time, before);
+    EXPECT_EQ(tasksNamed("tm_own_" + std::to_string(i)).size(), 1u);
+  }
+
+  // This thread never started it: ending it here changes nothing.
+  Task_Monitor::instance()->end("tm_sync");
+  EXPECT_TRUE(cap.contains("Task_Monitor::end, !!!waring, specified task not exist!", TRACE_ERROR));
+  EXPECT_EQ(tasksNamed("tm_sync").size(), static_cast<size_t>(kThreads));
+
+  // Ending on thread 1 removes only thread 1's record.
+  endTurn = 1;
+  ASSERT_TRUE(waitUntil([&] { return ended.load() == 1; }));
+  std::vector<Task_Item_t> left = tasksNamed("tm_sync");
+  ASSERT_EQ(left.size(), 3u);
+  EXPECT_EQ(left[0].thread_id, ids[0]);
+  EXPECT_EQ(left[1].thread_id, ids[2]);
+  EXPECT_EQ(left[2].thread_id, ids[3]);
+  EXPECT_TRUE(tasksNamed("tm_own_1").empty());
+
+  endTurn = kThreads;  // everybody
+  for (auto& t : threads) t.join();
+  EXPECT_TRUE(tasksNamed("tm_sync").empty());
+  EXPECT_EQ(cap.count("Task_Monitor::start, Task \"tm_sync\" start at ", TRACE_DETAIL), static_cast<size_t>(kThreads));
+  EXPECT_EQ(cap.count("Task_Monitor::end, Task \"tm_sync\" end at ", TRACE_DETAIL), static_cast<size_t>(kThreads));
+}
+
+TEST(TaskMonitorConcurrencyTest, ListingWhileTasksComeAndGo) {
+  fmtest::TraceCapture cap;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&, t] {
+      const std::string name = "tm_churn_" + std::to_string(t % 2);
+      for (int i = 0; i < 200; ++i) {
+        Task_Monitor::instance()->start(name);
+        Task_Monitor::instance()->end(name);
+      }
+    });
+  }
+  std::thread lister([&] {
+    std::vector<Task_Item_t*> out;
+    while (!stop) Task_Monitor::instance()->get_task_info(out);
+  });
+  for (auto& w : workers) w.join();
+  stop = true;
+  lister.join();
+  EXPECT_TRUE(tasksNamed("tm_churn_0").empty());
+  EXPECT_TRUE(tasksNamed("tm_churn_1").empty());
+  EXPECT_FALSE(cap.contains("!!!waring"));
+}
+
+TEST(TaskMonitorTest, SecondStartOnOneThreadKeepsOneRecord) {
+  fmtest::TraceCapture cap;
+  Task_Monitor::instance()->start("tm_twice");
+  Task_Monitor::instance()->start("tm_twice");
+  EXPECT_EQ(cap.count("Task_Monitor::start, !!!waring, the same task is exist!", TRACE_ERROR), 1u);
+  ASSERT_EQ(tasksNamed("tm_twice").size(), 1u);
+  EXPECT_EQ(tasksNamed("tm_twice")[0].thread_id, FMCurrentThreadId());
+  Task_Monitor::instance()->end("tm_twice");
+  EXPECT_TRUE(tasksNamed("tm_twice").empty());
+  Task_Monitor::instance()->end("tm_twice");
+  EXPECT_EQ(cap.count("Task_Monitor::end, !!!waring, specified task not exist!", TRACE_ERROR), 1u);
+}
+
+TEST(TaskMonitorTest, EndLogsTheWholeSecondsTheTaskRan) {
+  fmtest::TraceCapture cap;
+  Task_Monitor::instance()->start("tm_cost");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1030));
+  Task_Monitor::instance()->end("tm_cost");
+  const std::string tid = std::to_string(FMCurrentThreadId());
+  const std::regex startLine("Task_Monitor::start, Task \"tm_cost\" start at "
+                             "\\d{4}-\\d{2}-\\d{2} : \\d{2}:\\d{2}:\\d{2} by thread " + tid);
+  const std::regex endLine("Task_Monitor::end, Task \"tm_cost\" end at "
+                           "\\d{4}-\\d{2}-\\d{2} : \\d{2}:\\d{2}:\\d{2} by thread " + tid + ", total cost 1's");
+  bool sawStart = false, sawEnd = false;
+  for (const auto& m : cap.sink().messages()) {
+    sawStart = sawStart || std::regex_match(m.text, startLine);
+    sawEnd = sawEnd || std::regex_match(m.text, endLine);
+  }
+  EXPECT_TRUE(sawStart);
+  EXPECT_TRUE(sawEnd);
+}
+
+TEST(TaskMonitorTest, DestroyDeletesUnfinishedRecords) {
+  Task_Monitor::instance()->start("tm_never_ended");
+  Task_Monitor::destroy();  // LeakSanitizer checks the record went with it
+  EXPECT_TRUE(tasksNamed("tm_never_ended").empty());
+}
+
+}  // namespace
+}  // namespace Kyrofm
