@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMDBIdUtil.h"
 #include "fmcommon/FMIdMgr.h"
 #include "platform/FMDBCommand.h"
+#include "platform/FMDBIdUtil.h"
 #include "platform/FMDBMaintain.h"
 #include "platform/FMDBTools.h"
 #include "platform/FMResult.h"
@@ -35,7 +35,6 @@ namespace Kyrofm {
 namespace {
 
 using Kyrofmdb::CDBMaintain;
-using Kyrofmdb::CFMDBIdUtil;
 using Kyrofmdb::CFMDBTools;
 
 const FMIDTYPE kKind = static_cast<FMIDTYPE>(7);
@@ -81,7 +80,7 @@ long exec(const std::string& sql) { return CFMDBTools::ExecuteSQL(sql); }
 // The stored row of a kind (lDBTimer -1 when absent).
 SFMID storedRow(FMIDTYPE type) {
   std::map<FMIDTYPE, SFMID> rows;
-  EXPECT_EQ(CFMDBIdUtil::initDBIdFromDB("tbl_fm_id", rows), FM_SUCCESS);
+  EXPECT_EQ(Kyrofmdb::initDBIdFromDB("tbl_fm_id", rows), FM_SUCCESS);
   auto it = rows.find(type);
   if (it == rows.end()) {
     SFMID none;
@@ -97,7 +96,7 @@ void seedKind(FMIDTYPE type, const std::string& name, int32_t dbMax, int32_t tim
   s.lDBMax = dbMax;
   s.lMemMax = dbMax;
   s.lDBTimer = timer;
-  ASSERT_EQ(CFMDBIdUtil::setDBIdToDB("tbl_fm_id", type, s), FM_SUCCESS);
+  ASSERT_EQ(Kyrofmdb::setDBIdToDB("tbl_fm_id", type, s), FM_SUCCESS);
 }
 
 void writeCfg(const std::string& name, const std::string& value) {
@@ -139,8 +138,10 @@ class FmIdMgrTest : public ::testing::TestWithParam<std::string> {
     FMIdMgr::destroy();
     CDBMaintain::instance()->setDBUrl(url_);
     ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
-    ASSERT_EQ(exec("delete from tbl_fm_id where IdType <> 3"), FM_SUCCESS);
-    ASSERT_EQ(exec("update tbl_fm_id set MemMax = 0, DBMax = 0, DBTimer = 0 where IdType = 3"), FM_SUCCESS);
+    if (isPg()) {  // the server keeps its tables from test to test
+      ASSERT_EQ(exec("delete from tbl_fm_id"), FM_SUCCESS);
+      seedKind(FM_IDTYPE_TEMPTABLE, "TmpTableID", 0, 0);
+    }
     ASSERT_EQ(exec("delete from tbl_alarm_shield_rule"), FM_SUCCESS);
     std::remove(FMIdMgr::getCfgFile().c_str());
     seedKind(kKind, kKindName, 0, 0);
@@ -185,8 +186,8 @@ TEST_P(FmIdMgrTest, FreshKindStartsAtOneAndPersistsTheFirstMark) {
   EXPECT_EQ(row.lDBTimer, 1);
   EXPECT_EQ(row.strName, kKindName);
   // The temporary-table kind is there on a fresh database.
-  EXPECT_EQ(mgr->allocateId(Kyrofmdb::FM_IDTYPE_TEMPTABLE), 1);
-  EXPECT_EQ(storedRow(Kyrofmdb::FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
+  EXPECT_EQ(mgr->allocateId(FM_IDTYPE_TEMPTABLE), 1);
+  EXPECT_EQ(storedRow(FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
 }
 
 TEST_P(FmIdMgrTest, MarkIsPersistedOnlyWhenARangeReachesIt) {
@@ -636,7 +637,7 @@ TEST_P(FmIdMgrConcurrencyTest, ManyThreadsReceiveDisjointRanges) {
       FMIdMgr* mgr = FMIdMgr::instance();
       std::mt19937 rng(static_cast<unsigned>(t));
       for (int i = 0; i < perThread; ++i) {
-        FMIDTYPE kind = (i % 3 == 0) ? Kyrofmdb::FM_IDTYPE_TEMPTABLE : kKind;
+        FMIDTYPE kind = (i % 3 == 0) ? FM_IDTYPE_TEMPTABLE : kKind;
         long lo = 0;
         long hi = 0;
         long n = std::uniform_int_distribution<long>(1, 4000)(rng);

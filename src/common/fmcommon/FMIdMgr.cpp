@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/FMDBCommand.h"
+#include "platform/FMDBIdUtil.h"
 #include "platform/FMDBMaintain.h"
 #include "platform/FMResult.h"
 #include "platform/KyroCommonUtils.h"
@@ -44,6 +45,14 @@ int32_t counterAfter(int64_t maxID) {
 int32_t markAbove(int64_t maxID) {
   int64_t mark = (maxID / FMIdMgr::MARK_STEP + 1) * FMIdMgr::MARK_STEP;
   return mark > FMIdMgr::MAX_ID ? static_cast<int32_t>(FMIdMgr::MAX_ID) : static_cast<int32_t>(mark);
+}
+
+// The counter a kind resumes at when its persisted mark is mark: the mark
+// itself (nothing at or above it was handed out), or 0 (the next request
+// restarts the kind at 1) when the mark is the last identifier or out of range.
+int32_t resumeCounter(int64_t mark) {
+  if (mark <= 0 || mark >= FMIdMgr::MAX_ID) return 0;
+  return static_cast<int32_t>(mark);
 }
 
 std::string trimBlanks(const std::string& s) {
@@ -122,8 +131,9 @@ long FMIdMgr::init() {
 
 long FMIdMgr::loadKinds() {
   if (!m_bDBLoaded) {
-    long rc = Kyrofmdb::CFMDBIdUtil::initDBIdFromDB(m_strTableName, m_mapID);
+    long rc = Kyrofmdb::initDBIdFromDB(m_strTableName, m_mapID);
     if (rc == FM_SUCCESS) {
+      for (auto& kv : m_mapID) kv.second.lMemMax = resumeCounter(kv.second.lDBMax);
       m_bDBLoaded = true;
       m_bCfgChecked = false;
     } else {
@@ -214,7 +224,7 @@ long FMIdMgr::allocateIds(FMIDTYPE type, long num, long& minID, long& maxID) {
              tostring(id).c_str());
     SFMID stored = id;
     stored.lMemMax = counterAfter(hi);
-    long rc = Kyrofmdb::CFMDBIdUtil::setDBIdToDB(m_strTableName, type, stored);
+    long rc = Kyrofmdb::setDBIdToDB(m_strTableName, type, stored);
     if (rc != FM_SUCCESS) {
       FM_TRACE(TRACE_WARNING, "FMIdMgr::allocateIds>>setDBIdToDB(%d) fail(%ld) and modifycfg.",
                static_cast<int>(type), rc);
@@ -272,7 +282,7 @@ long FMIdMgr::modifydb(FMIDTYPE type, long value) {
   // A new generation, so that this change also wins over an older file entry.
   id.lDBTimer += 1;
   FM_TRACE(TRACE_PROGRESS, "FMIdMgr::modifydb>>m_mapID[%d]=%s.", static_cast<int>(type), tostring(id).c_str());
-  long rc = Kyrofmdb::CFMDBIdUtil::setDBIdToDB(m_strTableName, type, id);
+  long rc = Kyrofmdb::setDBIdToDB(m_strTableName, type, id);
   if (rc != FM_SUCCESS) {
     FM_TRACE(TRACE_ERROR, "FMIdMgr::modifydb>>setIDToDB(%d) fail(%ld).", static_cast<int>(type), rc);
   }
@@ -341,9 +351,9 @@ int FMIdMgr::checkdbbycfg(std::map<FMIDTYPE, SFMID>& ids) {
              type, static_cast<long>(id.lDBTimer), static_cast<long>(cfgTimer), static_cast<long>(cfgId));
     if (id.lDBTimer < cfgTimer) {
       id.lDBMax = static_cast<int32_t>(cfgId);
-      id.lMemMax = Kyrofmdb::CFMDBIdUtil::resumeCounter(cfgId, cfgId);
+      id.lMemMax = resumeCounter(cfgId);
       id.lDBTimer = static_cast<int32_t>(cfgTimer);
-      long wrc = Kyrofmdb::CFMDBIdUtil::setDBIdToDB(m_strTableName, kv.first, id);
+      long wrc = Kyrofmdb::setDBIdToDB(m_strTableName, kv.first, id);
       if (wrc != FM_SUCCESS) {
         FM_TRACE(TRACE_ERROR, "FMIdMgr::checkdbbycfg>>setDBIdToDB(%d) fail(%ld).", type, wrc);
       }

@@ -20,8 +20,11 @@
 //  - while the file cannot be read (it may hold a newer mark than the table)
 //    no range is handed out; each request tries to read it again; the kinds
 //    are loaded again on request while the table could not be read at start.
-// The kinds themselves come from tbl_fm_id; kind 3 (temporary tables) is
-// seeded there by the schema.
+// The kinds themselves come from tbl_fm_id (read and written through the
+// database library's identifier storage, platform/FMDBIdUtil.h); kind 3
+// (temporary tables) is seeded there by the schema. A kind whose stored mark
+// is the last identifier (2147483647) resumes with a restart at 1, so that
+// 2147483647 is not handed out twice.
 //
 // It also hands out alarm shield rule identifiers, above the highest ID of
 // tbl_alarm_shield_rule.
@@ -41,12 +44,21 @@
 #include <mutex>
 #include <string>
 
-#include "fmcommon/FMDBIdUtil.h"
-
 namespace Kyrofm {
 
-using FMIDTYPE = Kyrofmdb::FMIDTYPE;
-using SFMID = Kyrofmdb::SFMID;
+// Identifier kinds. The kinds in use and their states come from tbl_fm_id;
+// any integer stored there is a kind. Kind 3 names temporary tables.
+enum FMIDTYPE : int {
+  FM_IDTYPE_TEMPTABLE = 3,
+};
+
+// State of one identifier kind.
+struct SFMID {
+  int32_t lMemMax = 0;   // next identifier to hand out (in memory)
+  int32_t lDBMax = 0;    // persisted mark: no identifier at or above it has been handed out
+  int32_t lDBTimer = 0;  // generation counter, incremented at every persisted change
+  std::string strName;   // the kind's parameter name in the configuration file
+};
 
 class FMIdMgr {
  public:
