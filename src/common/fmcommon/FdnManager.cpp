@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "fmcommon/AlmValidCheck.h"
+#include "fmcommon/FMIdMgr.h"
 #include "fmcommon/FMEvents.h"
 #include "fmcommon/FMTools.h"
 #include "fmcommon/KyroSettingOP.h"
@@ -24,10 +25,6 @@
 #include "platform/KyroTrace.h"
 #include "time/CalculateTime.h"
 
-#if __has_include("fmcommon/FMIdMgr.h")
-#include "fmcommon/FMIdMgr.h"
-#define FM_HAVE_FMIDMGR 1
-#endif
 
 namespace Kyrofm {
 
@@ -1223,21 +1220,11 @@ long CFdnManager::syncFileContentToDB(const std::map<std::string, long>& fdnMap,
 // ---------------------------------------------------------------------------
 // CTempTableGuard
 
-namespace {
-long allocateTempTableId() {
-#ifdef FM_HAVE_FMIDMGR
-  return FMIdMgr::instance()->allocateId(CTempTableGuard::TEMP_TABLE_ID_TYPE);
-#else
-  return -1;
-#endif
-}
-}  // namespace
-
 CTempTableGuard::CTempTableGuard(const std::string& name) : m_strTempTable(name) {
   if (!m_strTempTable.empty()) return;
   long id = -1;
   try {
-    id = allocateTempTableId();
+    id = FMIdMgr::instance()->allocateId(static_cast<FMIDTYPE>(TEMP_TABLE_ID_TYPE));
   } catch (const std::exception& e) {
     FM_TRACE(TRACE_ERROR, "CTempTableGuard exception: %s", e.what());
   }

@@ -48,7 +48,7 @@
 #include <string>
 #include <vector>
 
-#include "fmcommon/FMNameValue.h"
+#include "fmcommon/FMValueTypes.h"
 #include "fmcommon/FdnFile.h"
 
 namespace Kyrofm {
@@ -248,7 +248,7 @@ class CTempTableGuard {
  public:
   static constexpr size_t INLINE_LIMIT = 200;
   // Identifier kind of temporary tables at the identifier allocator.
-  static constexpr long TEMP_TABLE_ID_TYPE = 3;
+  static constexpr int TEMP_TABLE_ID_TYPE = 3;
 
   // name empty: "tbl_tmpfm_" and a fresh identifier of the allocator (left
   // empty, with a level-5 line, when the allocator fails).
