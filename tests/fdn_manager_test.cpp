@@ -527,16 +527,23 @@ TEST_P(FdnManagerTest, ReplayCompletesOverRowsAlreadyWritten) {
 // A rename the table refuses goes to the file and reaches the table with the
 // next replay.
 TEST_P(FdnManagerTest, RefusedRenameGoesThroughTheFile) {
-  if (isPg()) GTEST_SKIP() << "SQLite trigger";
   CFdnManager* m = CFdnManager::instance();
   m->GetIntFdn("A");
-  ASSERT_EQ(exec("create trigger t_refuse before update on tbl_fdn_mgr begin select raise(abort, 'refused'); end"),
-            FM_SUCCESS);
+  if (isPg()) {
+    ASSERT_EQ(exec("create or replace function fm_refuse() returns trigger as $$ begin raise exception 'refused'; "
+                   "end $$ language plpgsql"),
+              FM_SUCCESS);
+    ASSERT_EQ(exec("create trigger t_refuse before update on tbl_fdn_mgr for each row execute function fm_refuse()"),
+              FM_SUCCESS);
+  } else {
+    ASSERT_EQ(exec("create trigger t_refuse before update on tbl_fdn_mgr begin select raise(abort, 'refused'); end"),
+              FM_SUCCESS);
+  }
   std::map<std::string, std::string> ren{{"A", "A2"}};
   EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
   EXPECT_EQ(m->getFdnIdEx("A2"), 1);
   EXPECT_EQ(fileRows(), (std::map<std::string, long>{{"A2", 1}}));
-  ASSERT_EQ(exec("drop trigger t_refuse"), FM_SUCCESS);
+  ASSERT_EQ(exec(isPg() ? "drop trigger t_refuse on tbl_fdn_mgr" : "drop trigger t_refuse"), FM_SUCCESS);
   m = restart();
   EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}}));
   EXPECT_EQ(m->getFdnIdEx("A"), -100);
@@ -670,15 +677,25 @@ TEST_P(TempTableGuardTest, EmptyInputsAndFailedFill) {
   CTempTableGuard bad("no such-table");
   EXPECT_FALSE(bad.getSqlInCond(idRange(300), cond));
   EXPECT_TRUE(cap.contains("CTempTableGuard::getSqlInCond, initTempTable fail", 5));
-  CTempTableGuard fresh;  // a name from the identifier allocator
-  if (fresh.getTableName().empty()) {
-    EXPECT_TRUE(cap.contains("CTempTableGuard allocateIds fail:", 5));
-    EXPECT_FALSE(fresh.getSqlInCond({1}, cond));
-  } else {
-    EXPECT_EQ(fresh.getTableName().rfind("tbl_tmpfm_", 0), 0u);
+}
+
+// Without a name the guard takes one from the identifier allocator (kind 3):
+// two guards never share a table.
+TEST_P(TempTableGuardTest, NamesComeFromTheIdentifierAllocator) {
+  std::string firstName;
+  {
+    CTempTableGuard first;
     CTempTableGuard second;
-    EXPECT_NE(second.getTableName(), fresh.getTableName());
+    firstName = first.getTableName();
+    ASSERT_EQ(firstName.rfind("tbl_tmpfm_", 0), 0u) << firstName;
+    ASSERT_EQ(second.getTableName().rfind("tbl_tmpfm_", 0), 0u);
+    EXPECT_NE(second.getTableName(), firstName);
+    std::string cond;
+    ASSERT_TRUE(first.getSqlInCond(idRange(250), cond));
+    EXPECT_EQ(cond, "( select id from " + firstName + " )");
+    EXPECT_TRUE(CFMDBTools::IsTableExist(firstName));
   }
+  EXPECT_FALSE(CFMDBTools::IsTableExist(firstName));
 }
 
 // ---------------------------------------------------------------------------
