@@ -195,6 +195,13 @@ TEST_P(FdnManagerTest, InitCounterLiesAboveTableAndFile) {
   EXPECT_EQ(tableRows(), (IdMap{{5, "A"}, {9, "D"}, {17, "B"}, {40, "C"}}));
   EXPECT_EQ(m->GetIntFdn("C"), 40);
   EXPECT_EQ(m->GetIntFdn("E"), 41);
+
+  // A name stored under two ids resolves to the higher one; both ids keep it.
+  insertRow(50, "A");
+  m = restart();
+  EXPECT_EQ(m->GetIntFdn("A"), 50);
+  EXPECT_EQ(m->GetStrFdn(5), "A");
+  EXPECT_EQ(m->GetStrFdn(50), "A");
 }
 
 TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {

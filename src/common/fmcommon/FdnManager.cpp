@@ -172,7 +172,11 @@ int CFdnManager::readTableLocked(StrMap& strMap, LongMap& longMap, long& maxId) 
           std::string name = cmd.Field("fdnname").asString();
           if (id > maxId) maxId = id;
           if (name.empty()) continue;  // a reserved identifier
-          strMap.emplace(name, id);
+          // A name stored twice (a batch whose commit was reported lost, then
+          // given again) resolves to its highest id, the one handed out last,
+          // whatever order the rows come in; both ids keep their FDN.
+          auto r = strMap.emplace(name, id);
+          if (!r.second && id > r.first->second) r.first->second = id;
           longMap.emplace(id, std::move(name));
         }
         return FM_SUCCESS;
