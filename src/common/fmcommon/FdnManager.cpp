@@ -98,7 +98,7 @@ FdnUpdateSource::FdnUpdateSource(const std::list<FMNameValue_t>& attrs) {
 std::atomic<CFdnManager*> CFdnManager::m_instance{nullptr};
 std::mutex CFdnManager::m_mtxInstance;
 
-CFdnManager::CFdnManager() : m_strTableName("tbl_fdn_mgr") {}
+CFdnManager::CFdnManager() : m_rwLock("CFdnManager::m_rwLock"), m_strTableName("tbl_fdn_mgr") {}
 CFdnManager::~CFdnManager() = default;
 
 CFdnManager* CFdnManager::instance() {
@@ -122,7 +122,7 @@ void CFdnManager::Destroy() {
 int CFdnManager::init() {
   FM_FUNC_TRACE("CFdnManager::init");
   try {
-    std::unique_lock<std::shared_mutex> lock(m_rwLock);
+    Write_Lock_Guard lock(m_rwLock);
     std::string path = KyroCommonUtils::getRoot();
     path += '/';
     path += "var";
@@ -227,29 +227,29 @@ bool CFdnManager::readyToAllocateLocked() {
 }
 
 long CFdnManager::setServiceFlag(bool bAlloc) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   if (!bAlloc) m_bLoadedForAlloc = false;
   m_bServiceFlag = bAlloc;
   return FM_SUCCESS;
 }
 
 bool CFdnManager::getServiceFlag() const {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   return m_bServiceFlag;
 }
 
 long CFdnManager::getCurMaxFdnId() {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   return m_lNextFdnId;
 }
 
 std::string CFdnManager::getFdnFileName() {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   return m_fdnFile.getFileName();
 }
 
 int CFdnManager::outPutMemInfo() {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   std::string dir = KyroCommonUtils::getRoot() + "/log";
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -316,12 +316,12 @@ int CFdnManager::GetIntFdn(const std::string& fdn) {
   if (fdn.empty()) return static_cast<int>(FDN_EMPTY_ID);
   try {
     {
-      std::shared_lock<std::shared_mutex> lock(m_rwLock);
+      Read_Lock_Guard lock(m_rwLock);
       auto it = m_FdnStrMap.find(fdn);
       if (it != m_FdnStrMap.end()) return static_cast<int>(it->second);
     }
     if (AddFdnSetToDBAndMem(std::set<std::string>{fdn}) != FM_SUCCESS) return static_cast<int>(FDN_UNKNOWN_ID);
-    std::shared_lock<std::shared_mutex> lock(m_rwLock);
+    Read_Lock_Guard lock(m_rwLock);
     auto it = m_FdnStrMap.find(fdn);
     return it != m_FdnStrMap.end() ? static_cast<int>(it->second) : static_cast<int>(FDN_UNKNOWN_ID);
   } catch (const std::exception& e) {
@@ -334,14 +334,14 @@ int CFdnManager::GetIntFdnList(const std::list<std::string>& fdns, std::list<lon
   try {
     std::set<std::string> missing;
     {
-      std::shared_lock<std::shared_mutex> lock(m_rwLock);
+      Read_Lock_Guard lock(m_rwLock);
       for (const auto& f : fdns)
         if (!f.empty() && m_FdnStrMap.find(f) == m_FdnStrMap.end()) missing.insert(f);
     }
     traceNameList(TRACE_DETAIL, "CFdnManager::GetIntFdnList,not found fdn:", missing);
     if (!missing.empty() && AddFdnSetToDBAndMem(missing) != FM_SUCCESS) return static_cast<int>(FM_FAILURE);
     int rc = static_cast<int>(FM_SUCCESS);
-    std::shared_lock<std::shared_mutex> lock(m_rwLock);
+    Read_Lock_Guard lock(m_rwLock);
     for (const auto& f : fdns) {
       if (f.empty()) {
         ids.push_back(FDN_EMPTY_ID);
@@ -367,7 +367,7 @@ int CFdnManager::GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>&
   try {
     std::set<std::string> missing;
     {
-      std::shared_lock<std::shared_mutex> lock(m_rwLock);
+      Read_Lock_Guard lock(m_rwLock);
       for (const auto& f : fdns) {
         if (f.empty()) {
           ids.insert(FDN_EMPTY_ID);
@@ -382,7 +382,7 @@ int CFdnManager::GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>&
     traceNameList(TRACE_DETAIL, "CFdnManager::GetIntFdnList,not found fdn:", missing);
     if (AddFdnSetToDBAndMem(missing) != FM_SUCCESS) return static_cast<int>(FM_FAILURE);
     int rc = static_cast<int>(FM_SUCCESS);
-    std::shared_lock<std::shared_mutex> lock(m_rwLock);
+    Read_Lock_Guard lock(m_rwLock);
     for (const auto& f : missing) {
       auto it = m_FdnStrMap.find(f);
       if (it != m_FdnStrMap.end()) {
@@ -404,7 +404,7 @@ int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::s
   try {
     std::set<std::string> missing;
     {
-      std::shared_lock<std::shared_mutex> lock(m_rwLock);
+      Read_Lock_Guard lock(m_rwLock);
       for (const auto& f : fdns) {
         if (f.empty()) {
           ids[f] = FDN_EMPTY_ID;
@@ -422,7 +422,7 @@ int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::s
     if (missing.empty()) return static_cast<int>(FM_SUCCESS);
     if (AddFdnSetToDBAndMem(missing) != FM_SUCCESS) return static_cast<int>(FM_FAILURE);
     int rc = static_cast<int>(FM_SUCCESS);
-    std::shared_lock<std::shared_mutex> lock(m_rwLock);
+    Read_Lock_Guard lock(m_rwLock);
     for (const auto& f : missing) {
       auto it = m_FdnStrMap.find(f);
       if (it != m_FdnStrMap.end()) {
@@ -441,7 +441,7 @@ int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::s
 }
 
 long CFdnManager::AddFdnSetToDBAndMem(const std::set<std::string>& fdns) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   std::set<std::string> fresh;
   for (const auto& f : fdns)
     if (!f.empty() && m_FdnStrMap.find(f) == m_FdnStrMap.end()) fresh.insert(f);
@@ -649,7 +649,7 @@ long CFdnManager::GetFdnidFromDB(const std::string& fdn, long& id) {
 // Memory-only look-ups
 
 int CFdnManager::getFdnIdEx(const std::string& fdn) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   auto it = m_FdnStrMap.find(fdn);
   if (it != m_FdnStrMap.end()) return static_cast<int>(it->second);
   auto itT = m_FdnStrMapTemp.find(fdn);
@@ -678,25 +678,25 @@ void CFdnManager::likeSetLocked(const std::list<std::string>& fdns, std::set<lon
 }
 
 int CFdnManager::QueryIntFdnEqualSet(const std::list<std::string>& fdns, std::set<long>& ids) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   equalSetLocked(fdns, ids, true);
   return static_cast<int>(FM_SUCCESS);
 }
 
 int CFdnManager::GetFdnLikeSet(const std::list<std::string>& fdns, std::set<long>& ids) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   likeSetLocked(fdns, ids, true);
   return static_cast<int>(FM_SUCCESS);
 }
 
 int CFdnManager::GetIntFdnListLikeFdn(const std::string& fdn, std::set<int>& ids) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   walkSubtree(m_FdnStrMap, fdn, [&](const StrMap::value_type& e) { ids.insert(static_cast<int>(e.second)); });
   return static_cast<int>(FM_SUCCESS);
 }
 
 int CFdnManager::GetStrFdnListLikeFdn(const std::string& fdn, std::set<std::string>& fdns) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   walkSubtree(m_FdnStrMap, fdn, [&](const StrMap::value_type& e) { fdns.insert(e.first); });
   return static_cast<int>(FM_SUCCESS);
 }
@@ -705,7 +705,7 @@ int CFdnManager::GetUserFdnEqualSet(const std::list<std::string>& a, const std::
                                     std::set<long>& ids) {
   std::set<long> sa, sb;
   {
-    std::shared_lock<std::shared_mutex> lock(m_rwLock);
+    Read_Lock_Guard lock(m_rwLock);
     equalSetLocked(a, sa, true);
     equalSetLocked(b, sb, true);
   }
@@ -718,7 +718,7 @@ int CFdnManager::GetUserFdnLikeSet(const std::list<std::string>& a, const std::l
                                    std::set<long>& ids) {
   std::set<long> sa, sb;
   {
-    std::shared_lock<std::shared_mutex> lock(m_rwLock);
+    Read_Lock_Guard lock(m_rwLock);
     likeSetLocked(a, sa, true);
     likeSetLocked(b, sb, true);
   }
@@ -734,7 +734,7 @@ bool CFdnManager::IsFdnParent(const std::string& parent, const std::string& chil
 int CFdnManager::GetFdnIdByFdnName(const std::list<std::string>& names, const char& matchType,
                                    std::list<FMNameValue_t>& out) {
   CCalculateTime timer("CFdnManager::GetFdnIdByFdnName");
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   size_t count = 0;
   auto limitReached = [&]() {
     if (count < MAX_QUERY_SIZE) return false;
@@ -781,7 +781,7 @@ int CFdnManager::GetFdnIdByFdnName(const std::list<std::string>& names, const ch
 
 std::string CFdnManager::GetStrFdn(const long& id) {
   if (id == FDN_EMPTY_ID) return std::string();
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   auto it = m_FdnLongMap.find(id);
   if (it != m_FdnLongMap.end()) return it->second;
   FM_TRACE(TRACE_DETAIL, "CFdnManager::GetStrFdn %d:not found ", static_cast<int>(id));
@@ -789,7 +789,7 @@ std::string CFdnManager::GetStrFdn(const long& id) {
 }
 
 int CFdnManager::GetStrFdnMap(const std::set<long>& ids, std::map<long, std::string>& out) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   for (long id : ids) {
     if (id == FDN_EMPTY_ID) {
       out[id] = std::string();
@@ -807,7 +807,7 @@ int CFdnManager::GetStrFdnMap(const std::set<long>& ids, std::map<long, std::str
 }
 
 int CFdnManager::GetStrFdnSet(const std::set<long>& ids, std::set<std::string>& out) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   for (long id : ids) {
     if (id == FDN_EMPTY_ID) {
       out.insert(std::string());
@@ -830,7 +830,7 @@ int CFdnManager::GetStrFdnSet(const std::set<long>& ids, std::set<std::string>& 
 void CFdnManager::DelFdn(const std::string& fdn) {
   EventList events;
   try {
-    std::unique_lock<std::shared_mutex> lock(m_rwLock);
+    Write_Lock_Guard lock(m_rwLock);
     std::set<long> ids;
     std::vector<std::string> names;
     std::list<FMNameValue_t> nv;
@@ -895,7 +895,7 @@ int CFdnManager::UpdateFdnID(std::map<std::string, std::string>& oldToNew) {
   EventList events;
   int rc = static_cast<int>(FM_SUCCESS);
   try {
-    std::unique_lock<std::shared_mutex> lock(m_rwLock);
+    Write_Lock_Guard lock(m_rwLock);
     for (const auto& kv : oldToNew) {
       auto it = m_FdnStrMap.find(kv.first);
       if (it == m_FdnStrMap.end()) {
@@ -970,7 +970,7 @@ long CFdnManager::UpdateNeFdnToFile(long id, const std::string& name) {
 }
 
 long CFdnManager::checkNewFdnIsExist(const FdnUpdateSource& src) {
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   bool hit = false;
   walkSubtree(m_FdnStrMap, src.m_strNewFdn, [&](const StrMap::value_type&) { hit = true; });
   if (!hit) return FM_SUCCESS;
@@ -979,14 +979,14 @@ long CFdnManager::checkNewFdnIsExist(const FdnUpdateSource& src) {
 }
 
 void CFdnManager::backOldFdnIdForNefdnUpdate(const std::string& neFdn) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   walkSubtree(m_FdnStrMap, neFdn, [&](const StrMap::value_type& e) { m_FdnStrMapTemp[e.first] = e.second; });
   FM_TRACE(TRACE_PROGRESS, "CFdnManager::backOldFdnIdForNefdnUpdate,m_FdnStrMapTemp.size():%d",
            static_cast<int>(m_FdnStrMapTemp.size()));
 }
 
 void CFdnManager::clearOldFdnIdBack() {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   m_FdnStrMapTemp.clear();
 }
 
@@ -995,7 +995,7 @@ void CFdnManager::updateNefdn(const FdnUpdateSource& src, std::map<long, long>& 
   bool remembered = false;
   long rememberedId = 0;
   try {
-    std::unique_lock<std::shared_mutex> lock(m_rwLock);
+    Write_Lock_Guard lock(m_rwLock);
     std::set<long> ids;
     walkSubtree(m_FdnStrMap, src.m_strOldFdn, [&](const StrMap::value_type& e) { ids.insert(e.second); });
     for (long id : ids) {
@@ -1042,7 +1042,7 @@ void CFdnManager::updateNefdn(const FdnUpdateSource& src, std::map<long, long>& 
     if (nid >= 0) idChange[rememberedId] = nid;
     else FM_TRACE(TRACE_ERROR, "CFdnManager::updateNefdn>>GetIntFdn(%s) failed(%ld)", src.m_strNewFdn.c_str(), nid);
   }
-  std::shared_lock<std::shared_mutex> lock(m_rwLock);
+  Read_Lock_Guard lock(m_rwLock);
   FM_TRACE(TRACE_PROGRESS, "CFdnManager::updateNefdn m_FdnLongMap.size():%d, m_FdnStrMap.size():%d",
            static_cast<int>(m_FdnLongMap.size()), static_cast<int>(m_FdnStrMap.size()));
 }
@@ -1176,48 +1176,48 @@ long CFdnManager::flushLongLocked(const LongMap& fdnMap) {
 }
 
 long CFdnManager::saveFdnInfoToFile(const std::map<std::string, long>& fdnMap) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return saveFileLocked(fdnMap);
 }
 
 long CFdnManager::loadFdnStrFromFile(std::map<std::string, long>& fdnMap) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return m_fdnFile.FileToStrBuffer(fdnMap);
 }
 
 long CFdnManager::loadFdnLongFromFile(std::map<long, std::string>& fdnMap) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return loadLongLocked(fdnMap);
 }
 
 long CFdnManager::flushFdnStrToFile(const std::map<std::string, long>& fdnMap) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return m_fdnFile.flushFdnStrToFile(fdnMap);
 }
 
 long CFdnManager::flushFdnLongToFile(const std::map<long, std::string>& fdnMap) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return flushLongLocked(fdnMap);
 }
 
 bool CFdnManager::isFileExist() {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return m_fdnFile.isFileExist();
 }
 
 long CFdnManager::deleteFile() {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return m_fdnFile.deleteFile();
 }
 
 long CFdnManager::mergeFdn(const std::map<std::string, long>& fdnMap) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return mergeFdnLocked(fdnMap);
 }
 
 long CFdnManager::syncFileContentToDB(const std::map<std::string, long>& fdnMap,
                                       std::map<std::string, long>& failed) {
-  std::unique_lock<std::shared_mutex> lock(m_rwLock);
+  Write_Lock_Guard lock(m_rwLock);
   return syncLocked(fdnMap, failed);
 }
 

@@ -31,7 +31,8 @@
 // Identifier markers: -1 the empty FDN; -2 an FDN that stayed unresolved in a
 // list look-up; -100 an FDN that is unknown or could not be created.
 //
-// Threads: any thread may call any operation. One reader/writer lock guards
+// Threads: any thread may call any operation. One reader/writer lock (the
+// RW_Lock "CFdnManager::m_rwLock", visible in the lock monitor) guards
 // the maps, the counter and the flags: look-ups read; init, the additions,
 // deletions and renames write and hold it across their database and file
 // work. Events (the object deletion event "FMMODelEvent") are sent after the
@@ -44,10 +45,10 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
+#include "fmcommon/FMLock.h"
 #include "fmcommon/FMValueTypes.h"
 #include "fmcommon/FdnFile.h"
 
@@ -226,7 +227,7 @@ class CFdnManager {
   void raiseNextLocked(long id);
   static void sendEvents(const EventList& events);
 
-  mutable std::shared_mutex m_rwLock;
+  mutable RW_Lock m_rwLock;  // "CFdnManager::m_rwLock" in the lock monitor
   bool m_bServiceFlag = true;       // the allocation flag
   bool m_bLoadedForAlloc = false;   // memory and counter come from a table read made while allocating
   long m_lNextFdnId = 1;            // the id the next new FDN receives
