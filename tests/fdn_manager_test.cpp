@@ -277,6 +277,40 @@ TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
   EXPECT_FALSE(m->IsFdnParent("a/b", "a/bc", '/'));
 }
 
+// GetFdnIdByFdnName stops at 100000 results with 33035 and keeps them.
+TEST(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("sqlite3://db=" + fmtest::makeTempDir("fdnlimit") + "/fm.db");
+  std::filesystem::remove_all(fdnFilePath());
+  CFdnManager* m = CFdnManager::instance();
+  std::map<std::string, long> big;
+  std::list<std::string> names;
+  for (long i = 0; i <= 100000; ++i) {
+    std::string f = "NE=1,P=" + std::to_string(i);
+    big[f] = i + 1;
+    names.push_back(f);
+  }
+  int level = KyroTrace::getMinLevel();
+  KyroTrace::setMinLevel(4);
+  m->mergeFdn(big);  // memory only
+  KyroTrace::setMinLevel(level);
+  for (char type : {char(1), char(2)}) {
+    std::list<FMNameValue_t> out;
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(m->GetFdnIdByFdnName(type == 1 ? names : std::list<std::string>{"NE=1"}, type, out),
+              FM_RESULT_LIMIT_REACHED);
+    EXPECT_EQ(out.size(), 100000u);
+    EXPECT_TRUE(cap.contains("CFdnManager::GetFdnIdByFdnName:reach max query size, matchtype is " +
+                             std::to_string(type) + "."));
+  }
+  names.pop_back();
+  std::list<FMNameValue_t> out;
+  EXPECT_EQ(m->GetFdnIdByFdnName(names, 1, out), FM_SUCCESS);
+  EXPECT_EQ(m->getCurMaxFdnId(), 100002);  // merged ids raise the counter
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
 // Deleting a subtree removes it from the table and memory and tells the
 // subscribers, which may call back into the manager; the highest deleted
 // identifier is never given again, not even after a restart.
@@ -507,6 +541,30 @@ TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
   EXPECT_EQ(ids, (std::list<long>{-1, 1, -2}));
   EXPECT_EQ(m->GetIntFdn("Y"), -100);
   EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {7, "X"}}));
+
+  // A read of many names at once (more than one statement's worth).
+  std::list<std::string> many;
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](SAConnection& conn) -> long {
+    SACommand cmd(&conn);
+    cmd.SetExecBatch(true);
+    cmd.SetTable("tbl_fdn_mgr");
+    cmd.SetBatchMaxRowCount(1500);
+    for (long i = 0; i < 1500; ++i) {
+      many.push_back("M=" + std::to_string(i) + "'q");
+      cmd.Param("fdnid").setAsLong() = 1000 + i;
+      cmd.Param("fdnname").setAsString() = many.back();
+      cmd.EndRow();
+    }
+    cmd.Execute(1500);
+    return FM_SUCCESS;
+  });
+  ASSERT_EQ(rc, FM_SUCCESS);
+  ids.clear();
+  EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
+  EXPECT_EQ(ids.front(), 1000);
+  EXPECT_EQ(ids.back(), 2499);
+  EXPECT_EQ(m->GetStrFdn(2499), "M=1499'q");
+  ASSERT_EQ(exec("delete from tbl_fdn_mgr where fdnid >= 1000"), FM_SUCCESS);
 
   insertRow(9, "Z");  // the other process goes on
   EXPECT_EQ(m->setServiceFlag(true), FM_SUCCESS);
