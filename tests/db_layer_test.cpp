@@ -280,6 +280,11 @@ TEST_P(DbLayerTest, TableTools) {
   EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (3, 0, NULL)", 5, false), FM_SUCCESS);
   EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into no_such_table values (1)", 5, false), FM_FAILURE);
   EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into no_such_table values (1)", 5, true), FM_SUCCESS);
+  // Two statements in one text: refused as a whole, nothing runs (SQLite
+  // would otherwise run the first and drop the second without a word).
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (9, 9, 'x'); delete from " + t), FM_FAILURE);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (4, 4, 'a;b');  "), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("delete from " + t + " where AlarmID = 4"), FM_SUCCESS);
 
   long count = -1;
   EXPECT_EQ(CFMDBTools::getRecordCountOfTable(t, count, ""), FM_SUCCESS);
