@@ -6,14 +6,14 @@
 // without the tests noticing.
 #include "fmcommon/KyroSettingOP.h"
 
-#include <sys/time.h>
+#include <strings.h>
 
 #include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <strings.h>
+#include <new>
 
 #include <ace/Guard_T.h>
 
@@ -1118,7 +1118,7 @@ int CKyroSettingOP::convertTable(Table& table, bool north) {
   std::string target = conversionTarget(north);
   if (target.empty()) return FM_SUCCESS;
   std::unique_ptr<ConvertTimer> timer;
-  if (!north) timer.reset(new ConvertTimer("CKyroSettingOP::ConvertCharSet", table.size()));
+  if (!north) timer = std::make_unique<ConvertTimer>("CKyroSettingOP::ConvertCharSet", table.size());
   const char kSep = '\x1B';
   // A row is converted in one call with its strings joined by ESC, which is
   // only sound when ESC stays the single byte 0x1B in the target code set
@@ -1162,21 +1162,53 @@ int CKyroSettingOP::convertTable(Table& table, bool north) {
   return code;
 }
 
-int CKyroSettingOP::ConvertCharSet(std::string& text) { return convertOne(text, false); }
-int CKyroSettingOP::ConvertCharSet(std::list<std::string>& texts) { return convertList(texts, false); }
-int CKyroSettingOP::ConvertCharSet(std::vector<std::string>& texts) { return convertList(texts, false); }
-int CKyroSettingOP::ConvertCharSet(std::list<std::list<std::string>>& table) { return convertTable(table, false); }
-int CKyroSettingOP::ConvertCharSet(std::vector<std::vector<std::string>>& table) {
-  return convertTable(table, false);
+namespace {
+
+// Runs a conversion; an exception (out of memory) becomes a failure code.
+template <typename Fn>
+int guardedConvert(const char* op, Fn fn) {
+  try {
+    return fn();
+  } catch (const std::bad_alloc&) {
+    FM_TRACE(TRACE_ERROR, "CKyroSettingOP::%s, out of memory", op);
+    return static_cast<int>(FM_NO_MEMORY);
+  } catch (const std::exception& e) {
+    FM_TRACE(TRACE_ERROR, "CKyroSettingOP::%s, %s", op, e.what());
+    return static_cast<int>(FM_FAILURE);
+  }
 }
-int CKyroSettingOP::ConvertNorthCharSet(std::string& text) { return convertOne(text, true); }
-int CKyroSettingOP::ConvertNorthCharSet(std::list<std::string>& texts) { return convertList(texts, true); }
-int CKyroSettingOP::ConvertNorthCharSet(std::vector<std::string>& texts) { return convertList(texts, true); }
+
+}  // namespace
+
+int CKyroSettingOP::ConvertCharSet(std::string& text) {
+  return guardedConvert("ConvertCharSet", [&] { return convertOne(text, false); });
+}
+int CKyroSettingOP::ConvertCharSet(std::list<std::string>& texts) {
+  return guardedConvert("ConvertCharSet", [&] { return convertList(texts, false); });
+}
+int CKyroSettingOP::ConvertCharSet(std::vector<std::string>& texts) {
+  return guardedConvert("ConvertCharSet", [&] { return convertList(texts, false); });
+}
+int CKyroSettingOP::ConvertCharSet(std::list<std::list<std::string>>& table) {
+  return guardedConvert("ConvertCharSet", [&] { return convertTable(table, false); });
+}
+int CKyroSettingOP::ConvertCharSet(std::vector<std::vector<std::string>>& table) {
+  return guardedConvert("ConvertCharSet", [&] { return convertTable(table, false); });
+}
+int CKyroSettingOP::ConvertNorthCharSet(std::string& text) {
+  return guardedConvert("ConvertNorthCharSet", [&] { return convertOne(text, true); });
+}
+int CKyroSettingOP::ConvertNorthCharSet(std::list<std::string>& texts) {
+  return guardedConvert("ConvertNorthCharSet", [&] { return convertList(texts, true); });
+}
+int CKyroSettingOP::ConvertNorthCharSet(std::vector<std::string>& texts) {
+  return guardedConvert("ConvertNorthCharSet", [&] { return convertList(texts, true); });
+}
 int CKyroSettingOP::ConvertNorthCharSet(std::list<std::list<std::string>>& table) {
-  return convertTable(table, true);
+  return guardedConvert("ConvertNorthCharSet", [&] { return convertTable(table, true); });
 }
 int CKyroSettingOP::ConvertNorthCharSet(std::vector<std::vector<std::string>>& table) {
-  return convertTable(table, true);
+  return guardedConvert("ConvertNorthCharSet", [&] { return convertTable(table, true); });
 }
 
 void CKyroSettingOP::split(const std::string& text, char delimiter, std::list<std::string>& out) {

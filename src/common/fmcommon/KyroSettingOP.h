@@ -36,7 +36,7 @@
 
 #include <ace/Thread_Mutex.h>
 
-#include "fmcommon/FMNameValue.h"
+#include "fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
 
@@ -177,7 +177,7 @@ class CKyroSettingOP {
   // the northbound export code set (ConvertNorthCharSet); nothing happens in
   // the local edition or when the target is UTF-8. A text that cannot be
   // converted stays as it was. 33000, or 33002 when some text could not be
-  // converted (each failure is logged).
+  // converted (each failure is logged), 33011 when memory ran out.
   static int ConvertCharSet(std::string& text);
   static int ConvertCharSet(std::list<std::string>& texts);
   static int ConvertCharSet(std::vector<std::string>& texts);

@@ -460,7 +460,7 @@ bool CSysAttr::ConvertWeek2Date(const std::string& week, int year, long& mmdd) {
     --m;
     if (m >= 1) day += GetDaysPerMonth(year, m);
   }
-  if (m < 1 || m > 12 || day < 1 || day > 31) {
+  if (m < 1 || m > 12 || day < 1 || day > GetDaysPerMonth(year, m)) {
     FM_TRACE(TRACE_ERROR, "CSysAttr::ConvertWeek2Date, day:%d error!", day);
     return false;
   }

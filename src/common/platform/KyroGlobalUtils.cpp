@@ -87,6 +87,22 @@ std::string KyroGlobalUtils::KyroGetLocalCharset() {
 
 int KyroGlobalUtils::KyroCodeSetConvert(const std::string& from, const std::string& to,
                                         const std::string& in, std::string& out) {
+  try {
+    return convert(from, to, in, out);
+  } catch (const std::exception& e) {
+    FM_TRACE(TRACE_ERROR, "KyroGlobalUtils::KyroCodeSetConvert, from %s to %s: %s; text left unconverted",
+             from.c_str(), to.c_str(), e.what());
+    try {
+      if (&out != &in) out = in;
+    } catch (const std::exception&) {
+      // `out` keeps what it held: the conversion never assigns a partial result.
+    }
+    return KYRO_CONV_ERROR;
+  }
+}
+
+int KyroGlobalUtils::convert(const std::string& from, const std::string& to, const std::string& in,
+                             std::string& out) {
   IconvHandle cd(from, to);
   if (!cd.ok()) {
     FM_TRACE(TRACE_ERROR, "KyroGlobalUtils::KyroCodeSetConvert, no conversion from %s to %s: %s",

@@ -43,6 +43,9 @@ class KyroGlobalUtils {
   // sets and the byte offset of the fault.
   static int KyroCodeSetConvert(const std::string& from, const std::string& to, const std::string& in,
                                 std::string& out);
+
+ private:
+  static int convert(const std::string& from, const std::string& to, const std::string& in, std::string& out);
 };
 
 }  // namespace Kyrofm
