@@ -567,10 +567,10 @@ TEST_P(DbLayerTest, EveryAlarmTableHasEveryColumn) {
   EXPECT_EQ(queryOne("select count(" + p->getDbName() + ") from tbl_his_alm"), "0");
 }
 
-// The concurrent users of one SQLite file through the pool: no busy error, no
-// lost row.
-TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
-  useDatabase(sqliteUrl("dbconc"));
+// Concurrent users of the pool: no busy error, no lost row, every connection
+// given back. More threads than pooled connections.
+void runPoolConcurrency() {
+  ASSERT_EQ(CFMDBTools::DropTable("t_conc"), FM_SUCCESS);
   ASSERT_EQ(CFMDBTools::ExecuteSQL("create table t_conc (thread BIGINT, n BIGINT)"), FM_SUCCESS);
   const int threads = 8, perThread = 40;
   std::atomic<int> failures{0};
@@ -597,6 +597,19 @@ TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
   EXPECT_EQ(countRows("t_conc"), threads * perThread);
   EXPECT_EQ(CDBMaintain::instance()->GetDBPool()->leasedCount(), 0);
   EXPECT_EQ(CFMThreadLimitSingle::activeThreads(), 0);
+  EXPECT_EQ(CFMDBTools::DropTable("t_conc"), FM_SUCCESS);
+}
+
+TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
+  useDatabase(sqliteUrl("dbconc"));
+  runPoolConcurrency();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+TEST(DbLayerConcurrencyTest, PooledConnectionsOnPostgres) {
+  if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+  useDatabase(fmtest::postgresUrl());
+  runPoolConcurrency();
   CDBMaintain::instance()->setDBUrl("");
 }
 
