@@ -628,7 +628,7 @@ TEST(DbLayerSchemaTest, SqlFilesMatchTheAppliedSchema) {
     EXPECT_EQ(ss.str(), expected) << path << " differs from CFMDBSchema (FM_REGEN_SQL=1 rewrites it)";
   }
   auto stmts = CFMDBSchema::splitStatements(CFMDBSchema::getSchemaScript(FM_DBTYPE_SQLITE));
-  EXPECT_EQ(stmts.size(), 7u + 2 * CFMDBSchema::alarmTables().size());
+  EXPECT_EQ(stmts.size(), 8u + 2 * CFMDBSchema::alarmTables().size());
 }
 
 // ---------------------------------------------------------------------------

@@ -31,6 +31,8 @@ CREATE TABLE IF NOT EXISTS tbl_fm_id (
   DBMax INTEGER NOT NULL,
   DBTimer INTEGER NOT NULL
 );
+-- Kind 3 of the identifier allocator names temporary tables.
+INSERT INTO tbl_fm_id (IdType, IdName, MemMax, DBMax, DBTimer) VALUES (3, 'TmpTableID', 0, 0, 0) ON CONFLICT DO NOTHING;
 
 CREATE TABLE IF NOT EXISTS tbl_alarm_shield_rule (
   ID INTEGER NOT NULL PRIMARY KEY,
