@@ -280,6 +280,11 @@ TEST_P(DbLayerTest, TableTools) {
   EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (3, 0, NULL)", 5, false), FM_SUCCESS);
   EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into no_such_table values (1)", 5, false), FM_FAILURE);
   EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into no_such_table values (1)", 5, true), FM_SUCCESS);
+  // Two statements in one text: refused as a whole, nothing runs (SQLite
+  // would otherwise run the first and drop the second without a word).
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (9, 9, 'x'); delete from " + t), FM_FAILURE);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (4, 4, 'a;b');  "), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("delete from " + t + " where AlarmID = 4"), FM_SUCCESS);
 
   long count = -1;
   EXPECT_EQ(CFMDBTools::getRecordCountOfTable(t, count, ""), FM_SUCCESS);
@@ -562,10 +567,10 @@ TEST_P(DbLayerTest, EveryAlarmTableHasEveryColumn) {
   EXPECT_EQ(queryOne("select count(" + p->getDbName() + ") from tbl_his_alm"), "0");
 }
 
-// The concurrent users of one SQLite file through the pool: no busy error, no
-// lost row.
-TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
-  useDatabase(sqliteUrl("dbconc"));
+// Concurrent users of the pool: no busy error, no lost row, every connection
+// given back. More threads than pooled connections.
+void runPoolConcurrency() {
+  ASSERT_EQ(CFMDBTools::DropTable("t_conc"), FM_SUCCESS);
   ASSERT_EQ(CFMDBTools::ExecuteSQL("create table t_conc (thread BIGINT, n BIGINT)"), FM_SUCCESS);
   const int threads = 8, perThread = 40;
   std::atomic<int> failures{0};
@@ -592,6 +597,19 @@ TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
   EXPECT_EQ(countRows("t_conc"), threads * perThread);
   EXPECT_EQ(CDBMaintain::instance()->GetDBPool()->leasedCount(), 0);
   EXPECT_EQ(CFMThreadLimitSingle::activeThreads(), 0);
+  EXPECT_EQ(CFMDBTools::DropTable("t_conc"), FM_SUCCESS);
+}
+
+TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
+  useDatabase(sqliteUrl("dbconc"));
+  runPoolConcurrency();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+TEST(DbLayerConcurrencyTest, PooledConnectionsOnPostgres) {
+  if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+  useDatabase(fmtest::postgresUrl());
+  runPoolConcurrency();
   CDBMaintain::instance()->setDBUrl("");
 }
 

@@ -100,6 +100,11 @@ class SqlDifferentialTest : public ::testing::TestWithParam<std::string> {
       CDBMaintain::instance()->setDBUrl(sqlite);
     }
     ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+    if (GetParam() == "postgresql") {  // the mod/bitand dialect: mod is built in
+      ASSERT_EQ(CFMDBTools::ExecuteSQL("create or replace function bitand(bigint, bigint) returns bigint "
+                                       "as 'select $1 & $2' language sql immutable"),
+                FM_SUCCESS);
+    }
     auto it = written.find(GetParam());
     long count = -1;
     if (it != written.end() && CFMDBTools::getRecordCountOfTable(kTable, count, "") == FM_SUCCESS &&
@@ -132,6 +137,12 @@ class SqlDifferentialTest : public ::testing::TestWithParam<std::string> {
       } else {
         r.setParam(1, static_cast<long>(rng() % 1201) - 600);
       }
+      // Time and bit-field columns for the dialect formulas.
+      static const long dsts[] = {-131073, -65537, -65536, -21601, -1,    0,      1,
+                                  21600,   25200,  65535,  65536,  86999, 87136, 152672};
+      r.setOccurDst(dsts[static_cast<size_t>(i) % (sizeof dsts / sizeof dsts[0])]);
+      r.setOccurUtcTime(1700000000L + static_cast<long>(rng() % 400000) - 200000);
+      r.setParam(8, i % 5 == 0 ? ints[static_cast<size_t>(i / 5) % ints.size()] : static_cast<long>(rng() % 70000) - 35000);
       if (i % 3 == 1) {
         r.setExtendInfo(strs[static_cast<size_t>(i / 3) % strs.size()]);
       } else {
@@ -269,6 +280,38 @@ TEST_P(SqlDifferentialTest, AndOrCombinations) {
       tree = std::make_unique<OrAlarmExp>(new NotAlarmExp(a.release()), b.release());
     }
     EXPECT_EQ(inDatabase(*tree), inMemory(*tree)) << "round " << round << ": int op " << iop << ", str op " << sop;
+  }
+}
+
+// The mod/bitand dialect (database type 2, functions registered by the layer
+// or the test database) and the %/& dialect with a cast select the same rows
+// as the arithmetic in memory, on both databases, for negative and wrapped DST
+// fields (the remainder takes the dividend's sign) and negative bit fields.
+TEST_P(SqlDifferentialTest, ModAndBitandDialectsAgree) {
+  auto select = [&](const std::string& cond) {
+    std::vector<long> csns;
+    EXPECT_EQ(FMAlarmTableIO::selectCsns(kTable, cond, csns), FM_SUCCESS) << cond;
+    return std::set<long>(csns.begin(), csns.end());
+  };
+  for (long k : {7200L, -21600L, 0L}) {
+    for (long start : {1699900000L, 1700000000L, 1700123456L}) {
+      std::set<long> mem;
+      for (const auto& r : m_records) {
+        if (k + r.getOccurDst() % 65536 + r.getOccurUtcTime() >= start) mem.insert(r.getLogId());
+      }
+      std::string ks = std::to_string(k), ss = std::to_string(start);
+      EXPECT_EQ(select(" ( " + ks + " + mod(OccurDst,65536) + OccurUtc ) >= " + ss), mem) << k << " " << start;
+      EXPECT_EQ(select(" CAST( " + ks + " + OccurDst%65536 + OccurUtc As int ) >= " + ss), mem) << k << " " << start;
+    }
+  }
+  for (long mask : {1L, 9L, 255L, 65536L, 2147483647L}) {
+    std::set<long> none;
+    for (const auto& r : m_records) {
+      if ((r.getParam(8) & mask) == 0) none.insert(r.getLogId());
+    }
+    std::string ms = std::to_string(mask);
+    EXPECT_EQ(select(" bitand(para8, " + ms + ")  = 0"), none) << mask;
+    EXPECT_EQ(select(" (para8 & " + ms + ")  = 0"), none) << mask;
   }
 }
 

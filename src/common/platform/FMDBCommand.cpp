@@ -132,6 +132,7 @@ void SACommand::setConnection(SAConnection* conn) {
 void SACommand::setCommandText(const std::string& sql) {
   Close();
   m_strSql = sql;
+  m_bMultiStatement = false;
   m_paramNames.clear();
   m_params.clear();
   parsePlaceholders();
@@ -162,6 +163,12 @@ void SACommand::parsePlaceholders() {
         ++j;
       }
       i = j + 1;
+    } else if (c == ';') {
+      // A second statement after ';' would be ignored silently by SQLite and
+      // refused by PostgreSQL: refuse it on both (see Execute).
+      size_t next = s.find_first_not_of(" \t\r\n;", i + 1);
+      if (next != std::string::npos) m_bMultiStatement = true;
+      ++i;
     } else if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
       size_t e = s.find('\n', i);
       i = e == std::string::npos ? s.size() : e + 1;
@@ -223,6 +230,7 @@ void SACommand::Execute() {
   requireConnection();
   Close();
   m_lRowsAffected = 0;
+  if (m_bMultiStatement) throw SAException("SACommand::Execute, one statement per command: " + m_strSql);
   m_bResultSet = returnsRows(m_strSql);
   m_pConn->prepareStatement(!m_bResultSet);
   try {

@@ -107,7 +107,8 @@ class SACommand {
   SAParam& ParamByIndex(int i);
   int ParamCount() const { return static_cast<int>(m_params.size()); }
 
-  // Runs the text (batch mode: the collected rows). Throws SAException.
+  // Runs the text (batch mode: the collected rows). Throws SAException, also
+  // for a text of several statements (only one runs per command).
   void Execute();
   // True when the executed text returns rows (select, with, values, pragma).
   bool isResultSet() const { return m_bResultSet; }
@@ -142,6 +143,7 @@ class SACommand {
   std::map<std::string, std::string> m_options;
   std::vector<std::string> m_paramNames;  // in order of appearance
   std::vector<std::unique_ptr<SAParam>> m_params;
+  bool m_bMultiStatement = false;  // the text holds more than one statement
   std::unique_ptr<Statement> m_pStmt;
   bool m_bResultSet = false;
   bool m_bFirstFetched = false;

@@ -19,6 +19,11 @@
 //
 // SOCI errors never leave this layer: they are translated into SAException.
 //
+// SQLite has one writer at a time: a thread that has written through one
+// transaction scope must not write through a second scope before the first
+// ends (the second waits for the busy timeout and fails). Reading through a
+// nested scope is fine on both databases.
+//
 // Ownership: CDBMaintain owns the pool, the pool owns its connections; an
 // SAConnection pointer is valid while the FMAutoTransaction that leased it
 // lives. Thread safety: CDBMaintain, CFMServiceFlag and CFMThreadLimitSingle may
