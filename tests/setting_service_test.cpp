@@ -1,0 +1,629 @@
+// Tests of the platform pieces behind the settings accessor: the file-backed
+// settings service, the XML configuration adapter, the atomic file discipline,
+// the iconv code-set service and the small registries.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/CFDNSplitter.h"
+#include "platform/KyroConfigAdapter.h"
+#include "platform/KyroGlobalUtils.h"
+#include "platform/KyroMsg.h"
+#include "platform/KyroSetting.h"
+#include "platform/KyroXmlFile.h"
+#include "support/FmTestChild.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream os;
+  os << in.rdbuf();
+  return os.str();
+}
+
+void writeAll(const std::string& path, const std::string& content) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::vector<std::string> tempFilesNextTo(const std::string& path) {
+  std::vector<std::string> found;
+  const std::string prefix = fs::path(path).filename().string() + ".tmp.";
+  for (const auto& e : fs::directory_iterator(fs::path(path).parent_path())) {
+    if (e.path().filename().string().rfind(prefix, 0) == 0) found.push_back(e.path().string());
+  }
+  return found;
+}
+
+const char* const kSample =
+    "<?xml version=\"1.0\"?>\n"
+    "<settings>\n"
+    "  <!-- kept across writes -->\n"
+    "  <group path=\"/kyro/vela\">\n"
+    "    <param name=\"AlmEfdThreadNum\" value=\"7\"/>\n"
+    "    <param name=\"threshold Percent\" value=\" 45 \"/>\n"
+    "    <param name=\"text\">as element text</param>\n"
+    "    <param name=\"AlmEfdThreadNum\" value=\"8\"/>\n"
+    "  </group>\n"
+    "  <group path=\"/kyro/vela/alarm_configure/\">\n"
+    "    <param name=\"clear_alm_buf_size\" value=\"12abc\"/>\n"
+    "  </group>\n"
+    "</settings>\n";
+
+// Points the settings service at a fresh file for one test.
+class SettingServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fmtest::makeTempDir("setting");
+    m_file = m_dir + "/kyro_settings.xml";
+    Setting::instance()->setStorePath(m_file);
+  }
+  void TearDown() override { Setting::instance()->setStorePath(""); }
+  std::string m_dir;
+  std::string m_file;
+};
+
+TEST_F(SettingServiceTest, ReadsPathsGroupsAndAnswers1005ForMissing) {
+  writeAll(m_file, kSample);
+  Setting* s = Setting::instance();
+  std::string text;
+  EXPECT_EQ(s->getParamValue("/kyro/vela/AlmEfdThreadNum", text), 0);
+  EXPECT_EQ(text, "7") << "the first of duplicate names wins";
+  EXPECT_EQ(s->getParamValue("/kyro/vela/text", text), 0);
+  EXPECT_EQ(text, "as element text");
+  EXPECT_EQ(s->getParamValue("/kyro/vela/alarm_configure/clear_alm_buf_size", text), 0)
+      << "a trailing slash of the group path is not part of it";
+
+  text = "untouched";
+  EXPECT_EQ(s->getParamValue("/kyro/vela/nothing", text), SETTING_NO_SUCH_PATH);
+  EXPECT_EQ(s->getParamValue("/kyro/nogroup/x", text), SETTING_NO_SUCH_PATH);
+  EXPECT_EQ(text, "untouched");
+  for (const char* bad : {"", "/", "kyro/vela/x", "/kyro//x", "/kyro/vela/"}) {
+    EXPECT_EQ(s->getParamValue(bad, text), SETTING_INVALID_PATH) << bad;
+  }
+
+  std::map<std::string, std::string> group{{"keep", "me"}};
+  EXPECT_EQ(s->getGroupParams("/kyro/vela", group), 0);
+  EXPECT_EQ(group.size(), 4u);
+  EXPECT_EQ(group["threshold Percent"], " 45 ");
+  EXPECT_EQ(group["keep"], "me");
+  EXPECT_EQ(s->getGroupParams("/kyro/vela/", group), 0);
+  std::map<std::string, std::string> none;
+  EXPECT_EQ(s->getGroupParams("/kyro/absent", none), SETTING_NO_SUCH_PATH);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(SettingServiceTest, NumericReadIsStrictDecimal) {
+  struct Case {
+    const char* text;
+    int rc;
+    long value;
+  } cases[] = {
+      {"12", 0, 12},        {" 45 ", 0, 45},       {"-5", 0, -5},          {"+3", 0, 3},
+      {"0", 0, 0},          {"12abc", SETTING_NOT_A_NUMBER, -1},           {"abc", SETTING_NOT_A_NUMBER, -1},
+      {"", SETTING_NOT_A_NUMBER, -1},              {"1 2", SETTING_NOT_A_NUMBER, -1},
+      {"0x10", SETTING_NOT_A_NUMBER, -1},          {"99999999999999999999", SETTING_NOT_A_NUMBER, -1},
+      {"-", SETTING_NOT_A_NUMBER, -1},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(Setting::instance()->setParam("/t/n", c.text), 0);
+    long v = -1;
+    EXPECT_EQ(Setting::instance()->getParamValue("/t/n", v), c.rc) << "'" << c.text << "'";
+    EXPECT_EQ(v, c.value) << "'" << c.text << "'";
+  }
+}
+
+TEST_F(SettingServiceTest, SetParamCreatesFileAndKeepsTheRestOfIt) {
+  Setting* s = Setting::instance();
+  ASSERT_FALSE(fs::exists(m_file));
+  ASSERT_EQ(s->setParam("/kyro/vela/new", "1"), 0);
+  std::string text;
+  EXPECT_EQ(s->getParamValue("/kyro/vela/new", text), 0);
+  EXPECT_EQ(text, "1");
+
+  writeAll(m_file, kSample);
+  ASSERT_EQ(s->setParam("/kyro/vela/AlmEfdThreadNum", "9"), 0);
+  ASSERT_EQ(s->setParam("/kyro/vela/text", "now an attribute"), 0);
+  ASSERT_EQ(s->setParam("/other/group/x", "<&\"'>"), 0);
+  const std::string content = readAll(m_file);
+  EXPECT_NE(content.find("kept across writes"), std::string::npos) << content;
+  EXPECT_NE(content.find("\"threshold Percent\""), std::string::npos);
+  EXPECT_EQ(s->getParamValue("/kyro/vela/AlmEfdThreadNum", text), 0);
+  EXPECT_EQ(text, "9");
+  EXPECT_EQ(s->getParamValue("/kyro/vela/text", text), 0);
+  EXPECT_EQ(text, "now an attribute");
+  EXPECT_EQ(s->getParamValue("/other/group/x", text), 0);
+  EXPECT_EQ(text, "<&\"'>");
+  EXPECT_TRUE(tempFilesNextTo(m_file).empty());
+
+  // A fresh service (another process) reads the same file the same way.
+  Setting::destroy();
+  Setting::instance()->setStorePath(m_file);
+  EXPECT_EQ(Setting::instance()->getParamValue("/other/group/x", text), 0);
+  EXPECT_EQ(text, "<&\"'>");
+}
+
+TEST_F(SettingServiceTest, SeesChangesMadeByOthersOnDisk) {
+  Setting* s = Setting::instance();
+  ASSERT_EQ(s->setParam("/a/b/c", "1"), 0);
+  std::string text;
+  ASSERT_EQ(s->getParamValue("/a/b/c", text), 0);
+  // Another process replaces the file (a new inode, as an atomic writer makes).
+  const std::string other = m_file + ".other";
+  writeAll(other, "<settings><group path=\"/a/b\"><param name=\"c\" value=\"2\"/></group></settings>");
+  fs::rename(other, m_file);
+  ASSERT_EQ(s->getParamValue("/a/b/c", text), 0);
+  EXPECT_EQ(text, "2");
+  fs::remove(m_file);
+  EXPECT_EQ(s->getParamValue("/a/b/c", text), SETTING_NO_SUCH_PATH);
+}
+
+TEST_F(SettingServiceTest, MalformedFileIsReportedWithLineTreatedAsAbsentAndNotOverwritten) {
+  const std::string bad =
+      "<settings>\n"
+      "  <group path=\"/kyro/vela\">\n"
+      "    <param name=\"a\" value=\"1\"/>\n"
+      "    <param name=\"b\" value=\"2\">\n"
+      "  </group>\n"
+      "</settings>\n";
+  writeAll(m_file, bad);
+  fmtest::TraceCapture cap;
+  std::string text;
+  EXPECT_EQ(Setting::instance()->getParamValue("/kyro/vela/a", text), SETTING_NO_SUCH_PATH);
+  EXPECT_TRUE(cap.contains("malformed XML file " + m_file + " at line 5", TRACE_ERROR))
+      << (cap.sink().messages().empty() ? "" : cap.sink().messages().back().text);
+  // Reported once per change of the file, not on every read.
+  EXPECT_EQ(Setting::instance()->getParamValue("/kyro/vela/a", text), SETTING_NO_SUCH_PATH);
+  EXPECT_EQ(cap.count("malformed XML file"), 1u);
+
+  EXPECT_EQ(Setting::instance()->setParam("/kyro/vela/a", "3"), SETTING_STORE_MALFORMED);
+  EXPECT_EQ(readAll(m_file), bad);
+  EXPECT_TRUE(cap.contains("is malformed (line 5); not overwritten"));
+}
+
+TEST(KyroXmlFileTest, LineOfOffset) {
+  const std::string buf = "a\nbc\n\nd";
+  struct Case {
+    std::ptrdiff_t offset;
+    int line;
+  } cases[] = {{-3, 1}, {0, 1}, {1, 1}, {2, 2}, {4, 2}, {5, 3}, {6, 4}, {100, 4}};
+  for (const auto& c : cases) EXPECT_EQ(KyroXmlFile::lineOfOffset(buf, c.offset), c.line) << c.offset;
+}
+
+TEST_F(SettingServiceTest, StrayTempFileOfACrashedWriterIsIgnoredAndRemoved) {
+  ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/x", "original"), 0);
+  const std::string original = readAll(m_file);
+  // What a writer killed between write and rename leaves behind.
+  const std::string stray = m_file + ".tmp.Ab12Cd";
+  writeAll(stray, "<settings><group path=\"/kyro/vela\"><param name=\"x\" val");
+  std::string text;
+  ASSERT_EQ(Setting::instance()->getParamValue("/kyro/vela/x", text), 0);
+  EXPECT_EQ(text, "original");
+  EXPECT_EQ(readAll(m_file), original);
+
+  fmtest::TraceCapture cap;
+  ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/y", "1"), 0);
+  EXPECT_FALSE(fs::exists(stray));
+  EXPECT_TRUE(cap.contains("removed temporary file " + stray));
+  EXPECT_EQ(Setting::instance()->getParamValue("/kyro/vela/x", text), 0);
+  EXPECT_EQ(text, "original");
+}
+
+// Child: writes with a file size limit far below the new content, so that the
+// write of the temporary file fails. Exit 0 when setParam reported the failure.
+const bool g_fsizeChild = fmtest::registerChild("setting_fsize_limit", [](const std::vector<std::string>& args) {
+  if (args.size() != 1) return 2;
+  ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim;
+  lim.rlim_cur = 4096;
+  lim.rlim_max = RLIM_INFINITY;
+  if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) return 3;
+  Setting::instance()->setStorePath(args[0]);
+  int rc = Setting::instance()->setParam("/kyro/vela/big", std::string(64 * 1024, 'x'));
+  Setting::destroy();
+  return rc == SETTING_WRITE_FAILED ? 0 : 1;
+});
+
+TEST_F(SettingServiceTest, FailedWriteLeavesTheOriginalIntact) {
+  ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/x", "original"), 0);
+  const std::string original = readAll(m_file);
+  pid_t pid = fmtest::spawnChild("setting_fsize_limit", {m_file});
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(fmtest::waitChild(pid), 0);
+  EXPECT_EQ(readAll(m_file), original);
+  EXPECT_TRUE(tempFilesNextTo(m_file).empty()) << "the failed writer removes its temporary file";
+  std::string text;
+  EXPECT_EQ(Setting::instance()->getParamValue("/kyro/vela/big", text), SETTING_NO_SUCH_PATH);
+}
+
+TEST_F(SettingServiceTest, WriteWithoutAStoreFails) {
+  // The store's directory cannot be made: its parent is a regular file.
+  writeAll(m_dir + "/plainfile", "x");
+  Setting::instance()->setStorePath(m_dir + "/plainfile/sub/kyro_settings.xml");
+  fmtest::TraceCapture cap;
+  EXPECT_EQ(Setting::instance()->setParam("/kyro/vela/x", "1"), SETTING_WRITE_FAILED);
+  std::string text;
+  EXPECT_EQ(Setting::instance()->getParamValue("/kyro/vela/x", text), SETTING_NO_SUCH_PATH);
+}
+
+// Child: rewrites one parameter with a large value as fast as it can until killed.
+const bool g_writerChild = fmtest::registerChild("setting_writer", [](const std::vector<std::string>& args) {
+  if (args.size() != 2) return 2;
+  Setting::instance()->setStorePath(args[0]);
+  const std::string filler(20000, 'f');
+  for (long i = 0;; ++i) {
+    if (Setting::instance()->setParam("/crash/g/v", std::to_string(i) + filler) != 0) return 1;
+    if (i == 0) {
+      std::ofstream(args[1]) << "started";
+    }
+  }
+});
+
+TEST_F(SettingServiceTest, WriterKilledMidWriteNeverLeavesAHalfWrittenFile) {
+  ASSERT_EQ(Setting::instance()->setParam("/crash/g/v", "start"), 0);
+  const std::string flag = m_dir + "/started";
+  for (int round = 0; round < 3; ++round) {
+    fs::remove(flag);
+    pid_t pid = fmtest::spawnChild("setting_writer", {m_file, flag});
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 500 && !fs::exists(flag); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + 7 * round));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(fmtest::waitChild(pid), 128 + SIGKILL);
+
+    pugi::xml_document doc;
+    ASSERT_EQ(KyroXmlFile::loadDocument(m_file, doc, "test"), KYRO_FILE_OK) << "round " << round;
+    std::string text;
+    ASSERT_EQ(Setting::instance()->getParamValue("/crash/g/v", text), 0);
+    EXPECT_TRUE(text == "start" || text.size() > 20000) << text.substr(0, 40);
+    // The next writer cleans up whatever the killed one left.
+    ASSERT_EQ(Setting::instance()->setParam("/crash/g/after", std::to_string(round)), 0);
+    EXPECT_TRUE(tempFilesNextTo(m_file).empty());
+  }
+}
+
+TEST_F(SettingServiceTest, ConfigAdapterReadsAllThreeFormsAndWritesAtomically) {
+  const std::string file = m_dir + "/alarm_conf.xml";
+  writeAll(file,
+           "<vela attr=\"a1\">\n"
+           "  <correlate mode=\"attr\">\n"
+           "    <param name=\"cor_engine_num\" value=\" 3 \"/>\n"
+           "    <leaf>leafvalue</leaf>\n"
+           "    <mode>element wins over attribute</mode>\n"
+           "    <nested><x>1</x></nested>\n"
+           "  </correlate>\n"
+           "</vela>\n");
+  std::string v;
+  EXPECT_EQ(ConfigAdapter::readValue(file, "/vela/correlate", "cor_engine_num", v), 0);
+  EXPECT_EQ(v, " 3 ");
+  EXPECT_EQ(ConfigAdapter::readValue(file, "vela/correlate", "leaf", v), 0);
+  EXPECT_EQ(v, "leafvalue");
+  EXPECT_EQ(ConfigAdapter::readValue(file, "/vela/correlate", "mode", v), 0);
+  EXPECT_EQ(v, "element wins over attribute");
+  EXPECT_EQ(ConfigAdapter::readValue(file, "/vela", "attr", v), 0);
+  EXPECT_EQ(v, "a1");
+  EXPECT_EQ(ConfigAdapter::readValue(file, "/vela/correlate", "nested", v), CONFIG_NO_SUCH_PARAM);
+  EXPECT_EQ(ConfigAdapter::readValue(file, "/vela/absent", "x", v), CONFIG_NO_SUCH_PARAM);
+  EXPECT_EQ(ConfigAdapter::readValue(file, "/other/correlate", "leaf", v), CONFIG_NO_SUCH_PARAM);
+  EXPECT_EQ(ConfigAdapter::readValue(file, "", "leaf", v), CONFIG_INVALID_ARG);
+  EXPECT_EQ(ConfigAdapter::readValue(m_dir + "/missing.xml", "/vela", "x", v), CONFIG_NO_FILE);
+
+  ConfigAdapter adapter;
+  std::map<std::string, std::string> all;
+  EXPECT_EQ(adapter.getAllSysParam("/vela/correlate", all), CONFIG_NOT_INIT);
+  ASSERT_EQ(adapter.init(file), 0);
+  ASSERT_EQ(adapter.getAllSysParam("/vela/correlate", all), 0);
+  EXPECT_EQ(all.size(), 3u);
+  EXPECT_EQ(all["mode"], "element wins over attribute");
+
+  EXPECT_EQ(adapter.modifySysParam("vela/correlate", "new", "1", false), CONFIG_NO_SUCH_PARAM);
+  EXPECT_EQ(adapter.modifySysParam("vela/fmdb/tables/TBL_FM_ID", "k", "1", false), CONFIG_NO_SUCH_PARAM);
+  ASSERT_EQ(adapter.modifySysParam("vela/fmdb/tables/TBL_FM_ID", "FM_ID", "100:1700000000", true), 0);
+  ASSERT_EQ(adapter.modifySysParam("vela/correlate", "leaf", "changed", false), 0);
+  ASSERT_EQ(adapter.modifySysParam("vela", "attr", "a2", false), 0);
+  EXPECT_EQ(adapter.modifySysParam("other", "x", "1", true), CONFIG_INVALID_ARG)
+      << "a second document element is refused";
+  EXPECT_EQ(adapter.modifySysParam("vela/bad name", "x", "1", true), CONFIG_INVALID_ARG);
+  EXPECT_EQ(adapter.getSysParam("vela/fmdb/tables/TBL_FM_ID", "FM_ID", v), 0);
+  EXPECT_EQ(v, "100:1700000000");
+  // Another adapter (another process) sees every change.
+  ConfigAdapter second;
+  ASSERT_EQ(second.init(file), 0);
+  EXPECT_EQ(second.getSysParam("vela/fmdb/tables/TBL_FM_ID", "FM_ID", v), 0);
+  EXPECT_EQ(v, "100:1700000000");
+  EXPECT_EQ(second.getSysParam("vela/correlate", "leaf", v), 0);
+  EXPECT_EQ(v, "changed");
+  EXPECT_EQ(second.getSysParam("vela", "attr", v), 0);
+  EXPECT_EQ(v, "a2");
+  // A change written by the second adapter is not lost by the first one's next write.
+  ASSERT_EQ(second.modifySysParam("vela/correlate", "from_second", "2", true), 0);
+  ASSERT_EQ(adapter.modifySysParam("vela/correlate", "from_first", "1", true), 0);
+  ConfigAdapter third;
+  ASSERT_EQ(third.init(file), 0);
+  EXPECT_EQ(third.getSysParam("vela/correlate", "from_second", v), 0);
+  EXPECT_EQ(third.getSysParam("vela/correlate", "from_first", v), 0);
+  EXPECT_TRUE(tempFilesNextTo(file).empty());
+}
+
+TEST_F(SettingServiceTest, ConfigAdapterMissingAndMalformedFiles) {
+  const std::string file = m_dir + "/KYRO_velasvc.xml";
+  ConfigAdapter adapter;
+  EXPECT_EQ(adapter.init(file), CONFIG_NO_FILE);
+  ASSERT_EQ(adapter.init(file, true), 0);
+  ASSERT_EQ(adapter.modifySysParam("vela/fmdb/tables/ALARM_EXPLAIN", "versionId", "1.0.1", true), 0);
+  std::string v;
+  EXPECT_EQ(ConfigAdapter::readValue(file, "vela/fmdb/tables/ALARM_EXPLAIN", "versionId", v), 0);
+  EXPECT_EQ(v, "1.0.1");
+
+  const std::string bad = "<vela>\n<a>\n</vela>\n";
+  writeAll(file, bad);
+  fmtest::TraceCapture cap;
+  EXPECT_EQ(adapter.modifySysParam("vela/fmdb/tables/ALARM_EXPLAIN", "versionId", "1.0.2", true),
+            CONFIG_MALFORMED);
+  EXPECT_EQ(readAll(file), bad);
+  ConfigAdapter other;
+  EXPECT_EQ(other.init(file), CONFIG_MALFORMED);
+  EXPECT_TRUE(cap.contains("malformed XML file " + file + " at line 3", TRACE_ERROR));
+}
+
+TEST_F(SettingServiceTest, ConfigAdapterResolvesBareNamesUnderTheRoot) {
+  EXPECT_EQ(ConfigAdapter::configDir(), fmtest::kyroRoot() + "/etc");
+  EXPECT_EQ(ConfigAdapter::resolve("alarm_conf.xml"), fmtest::kyroRoot() + "/etc/alarm_conf.xml");
+  EXPECT_EQ(ConfigAdapter::resolve("/abs/x.xml"), "/abs/x.xml");
+  EXPECT_EQ(ConfigAdapter::resolve(""), "");
+}
+
+// ---------------------------------------------------------------------------
+// Code-set service
+
+TEST(KyroCodeSetTest, RoundTripsThroughOtherCodeSets) {
+  const std::string utf8 = "Alarm \xE5\x91\x8A\xE8\xAD\xA6 caf\xC3\xA9";  // "Alarm 告警 café"
+  struct Case {
+    const char* to;
+    bool representable;
+  } cases[] = {{"GBK", true}, {"GB18030", true}, {"UTF-16", true}, {"UTF-32LE", true}, {"ISO-2022-JP", false}};
+  for (const auto& c : cases) {
+    std::string out, back;
+    int rc = KyroGlobalUtils::KyroCodeSetConvert("UTF-8", c.to, utf8, out);
+    if (!c.representable) {
+      EXPECT_NE(rc, KYRO_CONV_SUCCESS) << c.to;
+      EXPECT_EQ(out, utf8) << c.to;
+      continue;
+    }
+    ASSERT_EQ(rc, KYRO_CONV_SUCCESS) << c.to;
+    EXPECT_NE(out, utf8) << c.to;
+    ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert(c.to, "UTF-8", out, back), KYRO_CONV_SUCCESS) << c.to;
+    EXPECT_EQ(back, utf8) << c.to;
+  }
+  // A stateful code set ends in its initial state: the text converts back whole.
+  const std::string jp = "x\xE3\x81\x82y\xE3\x81\x82";  // "xあyあ"
+  std::string iso, back;
+  ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-8", "ISO-2022-JP", jp, iso), KYRO_CONV_SUCCESS);
+  ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert("ISO-2022-JP", "UTF-8", iso, back), KYRO_CONV_SUCCESS);
+  EXPECT_EQ(back, jp);
+}
+
+TEST(KyroCodeSetTest, InvalidInputGivesACodeALogLineAndTheTextUnchanged) {
+  struct Case {
+    const char* name;
+    std::string in;
+    const char* to;
+    int rc;
+    const char* where;
+  } cases[] = {
+      {"bad continuation", std::string("ab\xC3\x28", 4), "GBK", KYRO_CONV_INVALID_SEQUENCE, "at byte 2 of 4"},
+      {"lone continuation", std::string("\x80zz", 3), "GBK", KYRO_CONV_INVALID_SEQUENCE, "at byte 0 of 3"},
+      {"truncated at end", std::string("ok\xE5\x91", 4), "GBK", KYRO_CONV_INCOMPLETE_SEQUENCE, "at byte 2 of 4"},
+      {"not in target", "caf\xC3\xA9 \xE5\x91\x8A", "ISO-8859-1", KYRO_CONV_INVALID_SEQUENCE, "at byte 6 of 9"},
+      {"unknown code set", "abc", "NO-SUCH-CODESET", KYRO_CONV_UNKNOWN_CODESET, "no conversion"},
+  };
+  for (const auto& c : cases) {
+    fmtest::TraceCapture cap;
+    std::string out = "previous";
+    EXPECT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-8", c.to, c.in, out), c.rc) << c.name;
+    EXPECT_EQ(out, c.in) << c.name << ": never a partly converted or truncated text";
+    EXPECT_TRUE(cap.contains(c.where, TRACE_ERROR)) << c.name;
+    // The same in place.
+    std::string inplace = c.in;
+    EXPECT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-8", c.to, inplace, inplace), c.rc) << c.name;
+    EXPECT_EQ(inplace, c.in) << c.name;
+  }
+}
+
+TEST(KyroCodeSetTest, EmptyLargeAndInPlace) {
+  std::string out = "x";
+  EXPECT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-8", "GBK", "", out), KYRO_CONV_SUCCESS);
+  EXPECT_EQ(out, "");
+  // ASCII to UTF-32 grows fourfold: the output buffer must grow several times.
+  std::string big(100000, 'a');
+  std::string wide;
+  ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-8", "UTF-32LE", big, wide), KYRO_CONV_SUCCESS);
+  EXPECT_EQ(wide.size(), 400000u);
+  ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-32LE", "UTF-8", wide, wide), KYRO_CONV_SUCCESS);
+  EXPECT_EQ(wide, big);
+}
+
+TEST(KyroGlobalUtilsTest, LocalCharsetFromOverrideEnvironmentOrLocale) {
+  const char* saved[] = {std::getenv("KYRO_LOCAL_CHARSET"), std::getenv("LC_ALL"), std::getenv("LC_CTYPE"),
+                         std::getenv("LANG")};
+  std::string savedText[4];
+  for (int i = 0; i < 4; ++i) savedText[i] = saved[i] ? saved[i] : "";
+  struct Case {
+    const char* kyro;
+    const char* lcAll;
+    const char* lcCtype;
+    const char* lang;
+    const char* expect;
+  } cases[] = {
+      {nullptr, nullptr, nullptr, nullptr, "UTF-8"},
+      {"gbk", "en_US.UTF-8", nullptr, nullptr, "GBK"},
+      {nullptr, "zh_CN.GB18030@stroke", "en_US.UTF-8", nullptr, "GB18030"},
+      {nullptr, nullptr, "de_DE.utf8", "zh_CN.GBK", "UTF-8"},
+      {nullptr, nullptr, nullptr, "zh_CN.GBK", "GBK"},
+      {nullptr, "C", nullptr, "zh_CN.GBK", "UTF-8"},
+  };
+  const char* names[] = {"KYRO_LOCAL_CHARSET", "LC_ALL", "LC_CTYPE", "LANG"};
+  for (const auto& c : cases) {
+    const char* vals[] = {c.kyro, c.lcAll, c.lcCtype, c.lang};
+    for (int i = 0; i < 4; ++i) {
+      if (vals[i]) {
+        ::setenv(names[i], vals[i], 1);
+      } else {
+        ::unsetenv(names[i]);
+      }
+    }
+    EXPECT_EQ(KyroGlobalUtils::KyroGetLocalCharset(), c.expect);
+  }
+  KyroGlobalUtils::setLocalCharset("iso-8859-1");
+  EXPECT_EQ(KyroGlobalUtils::KyroGetLocalCharset(), "ISO-8859-1");
+  KyroGlobalUtils::setLocalCharset("");
+  for (int i = 0; i < 4; ++i) {
+    if (saved[i]) {
+      ::setenv(names[i], savedText[i].c_str(), 1);
+    } else {
+      ::unsetenv(names[i]);
+    }
+  }
+  EXPECT_EQ(KyroGlobalUtils::KyroGetEnv("KYRO_ROOT"), fmtest::kyroRoot());
+  EXPECT_EQ(KyroGlobalUtils::KyroGetEnv("FM_SURELY_NOT_SET_ANYWHERE"), "");
+}
+
+TEST(KyroRegistryTest, SplitterAndLanguageDefaultsAndSetters) {
+  CFDNSplitter::destroy();
+  EXPECT_EQ(CFDNSplitter::instance()->getSplitter(), ',');
+  EXPECT_EQ(CFDNSplitter::instance()->getRootFdn(), "");
+  CFDNSplitter::instance()->setSplitter('/');
+  CFDNSplitter::instance()->setRootFdn("1");
+  EXPECT_EQ(CFDNSplitter::instance()->getSplitter(), '/');
+  EXPECT_EQ(CFDNSplitter::instance()->getRootFdn(), "1");
+  CFDNSplitter::destroy();
+  EXPECT_EQ(CFDNSplitter::instance()->getSplitter(), ',');
+
+  KyroMsg::destroy();
+  EXPECT_EQ(KyroMsg::instance()->getLanguage(), "en_US");
+  KyroMsg::instance()->setLanguage("zh_CN");
+  KyroMsg::instance()->setLanguage("");
+  EXPECT_EQ(KyroMsg::instance()->getLanguage(), "zh_CN");
+  KyroMsg::destroy();
+}
+
+// ---------------------------------------------------------------------------
+// Concurrency (also run under ThreadSanitizer)
+
+// Runs `make` from several threads released at once; all must get one object.
+template <typename Make>
+void expectOneInstance(Make make) {
+  constexpr int kThreads = 8;
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<const void*> got(kThreads, nullptr);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ready.fetch_add(1);
+      while (!go.load()) std::this_thread::yield();
+      got[i] = make();
+    });
+  }
+  while (ready.load() < kThreads) std::this_thread::yield();
+  go.store(true);
+  for (auto& t : threads) t.join();
+  std::set<const void*> distinct(got.begin(), got.end());
+  EXPECT_EQ(distinct.size(), 1u);
+  EXPECT_NE(got[0], nullptr);
+}
+
+TEST(SettingServiceConcurrency, FirstCallsOfInstanceBuildOneObject) {
+  for (int round = 0; round < 5; ++round) {
+    Setting::destroy();
+    expectOneInstance([] { return static_cast<const void*>(Setting::instance()); });
+    CFDNSplitter::destroy();
+    expectOneInstance([] { return static_cast<const void*>(CFDNSplitter::instance()); });
+    KyroMsg::destroy();
+    expectOneInstance([] { return static_cast<const void*>(KyroMsg::instance()); });
+  }
+}
+
+TEST(SettingServiceConcurrency, ConcurrentWritersAndReadersLoseNothing) {
+  const std::string file = fmtest::makeTempDir("setting_conc") + "/kyro_settings.xml";
+  Setting::instance()->setStorePath(file);
+  constexpr int kWriters = 4;
+  constexpr int kKeys = 15;
+  std::atomic<bool> stop{false};
+  std::atomic<int> readErrors{0};
+  std::thread reader([&] {
+    std::string v;
+    while (!stop.load()) {
+      int rc = Setting::instance()->getParamValue("/conc/w0/k0", v);
+      if (rc != 0 && rc != SETTING_NO_SUCH_PATH) readErrors.fetch_add(1);
+      std::map<std::string, std::string> g;
+      Setting::instance()->getGroupParams("/conc/w1", g);
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([w] {
+      for (int k = 0; k < kKeys; ++k) {
+        Setting::instance()->setParam("/conc/w" + std::to_string(w) + "/k" + std::to_string(k), std::to_string(k));
+      }
+    });
+  }
+  for (auto& t : writers) t.join();
+  stop.store(true);
+  reader.join();
+  EXPECT_EQ(readErrors.load(), 0);
+  // A fresh reader of the file sees every key of every writer.
+  Setting::destroy();
+  Setting::instance()->setStorePath(file);
+  for (int w = 0; w < kWriters; ++w) {
+    std::map<std::string, std::string> g;
+    ASSERT_EQ(Setting::instance()->getGroupParams("/conc/w" + std::to_string(w), g), 0);
+    EXPECT_EQ(g.size(), static_cast<size_t>(kKeys)) << "writer " << w;
+  }
+  Setting::instance()->setStorePath("");
+}
+
+// Child: writes keys of its own group; exit 0 when all writes succeeded.
+const bool g_multiWriter = fmtest::registerChild("setting_multi_writer", [](const std::vector<std::string>& args) {
+  if (args.size() != 2) return 2;
+  Setting::instance()->setStorePath(args[0]);
+  for (int k = 0; k < 20; ++k) {
+    if (Setting::instance()->setParam("/proc/" + args[1] + "/k" + std::to_string(k), "v") != 0) return 1;
+  }
+  Setting::destroy();
+  return 0;
+});
+
+TEST(SettingServiceTestProcesses, WritersInSeveralProcessesLoseNothing) {
+  const std::string file = fmtest::makeTempDir("setting_procs") + "/kyro_settings.xml";
+  std::vector<pid_t> pids;
+  for (const char* name : {"p1", "p2", "p3"}) pids.push_back(fmtest::spawnChild("setting_multi_writer", {file, name}));
+  for (pid_t pid : pids) EXPECT_EQ(fmtest::waitChild(pid), 0);
+  Setting::instance()->setStorePath(file);
+  for (const char* name : {"p1", "p2", "p3"}) {
+    std::map<std::string, std::string> g;
+    ASSERT_EQ(Setting::instance()->getGroupParams(std::string("/proc/") + name, g), 0);
+    EXPECT_EQ(g.size(), 20u) << name;
+  }
+  Setting::instance()->setStorePath("");
+}
+
+}  // namespace
+}  // namespace Kyrofm
