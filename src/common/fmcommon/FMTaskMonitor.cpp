@@ -14,6 +14,7 @@
 #include <new>
 
 #include "fmcommon/FMLock.h"
+#include "time/XRFMTimeUtil.h"
 #include "platform/KyroTrace.h"
 
 #define FM_EARLY_STATIC __attribute__((init_priority(101)))
@@ -22,19 +23,11 @@ namespace Kyrofm {
 
 namespace {
 
-// Local time as "YYYY-MM-DD : hh:mm:ss", the service's display form of a
-// moment in trace lines.
+// Local time in the service's display form, through the time utilities.
 std::string taskTimeText(int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tmv{};
-  if (::localtime_r(&t, &tmv) == nullptr) {
-    FM_TRACE(TRACE_ERROR, "tools:TimeToString, localtime_r FAIL");
-    return std::string();
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof(buf), "%04d-%02d-%02d : %02d:%02d:%02d", tmv.tm_year + 1900, tmv.tm_mon + 1,
-                tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
-  return buf;
+  std::string text;
+  TimeToString(text, static_cast<long>(seconds));
+  return text;
 }
 
 int64_t nowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }

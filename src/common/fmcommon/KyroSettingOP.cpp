@@ -6,6 +6,8 @@
 // without the tests noticing.
 #include "fmcommon/KyroSettingOP.h"
 
+#include "time/CalculateTime.h"
+
 #include <strings.h>
 
 #include <cctype>
@@ -164,30 +166,6 @@ std::string trim(const std::string& s) {
   while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
 }
-
-// Elapsed-time log of a conversion, in the form of the service's timing guard:
-// "CT_<name>,<count>/<ms>" at level 3 ("big2cost" when large or slow).
-class ConvertTimer {
- public:
-  ConvertTimer(const char* name, size_t count)
-      : m_pName(name), m_nCount(count), m_start(std::chrono::steady_clock::now()) {}
-  ~ConvertTimer() {
-    long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - m_start)
-                                    .count());
-    int count = static_cast<int>(m_nCount);
-    if (m_nCount >= 1000000 || ms >= 10000) {
-      FM_TRACE(TRACE_PROGRESS, "CT_%s, %d/%ld big2cost", m_pName, count, ms);
-    } else if (ms != 0 || count != 0) {
-      FM_TRACE(TRACE_PROGRESS, "CT_%s,%d/%ld", m_pName, count, ms);
-    }
-  }
-
- private:
-  const char* m_pName;
-  size_t m_nCount;
-  std::chrono::steady_clock::time_point m_start;
-};
 
 }  // namespace
 
@@ -1117,8 +1095,11 @@ template <typename Table>
 int CKyroSettingOP::convertTable(Table& table, bool north) {
   std::string target = conversionTarget(north);
   if (target.empty()) return FM_SUCCESS;
-  std::unique_ptr<ConvertTimer> timer;
-  if (!north) timer = std::make_unique<ConvertTimer>("CKyroSettingOP::ConvertCharSet", table.size());
+  std::unique_ptr<CCalculateTime> timer;
+  if (!north) {
+    timer = std::make_unique<CCalculateTime>("CKyroSettingOP::ConvertCharSet",
+                                             static_cast<unsigned>(table.size()));
+  }
   const char kSep = '\x1B';
   // A row is converted in one call with its strings joined by ESC, which is
   // only sound when ESC stays the single byte 0x1B in the target code set

@@ -1,0 +1,492 @@
+// Tests of weekly time conditions (parsers driven with malformed input,
+// conversion of condition lists, the meet test) and of the NE local time with
+// its zone cache, single-threaded against cctz and concurrently.
+#include <gtest/gtest.h>
+
+#include <cctz/civil_time.h>
+#include <cctz/time_zone.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/CFDNSplitter.h"
+#include "platform/EAMUtil2DB.h"
+#include "platform/FMResult.h"
+#include "support/FmTestSupport.h"
+#include "time/XRFMTimeCond.h"
+#include "time/XRFMTimeUtil.h"
+#include "time_test_server.h"
+
+namespace Kyrofm {
+namespace {
+
+using Periods = std::vector<std::pair<long, long>>;
+
+long utcOf(int y, int mo, int d, int h, int mi, int s) {
+  return static_cast<long>(
+      cctz::convert(cctz::civil_second(y, mo, d, h, mi, s), cctz::utc_time_zone()).time_since_epoch().count());
+}
+
+std::bitset<7> days(std::initializer_list<int> ds) {
+  std::bitset<7> b;
+  for (int d : ds) b.set(static_cast<size_t>(d - 1));
+  return b;
+}
+
+const Periods kWholeDay = {{-1, -1}};
+
+TEST(TimeCondParseTest, ConditionStrings) {
+  struct Case {
+    const char* text;
+    bool ok;
+    std::bitset<7> bits;
+    Periods periods;
+    const char* log;
+  } cases[] = {
+      {"1,2,3,4,5;08001800", true, days({1, 2, 3, 4, 5}), {{28800, 64800}}, nullptr},
+      {"6,7", true, days({6, 7}), kWholeDay, nullptr},
+      {"1;22000000", true, days({1}), {{79200, 86400}}, nullptr},
+      {"7;08001800|12001300|20002359", true, days({7}), {{28800, 64800}, {43200, 46800}, {72000, 86340}}, nullptr},
+      {"3;18000800", true, days({3}), {{64800, 28800}}, nullptr},  // end before start stays
+      {";08001800", true, days({1, 2, 3, 4, 5, 6, 7}), {{28800, 64800}}, nullptr},  // empty days: every day
+      {"1;", true, days({1}), kWholeDay, nullptr},
+      {";", true, days({1, 2, 3, 4, 5, 6, 7}), kWholeDay, nullptr},
+      {"", false, {}, {}, "isStr2TimeCond,strTimeCond is empty."},
+      {"8;08001800", false, {}, {}, "isStr2TimeCond,WeekDay is invalid.lRet: 33002"},
+      {"0", false, {}, {}, "getBitDatasCommon,end INVALID:0"},
+      {"1,,2;08001800", false, {}, {}, "isStr2TimeCond,WeekDay is invalid."},
+      {"mon;08001800", false, {}, {}, "isStr2TimeCond,WeekDay is invalid."},
+      {"1;0800180", false, {}, {}, "isStr2TimeCond,Period is invalid.period size: 7"},
+      {"1;080018000", false, {}, {}, "isStr2TimeCond,Period is invalid.period size: 9"},
+      {"1;08001800|", false, {}, {}, "isStr2TimeCond,Period is invalid.period size: 0"},
+      {"1;08001800|09001000|10001100|11001200", false, {}, {}, "isStr2TimeCond,Period is invalid.lstperiod size: 4"},
+      {"1;2;3", false, {}, {}, "isStr2TimeCond,timeCondStr is invalid.timeCondStr Size: 3"},
+      {"1;24001800", false, {}, {}, "getTimeRanges,start hour INVALID:24"},
+      {"1;08601800", false, {}, {}, "getTimeRanges,start min INVALID:60"},
+      {"1;08002400", false, {}, {}, "getTimeRanges,end hour INVALID:24"},
+      {"1;08001860", false, {}, {}, "getTimeRanges,end min INVALID:60"},
+      {"1;0800180a", false, {}, {}, "getTimeRanges,end min INVALID:-1"},
+      {"1;-1001800", false, {}, {}, "getTimeRanges,start hour INVALID:-1"},
+      {"1;08001800|2400 800", false, {}, {}, "getTimeRanges,start hour INVALID:24"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    fmtest::TraceCapture cap;
+    tagTimeCond cond;
+    std::list<std::string> periods;
+    EXPECT_EQ(isStr2TimeCond(c.text, cond, periods), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(cond.m_bitWeekDay, c.bits);
+      EXPECT_EQ(cond.m_vecPeriod, c.periods);
+    } else {
+      EXPECT_TRUE(cap.contains(c.log, TRACE_ERROR)) << c.log;
+    }
+  }
+  tagTimeCond cond;
+  std::list<std::string> periods;
+  ASSERT_TRUE(isStr2TimeCond("2;08001800|12001300", cond, periods));
+  EXPECT_EQ(periods, (std::list<std::string>{"08001800", "12001300"}));
+}
+
+// The messages tell a period followed by "|" from the last one; periods
+// before a bad one are kept.
+TEST(TimeCondParseTest, TimeRanges) {
+  struct Case {
+    const char* text;
+    long rc;
+    Periods kept;
+    const char* log;
+  } cases[] = {
+      {"", FM_SUCCESS, kWholeDay, nullptr},
+      {"00000000", FM_SUCCESS, {{0, 86400}}, nullptr},
+      {"23592359", FM_SUCCESS, {{86340, 86340}}, nullptr},
+      {"24001800", FM_FAILURE, {}, "getTimeRanges,start hour INVALID:24"},
+      {"24001800|", FM_FAILURE, {}, "getTimeRanges,TIME INVALID:24"},
+      {"08601800|", FM_FAILURE, {}, "getTimeRanges,min INVALID:60"},
+      {"08002500|", FM_FAILURE, {}, "getTimeRanges,end time INVALID:25"},
+      {"08001899|", FM_FAILURE, {}, "CRNAttrUserCond::getTimeRanges,end min INVALID:99"},
+      {"08001800|24001800", FM_FAILURE, {{28800, 64800}}, "getTimeRanges,start hour INVALID:24"},
+      {"08001800|0900", FM_FAILURE, {{28800, 64800}}, "getTimeRanges,end hour INVALID:-1"},
+      {"|", FM_FAILURE, {}, "getTimeRanges,TIME INVALID:-1"},
+      {"0800180000|", FM_FAILURE, {}, "getTimeRanges,period INVALID:0800180000"},
+      {"ab", FM_FAILURE, {}, "getTimeRanges,start hour INVALID:-1"},
+      {"08001800|09001000", FM_SUCCESS, {{28800, 64800}, {32400, 36000}}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    fmtest::TraceCapture cap;
+    Periods out = {{1, 2}};
+    EXPECT_EQ(getTimeRanges(c.text, out), c.rc);
+    EXPECT_EQ(out, c.kept);
+    if (c.log) {
+      EXPECT_TRUE(cap.contains(c.log, TRACE_ERROR)) << c.log;
+    }
+  }
+}
+
+TEST(TimeCondParseTest, WeekDays) {
+  struct Case {
+    const char* text;
+    long rc;
+    std::bitset<7> bits;
+  } cases[] = {
+      {"", FM_SUCCESS, {}},
+      {"1,2,3,4,5,6,7", FM_SUCCESS, days({1, 2, 3, 4, 5, 6, 7})},
+      {"7,7,1", FM_SUCCESS, days({1, 7})},
+      {" 3", FM_SUCCESS, days({3})},
+      {"8", FM_FAILURE, {}},
+      {"0", FM_FAILURE, {}},
+      {"-1", FM_FAILURE, {}},
+      {"2,9", FM_FAILURE, days({2})},  // days before the bad one stay set
+      {",", FM_FAILURE, {}},
+      {"1,", FM_FAILURE, days({1})},
+      {"1x", FM_FAILURE, {}},
+      {"99999999999999999999", FM_FAILURE, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    fmtest::TraceCapture cap;
+    std::bitset<7> bits;
+    bits.set();
+    EXPECT_EQ(getBitWeekDay(c.text, bits), c.rc);
+    EXPECT_EQ(bits, c.bits);
+    EXPECT_TRUE(cap.contains(std::string("BD:") + c.text + ",l:7", TRACE_PROGRESS));
+    if (c.rc != FM_SUCCESS) {
+      EXPECT_TRUE(cap.contains("getBitDatasCommon,end INVALID:", TRACE_ERROR));
+    }
+  }
+}
+
+TEST(TimeCondParseTest, TransformConditionLists) {
+  struct Case {
+    std::list<CNMTime> in;
+    long rc;
+    size_t count;
+  } cases[] = {
+      {{}, FM_SUCCESS, 1},
+      {{CNMTime("", ""), CNMTime("", "")}, FM_SUCCESS, 1},
+      {{CNMTime("1,2", "08001800"), CNMTime("9", "08001800")}, FM_PARTIAL_SUCCESS, 1},
+      {{CNMTime("9", "08001800")}, FM_FAILURE, 0},
+      {{CNMTime("1", "25001800")}, FM_FAILURE, 0},
+      {{CNMTime("", ""), CNMTime("3", "")}, FM_SUCCESS, 1},
+      {{CNMTime("", "08001800"), CNMTime("6,7", "")}, FM_SUCCESS, 2},
+      {{CNMTime("", ""), CNMTime("x", "")}, FM_FAILURE, 0},
+  };
+  for (const auto& c : cases) {
+    fmtest::TraceCapture cap;
+    std::list<tagTimeCond> out(3);
+    EXPECT_EQ(transFormTimeCond(c.in, out), c.rc) << c.in.size();
+    EXPECT_EQ(out.size(), c.count) << c.in.size();
+  }
+  std::list<tagTimeCond> out;
+  ASSERT_EQ(transFormTimeCond({}, out), FM_SUCCESS);
+  EXPECT_TRUE(out.front().m_bitWeekDay.all());
+  EXPECT_EQ(out.front().m_vecPeriod, kWholeDay);
+  ASSERT_EQ(transFormTimeCond({CNMTime("", "08001800")}, out), FM_SUCCESS);
+  EXPECT_TRUE(out.front().m_bitWeekDay.all());  // empty days: every day
+  EXPECT_EQ(out.front().m_vecPeriod, (Periods{{28800, 64800}}));
+  EXPECT_TRUE(isTimeCondEmpty({}));
+  EXPECT_TRUE(isTimeCondEmpty({CNMTime("", "")}));
+  EXPECT_FALSE(isTimeCondEmpty({CNMTime("", ""), CNMTime("", "08001800")}));
+}
+
+struct tm tmOf(int wday, int h, int m, int s) {
+  struct tm t = {};
+  t.tm_wday = wday;
+  t.tm_hour = h;
+  t.tm_min = m;
+  t.tm_sec = s;
+  return t;
+}
+
+TEST(TimeCondParseTest, MeetTimeCondition) {
+  tagTimeCond sunday10;
+  sunday10.m_bitWeekDay = days({7});
+  sunday10.m_vecPeriod = {{36000, 36000}};
+  EXPECT_TRUE(IsMeetTimeCond({sunday10}, tmOf(0, 10, 0, 0)));  // inclusive ends
+  EXPECT_FALSE(IsMeetTimeCond({sunday10}, tmOf(0, 10, 0, 1)));
+  EXPECT_FALSE(IsMeetTimeCond({sunday10}, tmOf(1, 10, 0, 0)));
+  EXPECT_FALSE(IsMeetTimeCond({}, tmOf(0, 10, 0, 0)));
+
+  tagTimeCond weekdays;
+  std::list<std::string> periods;
+  ASSERT_TRUE(isStr2TimeCond("1,2,3,4,5;08001800|22000000", weekdays, periods));
+  EXPECT_TRUE(IsMeetTimeCond({weekdays}, tmOf(1, 8, 0, 0)));
+  EXPECT_TRUE(IsMeetTimeCond({weekdays}, tmOf(5, 18, 0, 0)));
+  EXPECT_FALSE(IsMeetTimeCond({weekdays}, tmOf(5, 18, 0, 1)));
+  EXPECT_TRUE(IsMeetTimeCond({weekdays}, tmOf(3, 23, 59, 59)));  // end 00:00 is the end of the day
+  EXPECT_FALSE(IsMeetTimeCond({weekdays}, tmOf(6, 12, 0, 0)));
+  tagTimeCond all;
+  setAllTimeNotify(all);
+  EXPECT_TRUE(IsMeetTimeCond({weekdays, all}, tmOf(6, 12, 0, 0)));
+
+  tagTimeCond instant;
+  getTime2TimeCond(instant, tmOf(0, 1, 2, 3));
+  EXPECT_EQ(instant.m_bitWeekDay, days({7}));
+  EXPECT_EQ(instant.m_vecPeriod, (Periods{{3723, -1}}));
+  getTime2TimeCond(instant, tmOf(3, 0, 0, 0));
+  EXPECT_EQ(instant.m_bitWeekDay, days({3}));
+
+  // Now: a condition holding every day and the whole day is always met.
+  EXPECT_TRUE(IsMeetTimeCond({all}));
+}
+
+TEST(TimeCondParseTest, AutoTaskTimes) {
+  struct {
+    const char* text;
+    bool ok;
+    const char* log;
+  } cases[] = {
+      {"23:59", true, nullptr},
+      {"0:0", true, nullptr},
+      {"07:05", true, nullptr},
+      {"24:00", false, "checkAutoTaskTimeValid, execute time hour:24, error!"},
+      {"12:60", false, "checkAutoTaskTimeValid, execute time minute:60, error!"},
+      {"-1:00", false, "checkAutoTaskTimeValid, execute time hour:-1, error!"},
+      {"12", false, "checkAutoTaskTimeValid, size1"},
+      {"1:2:3", false, "checkAutoTaskTimeValid, size3"},
+      {"", false, "checkAutoTaskTimeValid, size0"},
+      {"a:b", false, "checkAutoTaskTimeValid, execute time hour:0, error!"},
+      {"12:", false, "checkAutoTaskTimeValid, execute time minute:0, error!"},
+      {"12:3x", false, "checkAutoTaskTimeValid, execute time minute:3, error!"},
+  };
+  for (const auto& c : cases) {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(checkAutoTaskTimeValid(c.text), c.ok) << c.text;
+    if (c.log) {
+      EXPECT_TRUE(cap.contains(c.log, TRACE_ERROR)) << c.log;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// NE local time
+
+// NEs of the tests and their zones.
+const std::pair<const char*, const char*> kNEs[] = {
+    {"NE=adelaide", "Australia/Adelaide"}, {"NE=kolkata", "Asia/Kolkata"},
+    {"NE=stjohns", "America/St_Johns"},    {"NE=saopaulo", "America/Sao_Paulo"},
+    {"NE=sydney", "Australia/Sydney"},     {"NE=newyork", "America/New_York"},
+    {"NE=berlin", "Europe/Berlin"},        {"NE=lordhowe", "Australia/Lord_Howe"},
+};
+
+class NETimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EAMUtil2DB::Clear();
+    for (const auto& ne : kNEs) EAMUtil2DB::SetZoneInfoByNe(ne.first, ne.second);
+    EAMUtil2DB::SetZoneInfoByNe("NE=mars", "Mars/Olympus_Mons");
+    EAMUtil2DB::SetZoneInfoByNe("NE=short", "X");
+    CFDNSplitter::instance()->setRootFdn("OMC=1");
+    XRFMTimeCondMgr::destroy();
+  }
+  void TearDown() override {
+    XRFMTimeCondMgr::destroy();
+    EAMUtil2DB::Clear();
+    CFDNSplitter::instance()->setRootFdn("");
+  }
+};
+
+// Expected NE time from cctz: local = utc + offset, DST = offset - standard.
+void expectMatchesCctz(const char* zone, long utc, const CMOTimeInfo& info) {
+  cctz::time_zone tz;
+  ASSERT_TRUE(cctz::load_time_zone(zone, &tz));
+  auto al = tz.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(utc)));
+  EXPECT_EQ(info.m_lNELocalTime, utc + al.offset) << zone << " " << utc;
+  if (!al.is_dst) {
+    EXPECT_EQ(info.m_lNEDstOffset, 0) << zone << " " << utc;
+  } else {
+    EXPECT_GT(info.m_lNEDstOffset, 0) << zone << " " << utc;
+    // The standard offset: that of the nearest period without DST.
+    long std = al.offset;
+    for (long k = 1; k <= 24 && std == al.offset; ++k) {
+      for (long sign : {-1L, 1L}) {
+        auto other = tz.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(utc + sign * k * 15 * 86400)));
+        if (!other.is_dst && std == al.offset) std = other.offset;
+      }
+    }
+    EXPECT_EQ(info.m_lNEDstOffset, al.offset - std) << zone << " " << utc;
+  }
+}
+
+TEST_F(NETimeTest, NELocalTimeAcrossTransitions) {
+  fmtest::ServerZone server("UTC", 0, 0);
+  XRFMTimeCondMgr* mgr = XRFMTimeCondMgr::instance();
+  for (const auto& ne : kNEs) {
+    cctz::time_zone tz;
+    ASSERT_TRUE(cctz::load_time_zone(ne.second, &tz));
+    std::vector<long> instants;
+    auto tp = cctz::time_point<cctz::seconds>(cctz::seconds(utcOf(2010, 1, 1, 0, 0, 0)));
+    cctz::time_zone::civil_transition tr;
+    for (int i = 0; i < 12 && tz.next_transition(tp, &tr); ++i) {
+      tp = tz.lookup(tr.to).trans;
+      long at = static_cast<long>(tp.time_since_epoch().count());
+      for (long d : {-1L, 0L, 1L, 3600L}) instants.push_back(at + d);
+    }
+    for (long t = utcOf(2012, 1, 1, 0, 0, 0); t < utcOf(2026, 1, 1, 0, 0, 0); t += 41 * 86400 + 3333) {
+      instants.push_back(t);
+    }
+    for (long utc : instants) {
+      CMOTimeInfo info;
+      ASSERT_EQ(mgr->GetNECurrentTime(ne.first, utc, info), FM_SUCCESS);
+      expectMatchesCctz(ne.second, utc, info);
+    }
+  }
+  EXPECT_EQ(mgr->getTimeCond()->getZoneCacheSize(), sizeof kNEs / sizeof kNEs[0]);
+}
+
+TEST_F(NETimeTest, KnownAnswers) {
+  fmtest::ServerZone server("UTC", 0, 0);
+  XRFMTimeCondMgr* mgr = XRFMTimeCondMgr::instance();
+  struct {
+    const char* ne;
+    long utc;
+    long local;
+    long dst;
+  } cases[] = {
+      {"NE=adelaide", utcOf(2024, 1, 15, 0, 0, 0), utcOf(2024, 1, 15, 10, 30, 0), 3600},
+      {"NE=adelaide", utcOf(2024, 7, 15, 0, 0, 0), utcOf(2024, 7, 15, 9, 30, 0), 0},
+      {"NE=kolkata", utcOf(2024, 7, 15, 0, 0, 0), utcOf(2024, 7, 15, 5, 30, 0), 0},
+      {"NE=stjohns", utcOf(2024, 7, 15, 12, 0, 0), utcOf(2024, 7, 15, 9, 30, 0), 3600},
+      {"NE=saopaulo", utcOf(2015, 1, 15, 12, 0, 0), utcOf(2015, 1, 15, 10, 0, 0), 3600},
+      {"NE=saopaulo", utcOf(2024, 1, 15, 12, 0, 0), utcOf(2024, 1, 15, 9, 0, 0), 0},
+      {"NE=lordhowe", utcOf(2024, 1, 15, 0, 0, 0), utcOf(2024, 1, 15, 11, 0, 0), 1800},
+  };
+  for (const auto& c : cases) {
+    CMOTimeInfo info;
+    EXPECT_EQ(mgr->GetNECurrentTime(c.ne, c.utc, info), FM_SUCCESS);
+    EXPECT_EQ(info.m_lNELocalTime, c.local) << c.ne << " " << c.utc;
+    EXPECT_EQ(info.m_lNEDstOffset, c.dst) << c.ne << " " << c.utc;
+  }
+  EXPECT_EQ(mgr->NETimeZone("NE=adelaide"), 34200);
+  EXPECT_EQ(mgr->NETimeZone("NE=kolkata"), 19800);
+  EXPECT_EQ(mgr->NETimeZone("NE=stjohns"), -12600);
+  EXPECT_EQ(mgr->NETimeZone("NE=lordhowe"), 37800);
+}
+
+TEST_F(NETimeTest, FailuresFallBackToServerTime) {
+  fmtest::ServerZone server("Europe/Berlin", 3600, 3600);
+  fmtest::TraceCapture cap;
+  XRFMTimeCondMgr* mgr = XRFMTimeCondMgr::instance();
+  EXPECT_EQ(mgr->getTimeCond()->getOMCNETimeZone(), 3600);
+  EXPECT_EQ(mgr->getTimeCond()->getOMCNEFDN(), "OMC=1");
+  EXPECT_TRUE(cap.contains("XRFMTimeUtil::Init,m_lOMCNETimeZone:3600,  m_strOMCNEFDN:OMC=1", TRACE_PROGRESS));
+  long summer = utcOf(2024, 7, 1, 12, 0, 0), winter = utcOf(2024, 1, 15, 12, 0, 0);
+  const long kYear10000Jan11 = 253402300800L + 10 * 86400;  // beyond the zone service's range, in winter
+  struct {
+    const char* ne;
+    long utc;
+    long local;
+    long dst;
+    const char* log;
+  } cases[] = {
+      {"NE=unknown", summer, summer + 7200, 3600, "XRFMTimeCond::GetNECurrentTime GetZoneInfoByNe failed. iRet:1"},
+      {"NE=unknown", winter, winter + 3600, 0, "strNEFDN:NE=unknown"},
+      {"", summer, summer + 7200, 3600, "GetZoneInfoByNe failed. iRet:3"},
+      {"NE=short", summer, summer + 7200, 3600, "strKYROTZone=[X]"},
+      {"NE=mars", winter, winter + 3600, 0, "XRFMTimeCond::GetNECurrentTime GetTZBystrZone fail, pTZ is NULL"},
+      {"NE=kolkata", kYear10000Jan11, kYear10000Jan11 + 3600, 0, "XRFMTimeCond::GetNECurrentTime getLocalTime fail"},
+      {"NE=kolkata", -100000, -100000 + 3600, 0, "XRFMTimeCond::GetNECurrentTime failed, NELocalTime is: -80200"},
+  };
+  for (const auto& c : cases) {
+    cap.sink().clear();
+    CMOTimeInfo info;
+    EXPECT_EQ(mgr->GetNECurrentTime(c.ne, c.utc, info), FM_SUCCESS) << c.ne;
+    EXPECT_EQ(info.m_lNELocalTime, c.local) << c.ne << " " << c.utc;
+    EXPECT_EQ(info.m_lNEDstOffset, c.dst) << c.ne << " " << c.utc;
+    EXPECT_TRUE(cap.contains(c.log)) << c.log;
+  }
+  // Far from the NE's wall clock: logged, kept.
+  EAMUtil2DB::SetZoneInfoByNe("NE=far", "Etc/GMT-14");
+  cap.sink().clear();
+  CMOTimeInfo info;
+  mgr->GetNECurrentTime("NE=far", summer, info);
+  EXPECT_EQ(info.m_lNELocalTime, summer + 14 * 3600);
+  EXPECT_FALSE(cap.contains("getLocalTime success,nelocalTime"));
+
+  EXPECT_EQ(mgr->NETimeZone("NE=unknown"), 3600);
+  EXPECT_TRUE(cap.contains("XRFMTimeCond::NETimeZone GetZoneInfoByNe fail. using server TimeZone, iRet:1"));
+  EXPECT_EQ(mgr->NETimeZone("NE=mars"), 3600);
+  EXPECT_TRUE(cap.contains("XRFMTimeCond::NETimeZone GetTZBystrZone fail, pTZ is NULL", TRACE_ERROR));
+  // A failed zone is not cached; good ones are, once.
+  mgr->NETimeZone("NE=kolkata");
+  mgr->NETimeZone("NE=kolkata");
+  EXPECT_EQ(mgr->getTimeCond()->getZoneCacheSize(), 2u);  // Kolkata and Etc/GMT-14
+}
+
+TEST_F(NETimeTest, DestroyBuildsAFreshManager) {
+  fmtest::ServerZone server("Asia/Kolkata", 19800, 0);
+  XRFMTimeCondMgr* first = XRFMTimeCondMgr::instance();
+  EXPECT_EQ(first->NETimeZone("NE=none"), 19800);
+  first->NETimeZone("NE=berlin");
+  EXPECT_EQ(first->getTimeCond()->getZoneCacheSize(), 1u);
+  XRFMTimeCondMgr::destroy();
+  XRFMTimeCondMgr* second = XRFMTimeCondMgr::instance();
+  EXPECT_EQ(second->getTimeCond()->getZoneCacheSize(), 0u);
+  EXPECT_EQ(second->NETimeZone("NE=berlin"), 3600);
+  // The cache lock is visible in the lock monitor and free between calls.
+  std::vector<RW_Lock_Item_t> info;
+  RW_Lock_Monitor::instance()->get_lock_info({"XRFMTimeCond::m_lock"}, info);
+  ASSERT_EQ(info.size(), 1u);
+  EXPECT_EQ(info[0].status, FM_LOCK_SLOT_REGISTERED);
+  EXPECT_EQ(info[0].writer, 0u);
+  EXPECT_EQ(info[0].readers, 0);
+}
+
+// Many threads ask for many NEs and instants at once, the zone cache filling
+// while they run; every answer equals the single-threaded one.
+class NETimeConcurrencyTest : public NETimeTest {};
+
+TEST_F(NETimeConcurrencyTest, GetNECurrentTimeAndNETimeZoneMatchSingleThreadedAnswers) {
+  fmtest::ServerZone server("Europe/Berlin", 3600, 3600);
+  fmtest::TraceCapture cap;  // the failure paths log; keep them off stderr
+  std::vector<std::string> nes;
+  for (const auto& ne : kNEs) nes.push_back(ne.first);
+  nes.push_back("NE=mars");
+  nes.push_back("NE=unknown");
+  std::vector<long> instants;
+  for (long t = utcOf(2015, 1, 1, 0, 0, 0); t < utcOf(2025, 1, 1, 0, 0, 0); t += 97 * 86400 + 4321) {
+    instants.push_back(t);
+  }
+  struct Answer {
+    long local, dst, zone;
+  };
+  std::vector<Answer> expected;
+  {
+    XRFMTimeCondMgr* mgr = XRFMTimeCondMgr::instance();
+    for (const auto& ne : nes) {
+      for (long utc : instants) {
+        CMOTimeInfo info;
+        mgr->GetNECurrentTime(ne, utc, info);
+        expected.push_back({info.m_lNELocalTime, info.m_lNEDstOffset, mgr->NETimeZone(ne)});
+      }
+    }
+  }
+  XRFMTimeCondMgr::destroy();
+  XRFMTimeCondMgr* mgr = XRFMTimeCondMgr::instance();  // empty cache: threads race to fill it
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  const int kThreads = 8;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (size_t round = 0; round < 2; ++round) {
+        for (size_t k = 0; k < expected.size(); ++k) {
+          size_t i = (k * 7 + static_cast<size_t>(t) * 13 + round) % expected.size();
+          const std::string& ne = nes[i / instants.size()];
+          long utc = instants[i % instants.size()];
+          CMOTimeInfo info;
+          mgr->GetNECurrentTime(ne, utc, info);
+          if (info.m_lNELocalTime != expected[i].local || info.m_lNEDstOffset != expected[i].dst) ++mismatches;
+          if (i % 5 == 0 && mgr->NETimeZone(ne) != expected[i].zone) ++mismatches;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(mgr->getTimeCond()->getZoneCacheSize(), sizeof kNEs / sizeof kNEs[0]);
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,438 @@
+// Tests of the time utilities: host conversions against cctz across DST
+// transitions, round trips of dates and seconds, DST packing, the server's
+// DST test, and every text parser driven with malformed input.
+#include <gtest/gtest.h>
+
+#include <cctz/civil_time.h>
+#include <cctz/time_zone.h>
+
+#include <ctime>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "platform/FMResult.h"
+#include "support/FmTestSupport.h"
+#include "support_tz.h"
+#include "time/CalculateTime.h"
+#include "time/XRFMTimeUtil.h"
+#include "time_test_server.h"
+
+namespace Kyrofm {
+namespace {
+
+using cctz::civil_second;
+
+long utcOf(int y, int mo, int d, int h, int mi, int s) {
+  return static_cast<long>(
+      cctz::convert(civil_second(y, mo, d, h, mi, s), cctz::utc_time_zone()).time_since_epoch().count());
+}
+
+// Instants of a zone to check: its transitions 1971..2037 with neighbours and
+// a sweep every 5 days 7 hours.
+std::vector<long> probes(const cctz::time_zone& tz) {
+  std::vector<long> out;
+  long from = utcOf(1971, 1, 1, 0, 0, 0), to = utcOf(2037, 12, 1, 0, 0, 0);
+  auto tp = cctz::time_point<cctz::seconds>(cctz::seconds(from));
+  cctz::time_zone::civil_transition tr;
+  while (tz.next_transition(tp, &tr)) {
+    auto at = tz.lookup(tr.to).trans;
+    long s = static_cast<long>(at.time_since_epoch().count());
+    if (s > to) break;
+    for (long d : {-3600L, -1L, 0L, 1L, 1800L, 7200L}) out.push_back(s + d);
+    tp = at;
+  }
+  for (long s = from; s < to; s += 5 * 86400 + 7 * 3600) out.push_back(s);
+  return out;
+}
+
+const char* const kZones[] = {"Europe/Berlin",     "America/New_York", "Australia/Adelaide", "Australia/Sydney",
+                              "America/Sao_Paulo", "Asia/Kolkata",     "America/St_Johns",   "Pacific/Auckland"};
+
+// UTCTime with the instant's own DST flag gives the instant back, also for
+// wall-clock times that occur twice; read as standard time (MakeTime), a
+// summer time lies the DST amount later.
+TEST(XRFMTimeUtilTest, UTCTimeMatchesCctzAcrossTransitions) {
+  for (const char* zone : kZones) {
+    SCOPED_TRACE(zone);
+    fmtest::ScopedTZ host(zone);
+    cctz::time_zone tz;
+    ASSERT_TRUE(cctz::load_time_zone(zone, &tz));
+    for (long t : probes(tz)) {
+      auto al = tz.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(t)));
+      long date = al.cs.year() * 10000L + al.cs.month() * 100L + al.cs.day();
+      long time = al.cs.hour() * 10000L + al.cs.minute() * 100L + al.cs.second();
+      ASSERT_EQ(XRFMTimeUtil::UTCTime(date, time, al.is_dst ? 1 : 0), t) << date << " " << time;
+      ASSERT_EQ(XRFMTimeUtil::UTCTime(al.cs.year(), al.cs.month(), al.cs.day(), al.cs.hour(), al.cs.minute(),
+                                      al.cs.second(), al.is_dst ? 1 : 0),
+                t);
+      if (al.is_dst) {
+        // The zone's standard offset at t: the offset just before the DST period began.
+        cctz::time_zone::civil_transition tr;
+        ASSERT_TRUE(tz.prev_transition(cctz::time_point<cctz::seconds>(cctz::seconds(t + 1)), &tr));
+        auto start = tz.lookup(tr.to).trans;
+        auto before = tz.lookup(start - cctz::seconds(1));
+        if (!before.is_dst) {
+          ASSERT_EQ(XRFMTimeUtil::MakeTime(date, time), t + (al.offset - before.offset)) << date << " " << time;
+        }
+      } else {
+        ASSERT_EQ(XRFMTimeUtil::MakeTime(date, time), t);
+      }
+      // Wall-clock seconds of the same fields: t plus the offset.
+      ASSERT_EQ(XRFMTimeUtil::TimeToSeconds(date, time), t + al.offset);
+    }
+  }
+}
+
+TEST(XRFMTimeUtilTest, ZeroDateIsNoTime) {
+  EXPECT_EQ(XRFMTimeUtil::UTCTime(0, 123456, 0), 0);
+  EXPECT_EQ(XRFMTimeUtil::UTCTime(0, 1, 1, 0, 0, 0, 1), 0);
+  EXPECT_EQ(XRFMTimeUtil::MakeTime(0, 0), 0);
+  long d = 1, t = 1;
+  XRFMTimeUtil::Seconds2Time(0, d, t);
+  EXPECT_EQ(d, 0);
+  EXPECT_EQ(t, 0);
+  d = t = 1;
+  XRFMTimeUtil::UTCSeconds2Time(0, 3600, d, t);
+  EXPECT_EQ(d, 0);
+  EXPECT_EQ(t, 0);
+  EXPECT_EQ(XRFMTimeUtil::UTCTime(123456789012L, 0, 0), -1);  // year beyond 9999
+}
+
+// Dates and times survive TimeToSeconds and Seconds2Time over years 1900..2400,
+// leap days and the ends of days included.
+TEST(XRFMTimeUtilTest, DateTimeSecondsRoundTrip) {
+  for (long s = utcOf(1900, 1, 1, 0, 0, 0); s < utcOf(2400, 1, 1, 0, 0, 0); s += 86400L * 13 + 3671) {
+    long d = 0, t = 0;
+    XRFMTimeUtil::Seconds2Time(s, d, t);
+    ASSERT_EQ(XRFMTimeUtil::TimeToSeconds(d, t), s) << d << " " << t;
+  }
+  struct {
+    long date, time;
+  } fixed[] = {{20000229, 235959}, {21000228, 0}, {19700101, 1}, {20380119, 31408}, {23991231, 235959}};
+  for (const auto& f : fixed) {
+    long d = 0, t = 0;
+    XRFMTimeUtil::Seconds2Time(XRFMTimeUtil::TimeToSeconds(f.date, f.time), d, t);
+    EXPECT_EQ(d, f.date);
+    EXPECT_EQ(t, f.time);
+  }
+}
+
+TEST(XRFMTimeUtilTest, HabuDstOffsetPacksAndUnpacks) {
+  EXPECT_EQ(XRFMTimeUtil::HabuDstOffset(3600, 0), (25200L << 16) | 21600L);
+  const long pairs[][2] = {{3600, 0}, {0, 3600}, {-3600, 1800}, {21600, -21600}, {1800, 3600}, {0, 0}};
+  for (const auto& p : pairs) {
+    long ne = -1, svr = -1;
+    XRFMTimeUtil::HabuDstOffset(XRFMTimeUtil::HabuDstOffset(p[0], p[1]), ne, svr);
+    EXPECT_EQ(ne, p[0]);
+    EXPECT_EQ(svr, p[1]);
+    // The low half, modulo 65536, is the server offset + 21600 (what SQL reads).
+    EXPECT_EQ(XRFMTimeUtil::HabuDstOffset(p[0], p[1]) % 65536, p[1] + 21600);
+  }
+  long ne = 1, svr = 1;
+  XRFMTimeUtil::HabuDstOffset(0, ne, svr);
+  EXPECT_EQ(ne, 0);
+  EXPECT_EQ(svr, 0);
+  // Offsets out of range are clamped instead of spilling into the other half.
+  fmtest::TraceCapture cap;
+  XRFMTimeUtil::HabuDstOffset(XRFMTimeUtil::HabuDstOffset(50000, -70000), ne, svr);
+  EXPECT_EQ(ne, 21600);
+  EXPECT_EQ(svr, -21600);
+  EXPECT_TRUE(cap.contains("XRFMTimeUtil::HabuDstOffset", TRACE_ERROR));
+}
+
+TEST(XRFMTimeUtilTest, ServerDstOffsetFollowsHostClock) {
+  fmtest::ServerZone server("Europe/Berlin", 3600, 3600);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 7, 1, 12, 0, 0)), 3600);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 1, 15, 12, 0, 0)), 0);
+  // Around the spring shift (2024-03-31 01:00 UTC).
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 3, 31, 0, 59, 59)), 0);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 3, 31, 1, 0, 0)), 3600);
+
+  long d = 0, t = 0;
+  XRFMTimeUtil::UTCSeconds2Time(utcOf(2024, 7, 1, 22, 30, 0), 3600, d, t);
+  EXPECT_EQ(d, 20240702);
+  EXPECT_EQ(t, 3000);
+  // IsDstTime(date, time, seconds): host local 14:00 in summer vs a 13:00 time.
+  EXPECT_TRUE(XRFMTimeUtil::IsDstTime(0, 130000, utcOf(2024, 7, 1, 12, 0, 0)));
+  EXPECT_FALSE(XRFMTimeUtil::IsDstTime(0, 140000, utcOf(2024, 7, 1, 12, 0, 0)));
+}
+
+// The server clock (host zone) against the configured server standard time now.
+TEST(XRFMTimeUtilTest, DstNowComparesHostClockWithServerStandardTime) {
+  {
+    fmtest::ServerZone server("Asia/Kolkata", 19800, 3600);
+    fmtest::TraceCapture cap;
+    EXPECT_FALSE(XRFMTimeUtil::IsDstTime());
+    EXPECT_TRUE(cap.contains("XRFMTimeUtil::IsDstTime, server lTime:", TRACE_PROGRESS));
+    EXPECT_FALSE(isServerTimeDST());
+  }
+  {
+    // The host shows 05:30 more than the configured standard time: taken as DST.
+    fmtest::ServerZone server("Asia/Kolkata", 0, 3600);
+    EXPECT_TRUE(XRFMTimeUtil::IsDstTime());
+    EXPECT_TRUE(isServerTimeDST());
+    EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(static_cast<long>(std::time(nullptr))), 3600);
+  }
+}
+
+TEST(XRFMTimeUtilTest, SouthernServerDstOffset) {
+  fmtest::ServerZone server("Australia/Adelaide", 34200, 3600);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 1, 15, 0, 0, 0)), 3600);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 7, 15, 0, 0, 0)), 0);
+}
+
+TEST(XRFMTimeUtilTest, DefaultTimeRangeIsThreeDaysAndValid) {
+  fmtest::ServerZone server("Asia/Kolkata", 19800, 0);
+  std::list<std::string> range;
+  XRFMTimeUtil::MakeDefaulTimeRange(range, 3);
+  ASSERT_EQ(range.size(), 5u);
+  std::vector<long> v;
+  for (const auto& s : range) v.push_back(std::stol(s));
+  EXPECT_EQ(v[0], 3);
+  long span = XRFMTimeUtil::TimeToSeconds(v[3], v[4]) - XRFMTimeUtil::TimeToSeconds(v[1], v[2]);
+  EXPECT_GE(span, 259200);
+  EXPECT_LE(span, 259202);
+  EXPECT_EQ(XRFMTimeUtil::checkTimeRangeVilad(range), FM_SUCCESS);
+  long sd = 0, st = 0;
+  XRFMTimeUtil::GetSvrCurrentStdTime(sd, st, 0);
+  long now = static_cast<long>(std::time(nullptr));
+  EXPECT_LE(std::labs(XRFMTimeUtil::TimeToSeconds(sd, st) - (now + 19800)), 2);
+}
+
+TEST(XRFMTimeUtilTest, CheckTimeRangeRejectsMalformedLists) {
+  struct Case {
+    std::list<std::string> list;
+    long expected;
+    const char* log;
+  } cases[] = {
+      {{"1", "20240101", "0", "20240102", "0"}, FM_SUCCESS, nullptr},
+      {{"6", "20240101", "120000", "20240101", "120000"}, FM_TIME_RANGE_EMPTY, nullptr},
+      {{"7", "20240101", "0", "20240102", "0"}, FM_INVALID_ARG, "time type invalid:7"},
+      {{"0", "20240101", "0", "20240102", "0"}, FM_INVALID_ARG, "time type invalid:0"},
+      {{"1", "20240101", "0", "20240102"}, FM_INVALID_ARG, "timerangelist size invalid:4"},
+      {{}, FM_INVALID_ARG, "timerangelist size invalid:0"},
+      {{"1", "20240101", "0", "20240102", "0", "0"}, FM_INVALID_ARG, "timerangelist size invalid:6"},
+      {{"x", "20240101", "0", "20240102", "0"}, FM_INVALID_ARG, "time type invalid"},
+      {{"1", "2024-01-01", "0", "20240102", "0"}, FM_INVALID_ARG, "time value invalid:2024-01-01"},
+      {{"1", "", "0", "20240102", "0"}, FM_INVALID_ARG, "time value invalid"},
+      {{"1", "0", "0", "0", "0"}, FM_TIME_RANGE_EMPTY, nullptr},
+  };
+  for (const auto& c : cases) {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(XRFMTimeUtil::checkTimeRangeVilad(c.list), c.expected) << c.list.size();
+    if (c.log) {
+      EXPECT_TRUE(cap.contains(std::string("XRFMTimeUtil::checkTimeRangeVilad, ") + c.log, TRACE_ERROR)) << c.log;
+    }
+  }
+}
+
+TEST(XRFMTimeUtilTest, TimeFormatLongToStringTable) {
+  struct {
+    long in;
+    long rc;
+    const char* out;
+  } cases[] = {{93015, FM_SUCCESS, "09:30"}, {0, FM_SUCCESS, "00:00"},   {235959, FM_SUCCESS, "23:59"},
+               {240000, FM_FAILURE, ""},     {-1, FM_FAILURE, ""},       {999999999, FM_FAILURE, ""},
+               {LONG_MIN, FM_FAILURE, ""},   {LONG_MAX, FM_FAILURE, ""}};
+  for (const auto& c : cases) {
+    fmtest::TraceCapture cap;
+    std::string s = "junk";
+    EXPECT_EQ(TimeFormatLongToString(c.in, s), c.rc) << c.in;
+    EXPECT_EQ(s, c.out) << c.in;
+    if (c.rc != FM_SUCCESS) {
+      EXPECT_TRUE(cap.contains("tools:TimeFormatLongToString error ,time=", TRACE_ERROR));
+    }
+  }
+}
+
+TEST(XRFMTimeUtilTest, TimeFormatStringToLongTable) {
+  struct {
+    const char* in;
+    long rc;
+    long out;
+  } cases[] = {
+      {"9:5", FM_SUCCESS, 90500},   {"1:2:3", FM_SUCCESS, 10203}, {"23:59:59", FM_SUCCESS, 235959},
+      {" 9: 5", FM_SUCCESS, 90500}, {"9:75", FM_SUCCESS, 97500},  {"12", FM_FAILURE, 0},
+      {"", FM_FAILURE, 0},          {":", FM_FAILURE, 0},         {"1:2:3:4", FM_FAILURE, 0},
+      {"a:b", FM_FAILURE, 0},       {"9:5x", FM_FAILURE, 0},      {"12:", FM_FAILURE, 0},
+      {"99999999999999999999:1", FM_FAILURE, 0},                  {"99999999:99:99", FM_FAILURE, 0},
+      {"-1:0", FM_FAILURE, 0},      {"::::::::", FM_FAILURE, 0},
+  };
+  for (const auto& c : cases) {
+    fmtest::TraceCapture cap;
+    long out = 7;
+    EXPECT_EQ(TimeFormatStringToLong(out, c.in), c.rc) << c.in;
+    EXPECT_EQ(out, c.out) << c.in;
+    if (c.rc != FM_SUCCESS) {
+      EXPECT_TRUE(cap.contains("tools:TimeFormatLongToString , strTime is not valid strTime=", TRACE_ERROR));
+    }
+  }
+}
+
+// Now = 2024-03-31 12:34:56 local in Berlin (summer time).
+TEST(XRFMTimeUtilTest, DynamicTimeSpans) {
+  fmtest::ScopedTZ host("Europe/Berlin");
+  long now = XRFMTimeUtil::UTCTime(20240331, 123456, 1);
+  struct {
+    const char* in;
+    long rc;
+    const char* startDate;
+    const char* startTime;
+  } cases[] = {
+      {"month:1", 0, "20240229", "123456"},  // leap year: 29 days
+      {"month:13", 0, "20230228", "123456"},
+      {"month:0", 0, "20240331", "123456"},
+      {"month:3", 0, "20231231", "123456"},
+      {"month:12", 0, "20230331", "123456"},
+      {"month:14", 0, "20230131", "123456"},
+      {"hour:1", 0, "20240331", "113456"},
+      {"hour:11", 0, "20240331", "003456"},  // crosses the spring shift
+      {"day:2", 0, "20240329", "113456"},    // 48 h back is still winter time
+      {"week:1", 0, "20240324", "113456"},
+      {"hour:0", 0, "20240331", "123456"},
+  };
+  for (const auto& c : cases) {
+    std::string sd, st, ed, et;
+    EXPECT_EQ(calculateDynamicTime(c.in, now, sd, st, ed, et), c.rc) << c.in;
+    EXPECT_EQ(sd, c.startDate) << c.in;
+    EXPECT_EQ(st, c.startTime) << c.in;
+    EXPECT_EQ(ed, "20240331") << c.in;
+    EXPECT_EQ(et, "123456") << c.in;
+  }
+  // February of the month before: month 3 from February 2023 gives November 2022.
+  long feb = XRFMTimeUtil::UTCTime(20230215, 80910, 0);
+  std::string sd, st, ed, et;
+  EXPECT_EQ(calculateDynamicTime("month:3", feb, sd, st, ed, et), 0);
+  EXPECT_EQ(sd, "20221115");
+  EXPECT_EQ(st, "80910");  // "%d": no leading zero
+  EXPECT_EQ(et, "80910");
+  // Seconds: day 2 is now minus 172800 seconds.
+  EXPECT_EQ(calculateDynamicTime("day:2", feb, sd, st, ed, et), 0);
+  long start = XRFMTimeUtil::UTCTime(std::stol(sd), std::stol(st), 0);
+  EXPECT_EQ(start, feb - 172800);
+}
+
+TEST(XRFMTimeUtilTest, DynamicTimeRejectsMalformedSpans) {
+  const char* bad[] = {"",        "month",         "month:",     "month:-1",   "hour:-1",   "day:-5",
+                       "week:-1", "year:1",        "minute:5",   "hour:abc",   "day:1.5",   ":5",
+                       "Month:1", "day:1e3",       "hour:99999999999999999999", "week:999999999999999",
+                       "month:99999999999", "day: 2x", "hour:1:2"};
+  long now = 1700000000;
+  for (const char* in : bad) {
+    fmtest::TraceCapture cap;
+    std::string sd = "s", st = "t", ed = "e", et = "f";
+    EXPECT_EQ(calculateDynamicTime(in, now, sd, st, ed, et), -1) << in;
+    EXPECT_TRUE(cap.contains("tools:calculateDynamicTime", TRACE_ERROR)) << in;
+  }
+  fmtest::TraceCapture cap;
+  std::string sd, st, ed, et;
+  EXPECT_EQ(calculateDynamicTime("month:-1", now, sd, st, ed, et), -1);
+  EXPECT_TRUE(cap.contains("tools:calculateDynamicTime, execute time month:-1, error!"));
+  EXPECT_EQ(calculateDynamicTime("week:-2", now, sd, st, ed, et), -1);
+  EXPECT_TRUE(cap.contains("tools:calculateDynamicTime, execute time week:-2, error!"));
+  EXPECT_EQ(calculateDynamicTime("nocolon", now, sd, st, ed, et), -1);
+  EXPECT_TRUE(cap.contains("tools:calculateDynamicTime, szDynamicTime:nocolon, error format!"));
+}
+
+TEST(XRFMTimeUtilTest, FormatTimeZoneAndConverTime) {
+  EXPECT_EQ(FormatTimeZone(-16200), " GMT-04:30");
+  EXPECT_EQ(FormatTimeZone(28800), " GMT+08:00");
+  EXPECT_EQ(FormatTimeZone(0), " GMT+00:00");
+  EXPECT_EQ(FormatTimeZone(20700), " GMT+05:45");
+  EXPECT_EQ(FormatTimeZone(-43200), " GMT-12:00");
+
+  struct {
+    const char* zone;
+    const char* in;
+    long rc;
+    const char* out;
+  } cases[] = {
+      {"Asia/Kolkata", "2024-01-02 10:00:00", 0, "2024-01-02T10:00:00+05:30"},
+      {"America/St_Johns", "2024-07-02 10:00:00", 0, "2024-07-02T10:00:00-03:30"},  // standard, not summer
+      {"Australia/Sydney", "2024-01-02 10:00:00", 0, "2024-01-02T10:00:00+10:00"},
+      {"UTC", "a b c", 0, "a bTc+00:00"},
+      {"UTC", "2024-01-02", -1, "untouched"},
+      {"UTC", "", -1, "untouched"},
+  };
+  for (const auto& c : cases) {
+    fmtest::ScopedTZ host(c.zone);
+    fmtest::TraceCapture cap;
+    std::string out = "untouched";
+    EXPECT_EQ(converTime(out, c.in), c.rc) << c.in;
+    EXPECT_EQ(out, c.out) << c.in;
+    if (c.rc != 0) {
+      EXPECT_TRUE(cap.contains("converTime:Cannot file postfix to change strTime.", TRACE_ERROR));
+    }
+  }
+}
+
+TEST(XRFMTimeUtilTest, DateTimeFormatRefusesUnsafeFormats) {
+  std::string out;
+  EXPECT_EQ(DateTimeFormat(2024, 3, 9, "%04d-%02d-%02d", out), FM_SUCCESS);
+  EXPECT_EQ(out, "2024-03-09");
+  EXPECT_EQ(DateTimeFormat(7, 5, 0, "%02d:%02d 100%%", out), FM_SUCCESS);
+  EXPECT_EQ(out, "07:05 100%");
+  EXPECT_EQ(DateTimeFormat(1, 2, 3, std::string(300, 'x') + "%d", out), FM_SUCCESS);
+  EXPECT_EQ(out.size(), 127u);
+  const char* bad[] = {"%s", "%d%d%d%d", "%n", "%ld", "%999d", "%", "%02", "%p", "%*d", "%.3f", "%1$d"};
+  for (const char* f : bad) {
+    fmtest::TraceCapture cap;
+    out = "junk";
+    EXPECT_EQ(DateTimeFormat(1, 2, 3, f, out), FM_INVALID_ARG) << f;
+    EXPECT_TRUE(out.empty()) << f;
+    EXPECT_TRUE(cap.contains("DateTimeFormat, invalid format:", TRACE_ERROR)) << f;
+  }
+}
+
+TEST(XRFMTimeUtilTest, GetTimeRangeChecksAndShiftsByServerOffset) {
+  fmtest::ServerZone server("Asia/Kolkata", 19800, 0);
+  long s = -1, e = -1;
+  EXPECT_TRUE(getTimeRange(20240101, 100000, 20240102, 0, 1, s, e));
+  EXPECT_EQ(s, XRFMTimeUtil::MakeTime(20240101, 100000) + 19800);
+  EXPECT_EQ(s, utcOf(2024, 1, 1, 10, 0, 0));  // server standard time counted as UTC
+  EXPECT_EQ(e, utcOf(2024, 1, 2, 0, 0, 0));
+  EXPECT_TRUE(getTimeRange(0, 0, 0, 0, 9, s, e));  // both dates 0: any type
+  EXPECT_EQ(s, 0);
+  EXPECT_EQ(e, 0);
+  struct {
+    long sd, st, ed, et, type;
+  } bad[] = {{20241301, 0, 20241302, 0, 1}, {20240101, 240000, 20240102, 0, 1}, {20240101, 0, 20240101, 0, 8},
+             {-1, 0, 20240101, 0, 1},       {100000000, 0, 0, 0, 1},            {20240101, 0, 0, 0, 0}};
+  for (const auto& b : bad) {
+    fmtest::TraceCapture cap;
+    EXPECT_FALSE(getTimeRange(b.sd, b.st, b.ed, b.et, b.type, s, e)) << b.sd << " " << b.type;
+    EXPECT_TRUE(cap.contains("DateTimeExp:: CheckTimeValid, Date or Time is not valid", TRACE_ERROR));
+  }
+  // An end before the start fails without the validity message of the dates.
+  EXPECT_FALSE(getTimeRange(20240102, 0, 20240101, 0, 1, s, e));
+}
+
+TEST(XRFMTimeUtilTest, LocalTimeTexts) {
+  fmtest::ScopedTZ host("Asia/Kolkata");
+  std::string s;
+  TimeToString(s, utcOf(2024, 2, 29, 18, 30, 5));
+  EXPECT_EQ(s, "2024-03-01 : 00:00:05");
+  long d = 0, t = 0;
+  EXPECT_EQ(getCurrentTime(d, t, 0), 0);
+  long now = static_cast<long>(std::time(nullptr));
+  EXPECT_LE(std::labs(XRFMTimeUtil::TimeToSeconds(d, t) - (now + 19800)), 2);
+  EXPECT_EQ(getCurrentTimeString().size(), 19u);
+}
+
+TEST(CCalculateTimeTest, LogsCountAndCost) {
+  fmtest::TraceCapture cap;
+  { CCalculateTime quiet("quiet", 0); }
+  EXPECT_FALSE(cap.contains("CT_quiet"));
+  {
+    CCalculateTime counted("counted", 1);
+    counted.setHandleNum(5);
+  }
+  EXPECT_TRUE(cap.contains("CT_counted,5/", TRACE_PROGRESS));
+  { CCalculateTime big("big", CCalculateTime::BIG_COUNT); }
+  EXPECT_TRUE(cap.contains("CT_big, 1000000/", TRACE_PROGRESS));
+  EXPECT_TRUE(cap.contains(" big2cost", TRACE_PROGRESS));
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,219 @@
+// Tests of the time-zone service (KyroTZone over cctz) and the NE configuration
+// registry: conversions against the host C library across DST transitions,
+// zone rules, malformed zone names.
+#include <gtest/gtest.h>
+
+#include <cctz/civil_time.h>
+#include <cctz/time_zone.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/EAMUtil2DB.h"
+#include "platform/KyroTZone.h"
+#include "support/FmTestSupport.h"
+#include "support_tz.h"
+
+namespace Kyrofm {
+namespace {
+
+// Zones with DST in either hemisphere, half-hour and quarter-hour offsets, a
+// half-hour DST (Lord Howe) and a zone that dropped DST (Sao Paulo, 2019).
+const char* const kZones[] = {
+    "Europe/Berlin",     "America/New_York", "Australia/Adelaide", "Australia/Sydney",
+    "America/Sao_Paulo", "Asia/Kolkata",     "America/St_Johns",   "Australia/Lord_Howe",
+    "Asia/Kathmandu",    "Pacific/Auckland", "UTC",
+};
+
+long utcOf(int y, int mo, int d, int h, int mi, int s) {
+  return static_cast<long>(
+      cctz::convert(cctz::civil_second(y, mo, d, h, mi, s), cctz::utc_time_zone()).time_since_epoch().count());
+}
+
+// Instants to check in a zone: every transition from 1990 to 2030 and the
+// seconds around it, plus a sweep every 7 days and 13 hours.
+std::vector<long> probeInstants(const std::string& zone) {
+  std::vector<long> out;
+  cctz::time_zone tz;
+  EXPECT_TRUE(cctz::load_time_zone(zone, &tz));
+  long from = utcOf(1990, 1, 1, 0, 0, 0), to = utcOf(2030, 12, 31, 0, 0, 0);
+  auto tp = cctz::time_point<cctz::seconds>(cctz::seconds(from));
+  cctz::time_zone::civil_transition tr;
+  while (tz.next_transition(tp, &tr)) {
+    auto at = tz.lookup(tr.to).trans;
+    long s = static_cast<long>(at.time_since_epoch().count());
+    if (s > to) break;
+    for (long d : {-3601L, -1L, 0L, 1L, 1799L, 3600L}) out.push_back(s + d);
+    tp = at;
+  }
+  for (long s = from; s < to; s += 7 * 86400 + 13 * 3600) out.push_back(s);
+  return out;
+}
+
+TEST(KyroTZoneTest, LocalTimeAgreesWithHostAcrossTransitions) {
+  for (const char* zone : kZones) {
+    SCOPED_TRACE(zone);
+    fmtest::ScopedTZ host(zone);
+    auto tz = KyroTZone::create(zone);
+    ASSERT_TRUE(tz);
+    for (long t : probeInstants(zone)) {
+      KyroTime kt;
+      ASSERT_EQ(tz->getLocalTime(t, kt), KYROTZ_OK);
+      time_t tt = static_cast<time_t>(t);
+      struct tm tmv;
+      ASSERT_NE(localtime_r(&tt, &tmv), nullptr);
+      ASSERT_EQ(kt.year, tmv.tm_year + 1900) << t;
+      ASSERT_EQ(kt.month, tmv.tm_mon + 1) << t;
+      ASSERT_EQ(kt.day, tmv.tm_mday) << t;
+      ASSERT_EQ(kt.hour, tmv.tm_hour) << t;
+      ASSERT_EQ(kt.minute, tmv.tm_min) << t;
+      ASSERT_EQ(kt.second, tmv.tm_sec) << t;
+      ASSERT_EQ(kt.isdst > 0, tmv.tm_isdst > 0) << t;
+      // The wall clock counted like epoch seconds is t plus the zone offset.
+      ASSERT_EQ(KyroTZone::toLongTime(kt), t + tmv.tm_gmtoff) << t;
+      // Back to the instant: unique wall times convert back exactly; a
+      // repeated one gives its first occurrence, never a later one.
+      long back = 0;
+      ASSERT_EQ(tz->getUTCTime(kt, back), KYROTZ_OK);
+      ASSERT_LE(back, t);
+      ASSERT_GE(back, t - 3600);
+      KyroTime again;
+      ASSERT_EQ(tz->getLocalTime(back, again), KYROTZ_OK);
+      ASSERT_EQ(KyroTZone::toLongTime(again), KyroTZone::toLongTime(kt));
+    }
+  }
+}
+
+TEST(KyroTZoneTest, ToLongTimeRoundTripsOverYears) {
+  auto utc = KyroTZone::create("UTC");
+  ASSERT_TRUE(utc);
+  for (long t = utcOf(1, 1, 1, 0, 0, 0); t < utcOf(9999, 12, 31, 0, 0, 0); t += 86400L * 97 + 3907) {
+    KyroTime kt;
+    ASSERT_EQ(utc->getLocalTime(t, kt), KYROTZ_OK);
+    ASSERT_EQ(KyroTZone::toLongTime(kt), t);
+  }
+  KyroTime leap{2024, 2, 29, 23, 59, 59, 0, 0};
+  EXPECT_EQ(KyroTZone::toLongTime(leap), utcOf(2024, 2, 29, 23, 59, 59));
+  KyroTime carry{2023, 13, 1, 0, 0, 0, 0, 0};  // month 13 carries into the next year
+  EXPECT_EQ(KyroTZone::toLongTime(carry), utcOf(2024, 1, 1, 0, 0, 0));
+}
+
+TEST(KyroTZoneTest, OutOfRangeInstantsFailCleanly) {
+  auto tz = KyroTZone::create("Asia/Kolkata");
+  ASSERT_TRUE(tz);
+  KyroTime kt;
+  kt.year = 5;
+  EXPECT_EQ(tz->getLocalTime(300000000000L, kt), KYROTZ_ERR_OUT_OF_RANGE);
+  EXPECT_EQ(kt.year, 0);
+  EXPECT_EQ(tz->getLocalTime(-70000000000L, kt), KYROTZ_ERR_OUT_OF_RANGE);
+  MOTimeInfo_t info;
+  EXPECT_EQ(tz->getMOTimeInfo(info, 300000000000L), KYROTZ_ERR_OUT_OF_RANGE);
+  long utc = 1;
+  KyroTime far{12000, 1, 1, 0, 0, 0, 0, 0};
+  EXPECT_EQ(tz->getUTCTime(far, utc), KYROTZ_ERR_OUT_OF_RANGE);
+}
+
+struct RuleCase {
+  const char* zone;
+  long ref;  // reference instant
+  long stdOffset;
+  long dstOffset;
+  bool hasDst;
+  long dstStart;  // 0: not checked / none
+  long dstEnd;
+};
+
+TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
+  const RuleCase cases[] = {
+      // Adelaide 2024: DST ends 7 Apr 03:00 ACDT (16:30 UTC 6 Apr), starts 6 Oct 02:00 ACST (16:30 UTC 5 Oct).
+      {"Australia/Adelaide", utcOf(2024, 7, 1, 0, 0, 0), 34200, 3600, true, utcOf(2024, 10, 5, 16, 30, 0),
+       utcOf(2024, 4, 6, 16, 30, 0)},
+      {"Australia/Adelaide", utcOf(2024, 1, 15, 0, 0, 0), 34200, 3600, true, 0, 0},
+      {"Asia/Kolkata", utcOf(2024, 7, 1, 0, 0, 0), 19800, 0, false, 0, 0},
+      {"America/St_Johns", utcOf(2024, 1, 1, 12, 0, 0), -12600, 3600, true, utcOf(2024, 3, 10, 5, 30, 0),
+       utcOf(2024, 11, 3, 4, 30, 0)},
+      // Sao Paulo had DST until 2019, none after.
+      {"America/Sao_Paulo", utcOf(2015, 1, 15, 0, 0, 0), -10800, 3600, true, 0, 0},
+      {"America/Sao_Paulo", utcOf(2024, 1, 15, 0, 0, 0), -10800, 0, false, 0, 0},
+      {"Australia/Lord_Howe", utcOf(2024, 1, 15, 0, 0, 0), 37800, 1800, true, 0, 0},
+      {"Europe/Berlin", utcOf(2024, 7, 1, 0, 0, 0), 3600, 3600, true, utcOf(2024, 3, 31, 1, 0, 0),
+       utcOf(2024, 10, 27, 1, 0, 0)},
+      {"UTC", utcOf(2024, 7, 1, 0, 0, 0), 0, 0, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.zone) + " @" + std::to_string(c.ref));
+    auto tz = KyroTZone::create(c.zone);
+    ASSERT_TRUE(tz);
+    MOTimeInfo_t info;
+    ASSERT_EQ(tz->getMOTimeInfo(info, c.ref), KYROTZ_OK);
+    EXPECT_EQ(info.strZoneName, c.zone);
+    EXPECT_EQ(info.lTimeZone, c.stdOffset);
+    EXPECT_EQ(info.lDstOffset, c.dstOffset);
+    EXPECT_EQ(info.bHasDst, c.hasDst);
+    if (c.dstStart) {
+      EXPECT_EQ(info.lDstStart, c.dstStart);
+    }
+    if (c.dstEnd) {
+      EXPECT_EQ(info.lDstEnd, c.dstEnd);
+    }
+  }
+}
+
+TEST(KyroTZoneTest, MalformedOrUnknownZoneNamesFailWithCodeAndLog) {
+  const char* const names[] = {"",           "Nowhere/City",        "../../etc/passwd", "/etc/localtime",
+                               "Asia/Tokyo\n", "Europe/Berlin/extra", "PST",             "Asia\x7fTokyo"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    fmtest::TraceCapture cap;
+    long rc = -1;
+    auto tz = KyroTZone::create(name, &rc);
+    EXPECT_FALSE(tz);
+    EXPECT_EQ(rc, KYROTZ_ERR_UNKNOWN_ZONE);
+    EXPECT_TRUE(cap.contains("KyroTZone::KyroTZone, unknown time zone:[", TRACE_ERROR));
+    KyroTZone direct(name);
+    KyroTime kt;
+    EXPECT_EQ(direct.getLocalTime(0, kt), KYROTZ_ERR_UNKNOWN_ZONE);
+    MOTimeInfo_t info;
+    EXPECT_EQ(direct.getMOTimeInfo(info), KYROTZ_ERR_UNKNOWN_ZONE);
+  }
+}
+
+TEST(KyroTZoneTest, InstanceFollowsHostZone) {
+  fmtest::ScopedTZ host("Asia/Kathmandu");
+  KyroTZone::destroy();
+  KyroTZone* tz = KyroTZone::instance();
+  ASSERT_NE(tz, nullptr);
+  EXPECT_EQ(tz->getZoneName(), "Asia/Kathmandu");
+  EXPECT_EQ(tz->init(), KYROTZ_OK);
+  MOTimeInfo_t info;
+  ASSERT_EQ(tz->getMOTimeInfo(info), KYROTZ_OK);
+  EXPECT_EQ(info.lTimeZone, 20700);
+  KyroTZone::destroy();
+}
+
+TEST(EAMUtil2DBTest, RegistryAnswersPerNE) {
+  EAMUtil2DB::Clear();
+  std::string zone = "x";
+  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("NE=1", zone), EAM_ERR_NO_NE);
+  EXPECT_TRUE(zone.empty());
+  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("", zone), EAM_ERR_INVALID_ARG);
+  EXPECT_EQ(EAMUtil2DB::SetZoneInfoByNe("", "UTC"), EAM_ERR_INVALID_ARG);
+  EXPECT_EQ(EAMUtil2DB::SetZoneInfoByNe("NE=1", "Asia/Kolkata"), EAM_OK);
+  NEZoneInfo_t info;
+  info.lTimeZone = 3600;
+  EXPECT_EQ(EAMUtil2DB::SetNEZoneInfo("NE=2", info), EAM_OK);
+  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("NE=1", zone), EAM_OK);
+  EXPECT_EQ(zone, "Asia/Kolkata");
+  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("NE=2", zone), EAM_ERR_NO_ZONE);
+  EXPECT_EQ(EAMUtil2DB::GetNEZoneInfo("NE=2", info), EAM_OK);
+  EXPECT_EQ(info.lTimeZone, 3600);
+  EXPECT_EQ(EAMUtil2DB::Count(), 2u);
+  EXPECT_EQ(EAMUtil2DB::RemoveNE("NE=1"), EAM_OK);
+  EXPECT_EQ(EAMUtil2DB::RemoveNE("NE=1"), EAM_ERR_NO_NE);
+  EAMUtil2DB::Clear();
+  EXPECT_EQ(EAMUtil2DB::Count(), 0u);
+}
+
+}  // namespace
+}  // namespace Kyrofm
