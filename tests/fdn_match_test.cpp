@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fmcommon/XRFMFdnMatch.h"
+#include "platform/CFDNSplitter.h"
 
 namespace Kyrofm {
 namespace {
@@ -148,6 +149,20 @@ TEST(XRFMFdnMatchTest, VeryDeepPatternIsFreedWithoutRecursion) {
   XRFMFdnMatch other(',');
   other = m;  // frees other's tree, builds a deep copy
   other = XRFMFdnMatch(',');
+}
+
+TEST(XRFMFdnMatchTest, DefaultSplitterComesFromTheSettings) {
+  CFDNSplitter::instance()->setSplitter('/');
+  XRFMFdnMatch slash;
+  CFDNSplitter::instance()->setSplitter(',');
+  XRFMFdnMatch comma;
+  EXPECT_EQ(slash.getSeparator(), '/');
+  EXPECT_EQ(comma.getSeparator(), ',');
+  slash.addPattern("A/B");
+  EXPECT_TRUE(slash.match("/A//B/C", false));
+  EXPECT_FALSE(slash.match("A,B", false));
+  XRFMFdnMatch copy(slash);  // keeps the source's splitter
+  EXPECT_EQ(copy.getSeparator(), '/');
 }
 
 // Renders components with random separator noise: sometimes a leading one,

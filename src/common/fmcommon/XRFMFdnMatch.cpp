@@ -5,16 +5,10 @@
 
 #include <cstring>
 
+#include "fmcommon/KyroSettingOP.h"
 #include "platform/KyroTrace.h"
 
 namespace Kyrofm {
-namespace {
-
-// The configured FDN splitter.
-// TODO(fdn): read CKyroSettingOP::getFDNSplitter() once the settings accessor is in.
-char configuredSplitter() { return ','; }
-
-}  // namespace
 
 void XRFMFdnMatch::ComponentReader::reset(const char* text, char separator) {
   m_pText = text ? text : "";
@@ -33,7 +27,7 @@ bool XRFMFdnMatch::ComponentReader::next(std::string_view& component) {
   return true;
 }
 
-XRFMFdnMatch::XRFMFdnMatch() : XRFMFdnMatch(configuredSplitter()) {}
+XRFMFdnMatch::XRFMFdnMatch() : XRFMFdnMatch(CKyroSettingOP::instance()->getFDNSplitter()) {}
 
 XRFMFdnMatch::XRFMFdnMatch(char separator) : m_pRoot(new Node()), m_cSeparator(separator) {}
 
