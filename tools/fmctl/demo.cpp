@@ -8,6 +8,7 @@
 // managed object's FDN (a string field). Each leaf notes its verdict while the
 // tree is evaluated, so the demo can tell which leaves were asked and which one
 // decided.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -16,6 +17,10 @@
 
 #include "filter/AlarmExp.h"
 #include "platform/AlmRecord.h"
+#include "platform/FMAlarmTableIO.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMDBTools.h"
+#include "platform/FMResult.h"
 
 namespace fmctl {
 namespace {
@@ -148,6 +153,42 @@ AlmRecord_t makeAlarm(long logId, char level, const std::string& fdn) {
   return r;
 }
 
+// Writes the alarms into the current-alarm table of the embedded database
+// (emptied first), selects them with the tree's WHERE text and prints the
+// rows next to the in-memory answer.
+int runInDatabase(const std::vector<AlmRecord_t>& alarms, const AlarmExp& tree, const std::string& where) {
+  using Kyrofmdb::CDBMaintain;
+  using Kyrofmdb::CFMDBTools;
+  using Kyrofmdb::FMAlarmTableIO;
+  CDBMaintain* db = CDBMaintain::instance();
+  if (db->Init(5) != Kyrofm::FM_SUCCESS) {
+    std::fprintf(stderr, "fmctl demo: cannot open the database %s\n", db->getDBUrl().c_str());
+    return 1;
+  }
+  std::printf("Database: %s\n", db->getDBUrl().c_str());
+  if (CFMDBTools::truncateTable("tbl_cur_alm") != Kyrofm::FM_SUCCESS ||
+      FMAlarmTableIO::writeRecords("tbl_cur_alm", alarms) != Kyrofm::FM_SUCCESS) {
+    std::fprintf(stderr, "fmctl demo: cannot write the alarms into tbl_cur_alm\n");
+    return 1;
+  }
+  std::vector<long> selected;
+  if (FMAlarmTableIO::selectCsns("tbl_cur_alm", where, selected) != Kyrofm::FM_SUCCESS) {
+    std::fprintf(stderr, "fmctl demo: the WHERE text did not run\n");
+    return 1;
+  }
+  std::printf("The %zu alarms were written to tbl_cur_alm; the WHERE text selects:\n\n", alarms.size());
+  std::printf("  alarm  in memory  in SQL\n");
+  bool same = true;
+  for (const auto& alarm : alarms) {
+    const bool mem = tree.evaluate(alarm);
+    const bool sql = std::find(selected.begin(), selected.end(), alarm.getLogId()) != selected.end();
+    same = same && mem == sql;
+    std::printf("  %5ld  %-9s  %s\n", alarm.getLogId(), mem ? "yes" : "no", sql ? "yes" : "no");
+  }
+  std::printf("\n%s\n\n", same ? "Both answers agree." : "THE ANSWERS DIFFER.");
+  return same ? 0 : 1;
+}
+
 }  // namespace
 
 int runDemo(int, char**) {
@@ -201,6 +242,8 @@ int runDemo(int, char**) {
       "the current-alarm table (an empty FDN text is stored as NULL):\n\n");
   const std::string where = tree->sqlWhereCond("tbl_cur_alm");
   std::printf("  select * from tbl_cur_alm where%s\n\n", where.c_str());
+  if (int rc = runInDatabase(alarms, *tree, where); rc != 0) return rc;
+
   std::printf(
       "Reading it: \" 1 > 0 \" closes a list of values (long lists are cut into\n"
       "chunks of 240 values); like patterns are followed by the escape clause so\n"

@@ -1,6 +1,9 @@
 // fmctl: the command-line program of fm_common. It drives the library end to
 // end so that a newcomer can see it work and an operator can debug a filter.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,6 +23,12 @@ int main(int argc, char** argv) {
   if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
     usage();
     return argc < 2 ? 2 : 0;
+  }
+  // Every file of the library lives below KYRO_ROOT; without it, ./var.
+  if (const char* root = std::getenv("KYRO_ROOT"); root == nullptr || *root == '\0') {
+    char cwd[4096];
+    std::string base = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    ::setenv("KYRO_ROOT", (base + "/var").c_str(), 1);
   }
   std::string cmd = argv[1];
   if (cmd == "demo") return fmctl::runDemo(argc - 1, argv + 1);

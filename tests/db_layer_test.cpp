@@ -1,0 +1,857 @@
+// Tests of the database layer: pool, transaction scopes, commands, batch
+// insert, table tools, LIKE/literal escaping, the alarm table round trip, the
+// connection guard and the failure story. Every suite runs on SQLite and, under
+// scripts/with-postgres, on PostgreSQL too.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/AlmRecord.h"
+#include "platform/FMAlarmTableIO.h"
+#include "platform/FMDBCommand.h"
+#include "platform/FMDBIdUtil.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMDBSchema.h"
+#include "platform/FMDBTools.h"
+#include "platform/KyroCommonUtils.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofmdb {
+namespace {
+
+using Kyrofm::FM_DB_CONNECT_FAIL;
+using Kyrofm::FM_FAILURE;
+using Kyrofm::FM_INVALID_ARG;
+using Kyrofm::FM_SUCCESS;
+
+std::string sqliteUrl(const std::string& hint) { return "sqlite3://db=" + fmtest::makeTempDir(hint) + "/fm.db"; }
+
+// Points the layer at url and opens the pool; for PostgreSQL also makes the
+// bitand function the mod/bitand dialect needs.
+void useDatabase(const std::string& url) {
+  CDBMaintain::instance()->setDBUrl(url);
+  ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS) << url;
+  if (CDBMaintain::dbTypeOfUrl(url) == FM_DBTYPE_POSTGRESQL) {
+    ASSERT_EQ(CFMDBTools::ExecuteSQL("create or replace function bitand(bigint, bigint) returns bigint "
+                                     "as 'select $1 & $2' language sql immutable"),
+              FM_SUCCESS);
+  }
+}
+
+// One value of a single-row, single-column query.
+std::string queryOne(const std::string& sql) {
+  std::string value = "<none>";
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](SAConnection& conn) -> long {
+    SACommand cmd(&conn, sql);
+    cmd.Execute();
+    if (cmd.FetchNext()) value = cmd.Field(1).isNull() ? "NULL" : cmd.Field(1).asString();
+    return FM_SUCCESS;
+  });
+  EXPECT_EQ(rc, FM_SUCCESS) << sql;
+  return value;
+}
+
+long countRows(const std::string& table, const std::string& cond = "") {
+  long n = -1;
+  EXPECT_EQ(CFMDBTools::getRecordCountOfTable(table, n, cond), FM_SUCCESS);
+  return n;
+}
+
+class DbLayerTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == "postgresql") {
+      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+      url_ = fmtest::postgresUrl();
+    } else {
+      url_ = sqliteUrl("dblayer");
+    }
+    useDatabase(url_);
+  }
+  void TearDown() override {
+    CFMDBPool* pool = CDBMaintain::instance()->GetDBPool();
+    if (pool != nullptr) {
+      EXPECT_EQ(pool->leasedCount(), 0) << "connection leaked";
+    }
+    CDBMaintain::instance()->setDBUrl("");
+  }
+  // A scratch table of this test: dropped first so PostgreSQL runs start clean.
+  std::string scratch(const std::string& name, const std::string& columns) {
+    EXPECT_EQ(CFMDBTools::DropTable(name), FM_SUCCESS);
+    EXPECT_EQ(CFMDBTools::ExecuteSQL("create table " + name + " (" + columns + ")"), FM_SUCCESS);
+    return name;
+  }
+  bool isPg() const { return GetParam() == "postgresql"; }
+  std::string url_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Db, DbLayerTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(DbLayerTest, PoolAnswersTypeAndTimeout) {
+  CDBMaintain* db = CDBMaintain::instance();
+  ASSERT_NE(db->GetDBPool(), nullptr);
+  EXPECT_EQ(db->GetDBPool()->size(), 5u);
+  EXPECT_EQ(db->getDBType(), isPg() ? FM_DBTYPE_POSTGRESQL : FM_DBTYPE_SQLITE);
+  EXPECT_GT(db->getConnPoolTimeOut(), 0);
+  EXPECT_EQ(db->Init(5), FM_SUCCESS);  // already open
+  db->setDBTypeOverride(FM_DBTYPE_MODFUNC);
+  EXPECT_EQ(db->getDBType(), FM_DBTYPE_MODFUNC);
+  db->setDBTypeOverride(0);
+  // The schema exists after the first Init.
+  for (const auto& t : {"tbl_fdn_mgr", "tbl_fm_id", "tbl_alarm_shield_rule", "tbl_alm_exp_info",
+                        "tbl_alm_exp_reason", "tbl_cur_alm", "tbl_alm_log", "tbl_event_log", "tbl_mask_alm",
+                        "tbl_his_alm"}) {
+    EXPECT_TRUE(CFMDBTools::IsTableExist(t)) << t;
+  }
+}
+
+// The transaction scope: commit on normal exit, rollback when an exception
+// leaves it or a statement inside it failed.
+TEST_P(DbLayerTest, TransactionScopeCommitsOrRollsBack) {
+  std::string t = scratch("t_dbl_tx", "v BIGINT");
+  CFMDBPool* pool = CDBMaintain::instance()->GetDBPool();
+  auto insert = [&](SAConnection* conn, long v) {
+    SACommand cmd(conn, "insert into " + t + " (v) values (:v)");
+    cmd.Param("v").setAsLong() = v;
+    cmd.Execute();
+    EXPECT_EQ(cmd.RowsAffected(), 1);
+  };
+  {  // normal exit commits
+    FMAutoTransaction tr(pool, 1000);
+    ASSERT_TRUE(tr.getConn() && tr.getConn()->isConnected());
+    insert(tr.getConn(), 1);
+  }
+  try {  // an exception leaving the scope rolls back
+    FMAutoTransaction tr(pool, 1000);
+    insert(tr.getConn(), 2);
+    throw std::runtime_error("caller failure");
+  } catch (const std::runtime_error&) {
+  }
+  {  // a failed statement inside the scope rolls the whole scope back
+    FMAutoTransaction tr(pool, 1000);
+    insert(tr.getConn(), 3);
+    SACommand bad(tr.getConn(), "insert into no_such_table_x (v) values (1)");
+    EXPECT_THROW(bad.Execute(), SAException);
+    // ... and refuses later statements of the scope, on every database alike.
+    EXPECT_THROW(insert(tr.getConn(), 4), SAException);
+  }
+  {  // explicit Rollback and Commit
+    FMAutoTransaction tr(pool, 1000);
+    insert(tr.getConn(), 5);
+    tr.Rollback();
+  }
+  {
+    FMAutoTransaction tr(pool, 1000);
+    insert(tr.getConn(), 6);
+    EXPECT_EQ(tr.Commit(), FM_SUCCESS);
+  }
+  EXPECT_EQ(queryOne("select count(*) from " + t), "2");
+  EXPECT_EQ(queryOne("select sum(v) from " + t), "7");
+  EXPECT_EQ(pool->leasedCount(), 0);
+}
+
+TEST_P(DbLayerTest, ParametersFieldsAndNull) {
+  std::string t = scratch("t_dbl_param", "id BIGINT, s SMALLINT, name TEXT, note TEXT");
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "ParametersFieldsAndNull", FM_FAILURE, [&](SAConnection& conn) {
+    SACommand ins;
+    ins.setConnection(&conn);
+    ins.setCommandText("insert into " + t + " (id, s, name, note) values (:id, :s, :name, :note)");
+    EXPECT_EQ(ins.ParamCount(), 4);
+    ins.Param("id").setAsLong() = LONG_MAX;
+    ins.Param("s").setAsShort() = -32768;
+    ins.Param("name").setAsString() = "a:b 'q' \xE4\xB8\xAD";
+    ins.Param("note").setAsNull();
+    ins.Execute();
+    EXPECT_EQ(ins.RowsAffected(), 1);
+    ins.ParamByIndex(0).setAsLong() = LONG_MIN;
+    ins.ParamByIndex(1).setAsShort() = 7;
+    ins.ParamByIndex(2).setAsNull();
+    ins.ParamByIndex(3).setAsString() = "";
+    ins.Execute();
+    EXPECT_THROW(ins.ParamByIndex(4), SAException);
+    EXPECT_THROW(ins.Param("nope"), SAException);
+
+    SACommand sel(&conn, "select id, s, name, note from " + t + " where id > :low or id < :high order by id desc");
+    sel.setOption("PreFetchRows", "200");
+    EXPECT_EQ(sel.Option("PreFetchRows"), "200");
+    sel.Param("low").setAsLong() = 0;
+    sel.Param("high").setAsLong() = 0;
+    sel.Execute();
+    EXPECT_TRUE(sel.isResultSet());
+    EXPECT_TRUE(sel.FetchNext());
+    EXPECT_EQ(sel.FieldCount(), 4);
+    EXPECT_EQ(sel.Field("ID").asLong(), LONG_MAX);  // names match case-insensitively
+    EXPECT_EQ(sel.Field(2).asShort(), -32768);
+    EXPECT_EQ(sel.Field("name").asString(), "a:b 'q' \xE4\xB8\xAD");
+    EXPECT_TRUE(sel.Field("note").isNull());
+    EXPECT_EQ(sel.Field("note").asString(), "");
+    EXPECT_EQ(sel.Field("note").asLong(), 0);
+    EXPECT_TRUE(sel.FetchNext());
+    EXPECT_EQ(sel.Field(1).asLong(), LONG_MIN);
+    EXPECT_EQ(sel.Field(2).asLong(), 7);
+    EXPECT_TRUE(sel.Field(3).isNull());
+    EXPECT_FALSE(sel.Field(4).isNull());
+    EXPECT_EQ(sel.Field(4).asString(), "");
+    EXPECT_THROW(sel.Field(5), SAException);
+    EXPECT_THROW(sel.Field("missing"), SAException);
+    EXPECT_FALSE(sel.FetchNext());
+    EXPECT_FALSE(sel.FetchNext());
+
+    SACommand upd(&conn, "update " + t + " set note = 'x' where id = 12345");
+    upd.Execute();
+    EXPECT_FALSE(upd.isResultSet());
+    EXPECT_EQ(upd.RowsAffected(), 0);
+    return FM_SUCCESS;
+  });
+  EXPECT_EQ(rc, FM_SUCCESS);
+}
+
+TEST_P(DbLayerTest, BatchInsertWritesEveryRow) {
+  std::string t = scratch("t_dbl_batch", "fdnid BIGINT, fdnname TEXT");
+  const int n = 2537;  // not a multiple of the rows PostgreSQL takes per statement
+  long affected = -1;
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "BatchInsertWritesEveryRow", FM_FAILURE, [&](SAConnection& conn) {
+    SACommand cmd(&conn);
+    cmd.SetExecBatch(true);
+    cmd.SetTable(t);
+    cmd.SetBatchMaxRowCount(n);
+    for (int i = 0; i < n; ++i) {
+      cmd.Param("fdnid").setAsLong() = i;
+      if (i % 100 != 0) cmd.Param("fdnname").setAsString() = "NE=" + std::to_string(i) + ",it's";
+      cmd.EndRow();  // every hundredth row leaves fdnname NULL
+    }
+    cmd.Execute(n);
+    affected = cmd.RowsAffected();
+    cmd.SetExecBatch(false);
+    return affected > 0 ? FM_SUCCESS : FM_FAILURE;
+  });
+  EXPECT_EQ(rc, FM_SUCCESS);
+  EXPECT_EQ(affected, n);
+  EXPECT_EQ(countRows(t), n);
+  EXPECT_EQ(countRows(t, " where fdnname is null"), (n + 99) / 100);
+  EXPECT_EQ(queryOne("select fdnname from " + t + " where fdnid = 2536"), "NE=2536,it's");
+}
+
+TEST_P(DbLayerTest, BatchInsertFailureWritesNothing) {
+  std::string t = scratch("t_dbl_batchfail", "id BIGINT NOT NULL");
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "BatchInsertFailureWritesNothing", FM_FAILURE,
+                            [&](SAConnection& conn) {
+                              SACommand cmd(&conn);
+                              cmd.SetExecBatch(true);
+                              cmd.SetTable(t);
+                              for (int i = 0; i < 10; ++i) {
+                                if (i != 7) cmd.Param("id").setAsLong() = i;  // row 7: NULL violates NOT NULL
+                                cmd.EndRow();
+                              }
+                              cmd.Execute(10);
+                              return FM_SUCCESS;
+                            });
+  EXPECT_EQ(rc, FM_FAILURE);
+  EXPECT_EQ(countRows(t), 0);
+}
+
+TEST_P(DbLayerTest, TableTools) {
+  const std::string t = "t_dbl_tools";
+  ASSERT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);  // absent: still success
+  bool exists = true;
+  EXPECT_EQ(CFMDBTools::IsTableExist(t, exists), FM_SUCCESS);
+  EXPECT_FALSE(exists);
+  EXPECT_EQ(CFMDBTools::truncateTable(t), FM_FAILURE);  // no such table
+
+  CFMDBTools tools;
+  EXPECT_EQ(tools.CreateTable(t), FM_INVALID_ARG);  // no columns
+  tools.AddLongColumn("GroupID");
+  tools.AddLongColumn("AlarmID");
+  tools.AddStringColumn("Name", 64);
+  EXPECT_EQ(tools.CreateTable(t), FM_SUCCESS);
+  EXPECT_TRUE(CFMDBTools::IsTableExist(t));
+  EXPECT_TRUE(CFMDBTools::IsTableExist("T_DBL_TOOLS"));  // table names are case-insensitive
+
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (1, 10, 'a')", 5, false), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (2, -5, 'b')", 5, false), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (3, 0, NULL)", 5, false), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into no_such_table values (1)", 5, false), FM_FAILURE);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into no_such_table values (1)", 5, true), FM_SUCCESS);
+  // Two statements in one text: refused as a whole, nothing runs (SQLite
+  // would otherwise run the first and drop the second without a word).
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (9, 9, 'x'); delete from " + t), FM_FAILURE);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (4, 4, 'a;b');  "), FM_SUCCESS);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("delete from " + t + " where AlarmID = 4"), FM_SUCCESS);
+
+  long count = -1;
+  EXPECT_EQ(CFMDBTools::getRecordCountOfTable(t, count, ""), FM_SUCCESS);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(CFMDBTools::getRecordCountOfTable(t, count, " where AlarmID<=0"), FM_SUCCESS);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(CFMDBTools::getRecordCountOfTable(t, count, " where nosuchcolumn<=0"), FM_FAILURE);
+  EXPECT_EQ(count, 0);
+
+  EXPECT_EQ(CFMDBTools::truncateTable(t), FM_SUCCESS);
+  EXPECT_EQ(countRows(t), 0);
+  EXPECT_TRUE(CFMDBTools::IsTableExist(t));
+  EXPECT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+  EXPECT_FALSE(CFMDBTools::IsTableExist(t));
+
+  // Names that are not plain identifiers never reach the database.
+  for (const std::string bad : {"", "t; drop table tbl_fdn_mgr", "1abc", "a b", "t'--"}) {
+    EXPECT_EQ(CFMDBTools::DropTable(bad), FM_INVALID_ARG) << bad;
+    EXPECT_EQ(CFMDBTools::truncateTable(bad), FM_INVALID_ARG) << bad;
+    EXPECT_EQ(CFMDBTools::IsTableExist(bad, exists), FM_INVALID_ARG) << bad;
+    EXPECT_FALSE(CFMDBTools::initTempTable(std::set<long>{1}, bad)) << bad;
+  }
+  EXPECT_TRUE(CFMDBTools::IsTableExist("tbl_fdn_mgr"));
+}
+
+TEST_P(DbLayerTest, InitTempTableHoldsExactlyTheIds) {
+  const std::string t = "t_fdn_990001";
+  ASSERT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+  std::set<long> ids;
+  for (long i = -5; i < 600; i += 3) ids.insert(i);
+  ids.insert(LONG_MAX);
+  ASSERT_TRUE(CFMDBTools::initTempTable(ids, t));
+  EXPECT_EQ(countRows(t), static_cast<long>(ids.size()));
+  EXPECT_EQ(queryOne("select max(id) from " + t), std::to_string(LONG_MAX));
+  // Refilling replaces the content.
+  ASSERT_TRUE(CFMDBTools::initTempTable(std::vector<long>{7, 8}, t));
+  EXPECT_EQ(countRows(t), 2);
+  EXPECT_EQ(queryOne("select count(*) from tbl_fdn_mgr where fdnid in (select id from " + t + ")"), "0");
+  ASSERT_TRUE(CFMDBTools::initTempTable(std::set<long>{}, t));
+  EXPECT_EQ(countRows(t), 0);
+  EXPECT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+}
+
+TEST_P(DbLayerTest, GetFMDbTablesMatchesEscapedPattern) {
+  for (const auto& t : {"tbl_id_map_GroupId", "tbl_id_map_ReasonType", "tblXidXmapXother"}) {
+    ASSERT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+  }
+  ASSERT_EQ(CFMDBTools::ExecuteSQL(CFMDBSchema::idMapTableDdl("GroupId", CDBMaintain::instance()->getDBType())),
+            FM_SUCCESS);
+  ASSERT_EQ(CFMDBTools::ExecuteSQL(CFMDBSchema::idMapTableDdl("ReasonType", 0)), FM_SUCCESS);
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("create table tblXidXmapXother (a BIGINT)"), FM_SUCCESS);
+  std::vector<std::string> tables;
+  ASSERT_EQ(CFMDBTools::getFMDbTables("tbl/_id/_map%", tables), FM_SUCCESS);
+  // PostgreSQL folds unquoted names to lower case.
+  std::vector<std::string> expected = isPg() ? std::vector<std::string>{"tbl_id_map_groupid", "tbl_id_map_reasontype"}
+                                             : std::vector<std::string>{"tbl_id_map_GroupId", "tbl_id_map_ReasonType"};
+  EXPECT_EQ(tables, expected);
+  for (const auto& t : {"tbl_id_map_GroupId", "tbl_id_map_ReasonType", "tblXidXmapXother"}) {
+    EXPECT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+  }
+}
+
+// getFiltSql with the escape clause of getEscapeString selects exactly the
+// rows that the same comparison in memory selects, on both databases.
+TEST_P(DbLayerTest, FiltSqlMatchesExactlyTheRightRows) {
+  std::string t = scratch("t_dbl_filt", "k BIGINT, v TEXT");
+  const std::vector<std::string> values = {
+      "plain",      "O'Brien",  "''",         "100%",          "100x",       "a_b",         "axb",
+      "back\\slash", "\\",      "\\\\",       "%",             "_",          "a\\%b",       "end\\",
+      "x%_y",       "A_B",      "ABC",        "abc",           "\xE4\xB8\xAD\xE6\x96\x87",  // 中文
+      "\xE4\xB8\xAD_", "na\xC3\xAFve", "\xC3\xAF", "it''s", "'", "",  "a'b%c_d\\e"};
+  ASSERT_EQ(CFMDBGuard::run(__FILE__, __LINE__, "fill", FM_FAILURE, [&](SAConnection& conn) {
+              SACommand cmd(&conn);
+              cmd.SetExecBatch(true);
+              cmd.SetTable(t);
+              for (size_t i = 0; i < values.size(); ++i) {
+                cmd.Param("k").setAsLong() = static_cast<long>(i);
+                cmd.Param("v").setAsString() = values[i];
+                cmd.EndRow();
+              }
+              cmd.Execute(static_cast<int>(values.size()));
+              return FM_SUCCESS;
+            }),
+            FM_SUCCESS);
+  const std::string& esc = Kyrofm::KyroCommonUtils::getEscapeString();
+  auto keys = [&](const std::string& cond) {
+    std::set<long> out;
+    CFMDBGuard::run(__FILE__, __LINE__, "keys", FM_FAILURE, [&](SAConnection& conn) {
+      SACommand cmd(&conn, "select k from " + t + " where " + cond);
+      cmd.Execute();
+      while (cmd.FetchNext()) out.insert(cmd.Field(1).asLong());
+      return FM_SUCCESS;
+    });
+    return out;
+  };
+  for (const auto& probe : values) {
+    std::set<long> eq, contains, prefix, suffix;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const std::string& v = values[i];
+      if (v == probe) eq.insert(static_cast<long>(i));
+      if (v.find(probe) != std::string::npos) contains.insert(static_cast<long>(i));
+      if (v.compare(0, probe.size(), probe) == 0) prefix.insert(static_cast<long>(i));
+      if (v.size() >= probe.size() && v.compare(v.size() - probe.size(), probe.size(), probe) == 0) {
+        suffix.insert(static_cast<long>(i));
+      }
+    }
+    std::string lit = CFMDBTools::getFiltSql(probe, CFMDBTools::FILT_LITERAL);
+    std::string pat = CFMDBTools::getFiltSql(probe, CFMDBTools::FILT_LIKE);
+    EXPECT_EQ(keys("v = '" + lit + "'"), eq) << "[" << probe << "]";
+    EXPECT_EQ(keys("v like '%" + pat + "%'" + esc), contains) << "[" << probe << "]";
+    EXPECT_EQ(keys("v like '" + pat + "%'" + esc), prefix) << "[" << probe << "]";
+    EXPECT_EQ(keys("v like '%" + pat + "'" + esc), suffix) << "[" << probe << "]";
+    EXPECT_EQ(keys("v like '" + pat + "'" + esc), eq) << "[" << probe << "]";
+  }
+}
+
+TEST_P(DbLayerTest, DialectFunctionsAndCaseSensitiveLike) {
+  EXPECT_EQ(queryOne("select mod(-7, 3)"), "-1");
+  EXPECT_EQ(queryOne("select mod(7, -3)"), "1");
+  EXPECT_EQ(queryOne("select bitand(12, 10)"), "8");
+  EXPECT_EQ(queryOne("select bitand(-1, 255)"), "255");
+  EXPECT_EQ(queryOne("select -7 % 3"), "-1");
+  EXPECT_EQ(queryOne("select count(*) from tbl_fdn_mgr where 'ABC' like 'abc'"), "0");
+  EXPECT_EQ(queryOne("select count(*) from tbl_fdn_mgr where 'abc' like 'abc'"),
+            queryOne("select count(*) from tbl_fdn_mgr"));
+}
+
+// Alarm records go into an alarm table and come back field for field.
+TEST_P(DbLayerTest, AlarmRecordRoundTrip) {
+  using Kyrofm::AlmRecord_t;
+  const std::string table = "tbl_cur_alm";
+  ASSERT_EQ(CFMDBTools::truncateTable(table), FM_SUCCESS);
+  std::vector<AlmRecord_t> in;
+  const long extremes[] = {0, 1, -1, LONG_MAX, LONG_MIN, 2147483647L, -2147483648L, 1733390000L};
+  for (int i = 0; i < 40; ++i) {
+    AlmRecord_t r;
+    long base = extremes[i % 8];
+    r.setLogId(1000 + i);
+    r.setAlarmId(base);
+    for (int p = 1; p <= AlmRecord_t::PARAM_COUNT; ++p) r.setParam(p, base == 0 ? p * i : (base < 0 ? base + p : base - p));
+    r.setGroupId(i * 7);
+    r.setSeverity(static_cast<char>(i % 6));
+    r.setAckStatus(static_cast<char>(i % 2));
+    r.setClearStatus(static_cast<char>((i / 2) % 2));
+    r.setProcessMode(static_cast<char>(-128 + i));
+    r.setFunctionType(127);
+    r.setAlarmEventFlag(i % 4);
+    r.setAlarmType(i);
+    r.setNEType(base);
+    r.setLinkType(-i);
+    r.setOccurUtcTime(1733390000L + i);
+    r.setOccurNeTime(1733390000L + 28800 + i);
+    r.setOccurDst(21600 + 65536 * (i % 3));
+    r.setClearUtcTime(i % 2 ? 0 : 1733399999L);
+    r.setAckUtcTime(LONG_MAX - i);
+    r.setStatsticStamp(LONG_MIN + i);
+    r.setParamFlagWord(0xFFFFFFFFul - static_cast<unsigned long>(i));
+    r.setMoDn("NE=" + std::to_string(i) + ",Board='1'");
+    Kyrofm::NEInfo_t ne;
+    ne.strNEFDN = "NE=" + std::to_string(i);
+    ne.lNEType = base;
+    r.setNE(ne);
+    r.setLinkDn(i % 3 ? "" : "Link=\xE4\xB8\xAD\xE6\x96\x87");
+    r.setExtendInfo("ext 100% a_b \\ 'q'");
+    r.setAddtionalText(std::string(3000, 'x'));
+    r.setRootId("root:" + std::to_string(i));
+    r.setIntExtParam(0, 16, 500 + i);
+    r.setIntExtParam(0, 15, 600 + i);
+    r.setIntExtParam(0, 18, i % 2 ? 0 : 700 + i);
+    r.setIntExtParam(2, 7, base);
+    r.setStrExtParam(1, 3, "s13-" + std::to_string(i));
+    r.setStrExtParam(1, 1, i % 2 ? "" : "dev-root");
+    in.push_back(r);
+  }
+  ASSERT_EQ(FMAlarmTableIO::writeRecords(table, in), FM_SUCCESS);
+  std::vector<AlmRecord_t> out;
+  ASSERT_EQ(FMAlarmTableIO::readRecords(table, "", out), FM_SUCCESS);
+  ASSERT_EQ(out.size(), in.size());
+  const auto& cols = FMAlarmTableIO::columns();
+  for (size_t i = 0; i < in.size(); ++i) {
+    for (const auto& col : cols) {
+      SAParam a, b;
+      col.write(in[i], a);
+      col.write(out[i], b);
+      EXPECT_EQ(a.asString(), b.asString()) << "record " << i << " column " << col.name;
+    }
+    for (int g = 0; g < AlmRecord_t::intExtMetadata.getRowCount(); ++g) {
+      for (int x = 0; x < AlmRecord_t::intExtMetadata.getColumnCount(g); ++x) {
+        EXPECT_EQ(out[i].getIntExtParam(g, x), in[i].getIntExtParam(g, x)) << i << ":" << g << "," << x;
+      }
+    }
+    for (int g = 0; g < AlmRecord_t::strExtMetadata.getRowCount(); ++g) {
+      for (int x = 0; x < AlmRecord_t::strExtMetadata.getColumnCount(g); ++x) {
+        EXPECT_STREQ(out[i].getStrExtParam(g, x), in[i].getStrExtParam(g, x)) << i << ":" << g << "," << x;
+      }
+    }
+    EXPECT_EQ(out[i].getGroupId(), in[i].getGroupId());
+    EXPECT_EQ(out[i].getNE(), in[i].getNE());
+    EXPECT_EQ(out[i].getParamFlagWord(), in[i].getParamFlagWord());
+  }
+  // The columns the filters name select what the record says.
+  std::vector<long> csns;
+  ASSERT_EQ(FMAlarmTableIO::selectCsns(table, "para6 = 14 and AlmLevel = 2 and Cat = 2 and FDNId = 502", csns),
+            FM_SUCCESS);
+  EXPECT_EQ(csns, std::vector<long>{1002});
+  ASSERT_EQ(FMAlarmTableIO::selectCsns(table, "IsConfirmed = 1 and IsCleared = 1 and StrExt1_3 like 's13-1%'", csns),
+            FM_SUCCESS);
+  EXPECT_EQ(csns, (std::vector<long>{1011, 1015, 1019}));
+  EXPECT_EQ(countRows(table, " where bitand(ParamFlag, 1) = 1"), 20);
+  // Empty texts are NULL in the table, as the filters' "is null" expects.
+  EXPECT_EQ(countRows(table, " where LinkDn is null"), 26);
+  EXPECT_EQ(countRows(table, " where StrExt1_1 is null"), 20);
+  EXPECT_EQ(countRows(table, " where LinkDn = ''"), 0);
+  ASSERT_EQ(CFMDBTools::truncateTable(table), FM_SUCCESS);
+}
+
+TEST_P(DbLayerTest, BulkReaderOrdersByEveryEntry) {
+  std::string t = scratch("t_dbl_bulk", "a BIGINT, b BIGINT, c TEXT");
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("insert into " + t + " values (1, 1, 'x'), (1, 2, 'y'), (2, 1, 'z'), (2, 2, 'w')"),
+            FM_SUCCESS);
+  CFMBulkReader reader;
+  reader.SetTable(t);
+  reader.AddColumn("c");
+  reader.SetCondition("a > 0");
+  reader.AddOrderBy("a", CFMBulkReader::ORDER_DESC);
+  reader.AddOrderBy("b ,c ", CFMBulkReader::ORDER_ASC);  // a column list: each column ascending
+  EXPECT_EQ(reader.getOrderByText(), " order by a desc, b asc, c asc");
+  std::string seen;
+  ASSERT_EQ(CFMDBGuard::run(__FILE__, __LINE__, "bulk", FM_FAILURE, [&](SAConnection& conn) {
+              reader.Open(&conn);
+              while (reader.FetchNext()) seen += reader.Field("c").asString();
+              reader.Close();
+              return FM_SUCCESS;
+            }),
+            FM_SUCCESS);
+  EXPECT_EQ(seen, "zwxy");
+}
+
+// The identifier table keeps one row per kind; a reload never hands out an
+// identifier below the persisted mark.
+TEST_P(DbLayerTest, IdentifierStorageRoundTrip) {
+  struct State {
+    int lMemMax = 0;
+    int lDBMax = 0;
+    int lDBTimer = 0;
+    std::string strName;
+  };
+  ASSERT_EQ(CFMDBTools::truncateTable("tbl_fm_id"), FM_SUCCESS);
+  State s3{17, 1000, 4, "TEMP_TABLE_ID"};
+  State s5{0, 2147483647, 1, "O'Name"};
+  EXPECT_EQ(setDBIdToDB("tbl_fm_id", 3, s3), FM_SUCCESS);
+  EXPECT_EQ(setDBIdToDB("tbl_fm_id", 5, s5), FM_SUCCESS);
+  s3.lDBMax = 2000;
+  s3.lDBTimer = 5;
+  EXPECT_EQ(setDBIdToDB("tbl_fm_id", 3, s3), FM_SUCCESS);  // replaces the row
+  std::map<int, State> ids;
+  ASSERT_EQ(initDBIdFromDB("tbl_fm_id", ids), FM_SUCCESS);
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids[3].lDBMax, 2000);
+  EXPECT_EQ(ids[3].lMemMax, 2000);
+  EXPECT_EQ(ids[3].lDBTimer, 5);
+  EXPECT_EQ(ids[3].strName, "TEMP_TABLE_ID");
+  EXPECT_EQ(ids[5].lDBMax, 2147483647);
+  EXPECT_EQ(ids[5].strName, "O'Name");
+  EXPECT_EQ(setDBIdToDB("bad name", 1, s3), FM_INVALID_ARG);
+  EXPECT_EQ(countRows("tbl_fm_id"), 2);
+}
+
+// Every alarm table has every column of the record map.
+TEST_P(DbLayerTest, EveryAlarmTableHasEveryColumn) {
+  std::string all;
+  for (const auto& c : FMAlarmTableIO::columns()) all += (all.empty() ? "" : ", ") + c.name;
+  for (const auto& t : CFMDBSchema::alarmTables()) {
+    EXPECT_EQ(queryOne("select count(*) from (select " + all + " from " + t + ") x"), "0") << t;
+  }
+  // One column per extended parameter, named by the field properties.
+  auto* props = Kyrofm::XRFMAlarmFieldPropManager::instance();
+  const auto* p = props->getProp(Kyrofm::XRFMAlarmFieldPropManager::KIND_INT_EXT, 1, 4);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(queryOne("select count(" + p->getDbName() + ") from tbl_his_alm"), "0");
+}
+
+// Concurrent users of the pool: no busy error, no lost row, every connection
+// given back. More threads than pooled connections.
+void runPoolConcurrency() {
+  ASSERT_EQ(CFMDBTools::DropTable("t_conc"), FM_SUCCESS);
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("create table t_conc (thread BIGINT, n BIGINT)"), FM_SUCCESS);
+  const int threads = 8, perThread = 40;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < threads; ++w) {
+    workers.emplace_back([w, &failures] {
+      for (int i = 0; i < perThread; ++i) {
+        long rc = CFMDBGuard::run(__FILE__, __LINE__, "worker", FM_FAILURE, [&](SAConnection& conn) {
+          SACommand ins(&conn, "insert into t_conc (thread, n) values (:t, :n)");
+          ins.Param("t").setAsLong() = w;
+          ins.Param("n").setAsLong() = i;
+          ins.Execute();
+          SACommand sel(&conn, "select count(*) from t_conc where thread = :t");
+          sel.Param("t").setAsLong() = w;
+          sel.Execute();
+          return sel.FetchNext() && sel.Field(1).asLong() == i + 1 ? FM_SUCCESS : FM_FAILURE;
+        });
+        if (rc != FM_SUCCESS) ++failures;
+      }
+    });
+  }
+  for (auto& t : workers) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(countRows("t_conc"), threads * perThread);
+  EXPECT_EQ(CDBMaintain::instance()->GetDBPool()->leasedCount(), 0);
+  EXPECT_EQ(CFMThreadLimitSingle::activeThreads(), 0);
+  EXPECT_EQ(CFMDBTools::DropTable("t_conc"), FM_SUCCESS);
+}
+
+TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
+  useDatabase(sqliteUrl("dbconc"));
+  runPoolConcurrency();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+TEST(DbLayerConcurrencyTest, PooledConnectionsOnPostgres) {
+  if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+  useDatabase(fmtest::postgresUrl());
+  runPoolConcurrency();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+// The DDL shipped in sql/ is the DDL the library applies.
+TEST(DbLayerSchemaTest, SqlFilesMatchTheAppliedSchema) {
+  const std::pair<int, std::string> files[] = {{FM_DBTYPE_SQLITE, "sql/sqlite/fm_schema.sql"},
+                                               {FM_DBTYPE_POSTGRESQL, "sql/postgresql/fm_schema.sql"}};
+  for (const auto& f : files) {
+    std::string path = std::string(FM_SOURCE_DIR) + "/" + f.second;
+    std::string expected = CFMDBSchema::getSchemaScript(f.first);
+    if (std::getenv("FM_REGEN_SQL") != nullptr) std::ofstream(path, std::ios::binary) << expected;
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in.good()) << path;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    EXPECT_EQ(ss.str(), expected) << path << " differs from CFMDBSchema (FM_REGEN_SQL=1 rewrites it)";
+  }
+  auto stmts = CFMDBSchema::splitStatements(CFMDBSchema::getSchemaScript(FM_DBTYPE_SQLITE));
+  EXPECT_EQ(stmts.size(), 8u + 2 * CFMDBSchema::alarmTables().size());
+}
+
+// ---------------------------------------------------------------------------
+// The failure story.
+
+// The three guard macros as the library's operations use them.
+long guardedPlain() {
+  FMDB_CONNECTION_GUARD(conn, Kyrofm::FM_DB_CONNECT_FAIL);
+  try {
+    SACommand cmd(conn, "select count(*) from tbl_fdn_mgr");
+    cmd.Execute();
+    return cmd.FetchNext() ? FM_SUCCESS : FM_FAILURE;
+  } catch (SAException& e) {
+    FMDB_LOG_EXCEPTION(nullptr, e);
+    return FM_FAILURE;
+  }
+}
+
+long guardedLogErr() {
+  FMDB_CONNECTION_GUARD_WITH_LOGERR(conn, "CAlarmExpOperator::initDataFromAlarmExp", Kyrofm::FM_DB_CONNECT_FAIL);
+  try {
+    SACommand cmd(conn, "select nosuchcolumn from tbl_fdn_mgr");
+    cmd.Execute();
+    return FM_SUCCESS;
+  } catch (SAException& e) {
+    FMDB_LOG_EXCEPTION("CAlarmExpOperator::initDataFromAlarmExp", e);
+    return FM_FAILURE;
+  }
+}
+
+int g_voidReached = 0;
+void guardedVoid() {
+  FMDB_CONNECTION_GUARD_ERR_RETURN_VOID(conn, "FmIDMapMgr::getSingleIdMap");
+  SACommand cmd(conn, "select 1");
+  cmd.Execute();
+  ++g_voidReached;
+}
+
+// Every table tool and record operation against an unusable database: the
+// result code, and no crash and no leaked connection.
+void expectEveryOperationFails(fmtest::TraceCapture& cap, const char* poolMessage) {
+  bool exists = true;
+  long count = 5;
+  std::vector<std::string> tables{"x"};
+  std::vector<Kyrofm::AlmRecord_t> recs(1);
+  std::vector<long> csns{1};
+  EXPECT_EQ(CFMDBTools::IsTableExist("tbl_fdn_mgr", exists), FM_DB_CONNECT_FAIL);
+  EXPECT_FALSE(exists);
+  EXPECT_FALSE(CFMDBTools::IsTableExist("tbl_fdn_mgr"));
+  EXPECT_EQ(CFMDBTools::DropTable("t_gone"), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(CFMDBTools::truncateTable("tbl_fdn_mgr"), FM_DB_CONNECT_FAIL);
+  CFMDBTools tools;
+  tools.AddLongColumn("id");
+  EXPECT_EQ(tools.CreateTable("t_gone"), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("delete from tbl_fdn_mgr", 5, false), FM_DB_CONNECT_FAIL);
+  EXPECT_FALSE(CFMDBTools::initTempTable(std::set<long>{1, 2}, "t_gone"));
+  EXPECT_EQ(CFMDBTools::getRecordCountOfTable("tbl_fdn_mgr", count, ""), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(CFMDBTools::getFMDbTables("tbl%", tables), FM_DB_CONNECT_FAIL);
+  EXPECT_TRUE(tables.empty());
+  EXPECT_EQ(FMAlarmTableIO::writeRecords("tbl_cur_alm", recs), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(FMAlarmTableIO::readRecords("tbl_cur_alm", "", recs), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(FMAlarmTableIO::selectCsns("tbl_cur_alm", "", csns), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(guardedPlain(), FM_DB_CONNECT_FAIL);
+  EXPECT_EQ(guardedLogErr(), FM_DB_CONNECT_FAIL);
+  g_voidReached = 0;
+  guardedVoid();
+  EXPECT_EQ(g_voidReached, 0);
+  EXPECT_TRUE(cap.contains(poolMessage, Kyrofm::TRACE_ERROR)) << poolMessage;
+  CFMDBPool* pool = CDBMaintain::instance()->GetDBPool();
+  if (pool != nullptr) {
+    EXPECT_EQ(pool->leasedCount(), 0);
+  }
+  EXPECT_EQ(CFMThreadLimitSingle::activeThreads(), 0);
+}
+
+TEST(DbLayerFailureTest, UnopenableSqliteFileGivesConnectFail) {
+  std::string blocker = fmtest::makeTempDir("dbfail") + "/file";
+  std::ofstream(blocker) << "not a directory";
+  CDBMaintain::instance()->setDBUrl("sqlite3://db=" + blocker + "/sub/fm.db");
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(CDBMaintain::instance()->Init(5), FM_DB_CONNECT_FAIL);
+    EXPECT_EQ(CDBMaintain::instance()->GetDBPool(), nullptr);
+    expectEveryOperationFails(cap, "FMDB_CONNECTION_GUARD Get database connection fail!");
+    EXPECT_TRUE(cap.contains("CAlarmExpOperator::initDataFromAlarmExp:FMDB_CONNECTION_GUARD_WITH_LOGERR get "
+                             "database connection fail!"));
+    EXPECT_TRUE(cap.contains("FmIDMapMgr::getSingleIdMap:FMDB_CONNECTION_GUARD_ERR_RETURN_VOID get database "
+                             "connection fail!"));
+  }
+  // The same layer serves as soon as the database can be opened.
+  useDatabase(sqliteUrl("dbfail_ok"));
+  EXPECT_EQ(guardedPlain(), FM_SUCCESS);
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(guardedLogErr(), FM_FAILURE);  // a bad statement: the operation's failure code
+    EXPECT_TRUE(cap.contains("CAlarmExpOperator::initDataFromAlarmExp: get database throw SAException!"));
+  }
+  g_voidReached = 0;
+  guardedVoid();
+  EXPECT_EQ(g_voidReached, 1);
+  {
+    fmtest::TraceCapture cap;
+    long rc = CFMDBGuard::run(__FILE__, __LINE__, nullptr, 4242, [](SAConnection& conn) -> long {
+      SACommand cmd(&conn, "select * from no_such_table_y");
+      cmd.Execute();
+      return FM_SUCCESS;
+    });
+    EXPECT_EQ(rc, 4242);
+    EXPECT_TRUE(cap.contains("Get database connection throw SAException!"));
+  }
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+TEST(DbLayerFailureTest, PoolTimeoutGivesConnectFail) {
+  useDatabase(sqliteUrl("dbtimeout"));
+  CDBMaintain* db = CDBMaintain::instance();
+  long saved = db->getConnPoolTimeOut();
+  db->setConnPoolTimeOut(50);
+  {
+    std::vector<std::unique_ptr<FMAutoTransaction>> held;
+    for (int i = 0; i < 5; ++i) held.push_back(std::make_unique<FMAutoTransaction>(db->GetDBPool(), 50));
+    for (auto& h : held) ASSERT_NE(h->getConn(), nullptr);
+    fmtest::TraceCapture cap;
+    std::thread other([] { EXPECT_EQ(guardedPlain(), FM_DB_CONNECT_FAIL); });
+    other.join();
+    EXPECT_TRUE(cap.contains("Get database connection fail!", Kyrofm::TRACE_ERROR));
+  }
+  EXPECT_EQ(db->GetDBPool()->leasedCount(), 0);
+  EXPECT_EQ(guardedPlain(), FM_SUCCESS);
+  db->setConnPoolTimeOut(saved);
+  db->setDBUrl("");
+}
+
+// PostgreSQL goes away in the middle of a run and comes back: every operation
+// answers 33038 while it is away, and the same pool serves again afterwards.
+TEST(DbLayerFailureTest, PostgresServerStopsAndComesBack) {
+  const char* stop = std::getenv("FM_TEST_PG_STOP");
+  const char* start = std::getenv("FM_TEST_PG_START");
+  if (fmtest::postgresUrl().empty() || stop == nullptr || start == nullptr) {
+    GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+  }
+  useDatabase(fmtest::postgresUrl());
+  // Every pooled connection has been used before the server goes away.
+  {
+    std::vector<std::unique_ptr<FMAutoTransaction>> all;
+    for (int i = 0; i < 5; ++i) {
+      all.push_back(std::make_unique<FMAutoTransaction>(CDBMaintain::instance()->GetDBPool(), 1000));
+      ASSERT_TRUE(all.back()->getConn()->isConnected());
+    }
+  }
+  ASSERT_EQ(guardedPlain(), FM_SUCCESS);
+  CFMDBPool* poolBefore = CDBMaintain::instance()->GetDBPool();
+  ASSERT_EQ(std::system((std::string(stop) + " >/dev/null 2>&1").c_str()), 0);
+  {
+    fmtest::TraceCapture cap;
+    expectEveryOperationFails(cap, "Get database connection fail!");
+    EXPECT_TRUE(cap.contains("CAlarmExpOperator::initDataFromAlarmExp: get database connection fail!"));
+    EXPECT_TRUE(cap.contains("FmIDMapMgr::getSingleIdMap: get database connection fail!"));
+  }
+  {  // A pool that has to be opened while the server is away fails the same way.
+    CDBMaintain::instance()->Reset();
+    fmtest::TraceCapture cap;
+    expectEveryOperationFails(cap, "FMDB_CONNECTION_GUARD Get database connection fail!");
+  }
+  ASSERT_EQ(std::system((std::string(start) + " >/dev/null 2>&1").c_str()), 0);
+  EXPECT_EQ(guardedPlain(), FM_SUCCESS);
+  EXPECT_TRUE(CFMDBTools::IsTableExist("tbl_fdn_mgr"));
+  // The pool made before the outage revives its broken connections too.
+  (void)poolBefore;
+  CDBMaintain::instance()->setDBUrl(fmtest::postgresUrl());
+  ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+  ASSERT_EQ(std::system((std::string(stop) + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(std::system((std::string(start) + " >/dev/null 2>&1").c_str()), 0);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(guardedPlain(), FM_SUCCESS) << "attempt " << i;
+  EXPECT_EQ(CDBMaintain::instance()->GetDBPool()->leasedCount(), 0);
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+TEST(DbLayerPostgresTest, ConnectsUnderWithPostgres) {
+  if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+  useDatabase(fmtest::postgresUrl());
+  EXPECT_EQ(CDBMaintain::instance()->getDBType(), FM_DBTYPE_POSTGRESQL);
+  EXPECT_EQ(queryOne("select current_database()"), "fmtest");
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+// Escaped literals keep their meaning when the server's default treats
+// backslashes as escapes: every pooled connection turns that off.
+TEST(DbLayerPostgresTest, BackslashesArePlainWhateverTheServerDefault) {
+  if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+  useDatabase(fmtest::postgresUrl());
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("alter database fmtest set standard_conforming_strings = off"), FM_SUCCESS);
+  CDBMaintain::instance()->Reset();
+  ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+  EXPECT_EQ(queryOne("select length('" + CFMDBTools::getFiltSql("a\\b'", CFMDBTools::FILT_LITERAL) + "')"), "4");
+  EXPECT_EQ(queryOne("select count(*) where 'a%b' like '" + CFMDBTools::getFiltSql("a%", CFMDBTools::FILT_LIKE) +
+                     "%'" + Kyrofm::KyroCommonUtils::getEscapeString()),
+            "1");
+  EXPECT_EQ(CFMDBTools::ExecuteSQL("alter database fmtest reset standard_conforming_strings"), FM_SUCCESS);
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+TEST(DbLayerServiceFlagTest, ThreadLimitGivesUpWhenStopping) {
+  CFMThreadLimitSingle::setMaxThreads(1);
+  {
+    CFMThreadLimitSingle outer(__FILE__, __LINE__);
+    ASSERT_TRUE(outer.isAcquired());
+    CFMThreadLimitSingle nested(__FILE__, __LINE__);  // the same thread counts once
+    EXPECT_TRUE(nested.isAcquired());
+    CFMServiceFlag::instance()->setServiceStatus(CFMServiceFlag::SERVICE_STOPPING);
+    std::thread other([] {
+      fmtest::TraceCapture cap;
+      CFMThreadLimitSingle blocked(__FILE__, __LINE__);
+      EXPECT_FALSE(blocked.isAcquired());
+      EXPECT_EQ(guardedPlain(), FM_DB_CONNECT_FAIL);
+    });
+    other.join();
+    CFMServiceFlag::instance()->setServiceStatus(CFMServiceFlag::SERVICE_RUNNING);
+  }
+  CFMThreadLimitSingle::setMaxThreads(32);
+  EXPECT_EQ(CFMThreadLimitSingle::activeThreads(), 0);
+}
+
+}  // namespace
+}  // namespace Kyrofmdb

@@ -1,0 +1,220 @@
+// Tests of the id map manager: discovery of the tbl_id_map_ tables, the
+// inactive state before UpgradeGroupIdMap, translations and their failures,
+// reloads that fail, and look-ups racing reloads. On SQLite and, under
+// scripts/with-postgres, on PostgreSQL.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <list>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FmIDMapMgr.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMDBSchema.h"
+#include "platform/FMDBTools.h"
+#include "platform/FMResult.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+using Kyrofmdb::CDBMaintain;
+using Kyrofmdb::CFMDBSchema;
+using Kyrofmdb::CFMDBTools;
+
+class FmIDMapMgrTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == "postgresql") {
+      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+      url_ = fmtest::postgresUrl();
+    } else {
+      url_ = "sqlite3://db=" + fmtest::makeTempDir("idmap") + "/fm.db";
+    }
+    FmIDMapMgr::destroy();
+    CDBMaintain::instance()->setDBUrl(url_);
+    ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+    std::vector<std::string> old;
+    ASSERT_EQ(CFMDBTools::getFMDbTables("tbl/_id/_map%", old), FM_SUCCESS);
+    for (const auto& t : old) ASSERT_EQ(CFMDBTools::DropTable(t), FM_SUCCESS);
+    ASSERT_EQ(CFMDBTools::DropTable("tblxidxmapxdecoy"), FM_SUCCESS);
+    makeMap("GroupId", {{1, "Equipment"}, {2, "Communication"}, {-7, "Negative"}});
+    makeMap("ReasonType", {{10, "Power failure"}, {11, "It's \"quoted\""}});
+  }
+  void TearDown() override {
+    FmIDMapMgr::destroy();
+    Kyrofmdb::CFMDBPool* pool = CDBMaintain::instance()->GetDBPool();
+    if (pool != nullptr) {
+      EXPECT_EQ(pool->leasedCount(), 0) << "connection leaked";
+    }
+    CDBMaintain::instance()->setDBUrl("");
+  }
+
+  void makeMap(const std::string& field, const std::map<int, std::string>& rows) {
+    int type = CDBMaintain::instance()->getDBType();
+    ASSERT_EQ(CFMDBTools::ExecuteSQL(CFMDBSchema::idMapTableDdl(field, type)), FM_SUCCESS);
+    ASSERT_EQ(CFMDBTools::ExecuteSQL("delete from tbl_id_map_" + field), FM_SUCCESS);
+    for (const auto& r : rows) {
+      ASSERT_EQ(CFMDBTools::ExecuteSQL("insert into tbl_id_map_" + field + " (Name, ID) values ('" +
+                                       CFMDBTools::getFiltSql(r.second, CFMDBTools::FILT_LITERAL) + "', " +
+                                       std::to_string(r.first) + ")"),
+                FM_SUCCESS);
+    }
+  }
+
+  std::string url_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Db, FmIDMapMgrTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(FmIDMapMgrTest, InactiveUntilUpgradeGroupIdMap) {
+  FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+  EXPECT_FALSE(mgr->isActive());
+  std::string text = "untouched";
+  std::list<FmFieldIDMap> out;
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(mgr->getIDMap("GroupId", 1, text), FM_IDMAP_NOT_ACTIVE);
+    EXPECT_EQ(mgr->getIDMap(std::list<std::string>{}, out), FM_IDMAP_NOT_ACTIVE);
+    EXPECT_EQ(cap.count(" FmIDMapMgr::getIDMap is  not active", TRACE_DETAIL), 2u);
+  }
+  EXPECT_EQ(text, "untouched");
+  // Loaded at creation although inactive.
+  makeMap("GroupId", {{1, "Changed"}});
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
+    EXPECT_TRUE(cap.contains("FmIDMapMgr::UpgradeGroupIdMap res = 33000"));
+  }
+  EXPECT_TRUE(mgr->isActive());
+  ASSERT_EQ(mgr->getIDMap("GroupId", 1, text), FM_SUCCESS);
+  EXPECT_EQ(text, "Changed");
+  ASSERT_EQ(mgr->getIDMap("ReasonType", 11, text), FM_SUCCESS);
+  EXPECT_EQ(text, "It's \"quoted\"");
+}
+
+TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("create table tblxidxmapxdecoy (Name varchar(20), ID integer)"), FM_SUCCESS);
+  FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+  ASSERT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
+  struct Case {
+    std::string field;
+    long key;
+    long rc;
+    std::string text;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"GroupId", 2, FM_SUCCESS, "Communication", ""},
+      {"GroupId", -7, FM_SUCCESS, "Negative", ""},
+      {"groupid", 1, FM_SUCCESS, "Equipment", ""},  // field names compare without case
+      {"ReasonType", 10, FM_SUCCESS, "Power failure", ""},
+      {"GroupId", 3, FM_FAILURE, "", " FmIDMapMgr::getIDMap key fail, sdwKey is 3"},
+      {"GroupId", 4294967297L, FM_FAILURE, "", " FmIDMapMgr::getIDMap key fail, sdwKey is"},
+      {"Severity", 1, FM_FAILURE, "", " FmIDMapMgr::getIDMap key fail, FieldName is  Severity "},
+      {"xdecoy", 1, FM_FAILURE, "", ""},  // '_' of the pattern matches only '_'
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field + "/" + std::to_string(c.key));
+    fmtest::TraceCapture cap;
+    std::string text = "?";
+    EXPECT_EQ(mgr->getIDMap(c.field, c.key, text), c.rc);
+    if (c.rc == FM_SUCCESS) {
+      EXPECT_EQ(text, c.text);
+    }
+    if (!c.log.empty()) {
+      EXPECT_TRUE(cap.contains(c.log)) << c.log;
+    }
+  }
+
+  std::list<FmFieldIDMap> out;
+  ASSERT_EQ(mgr->getIDMap(std::list<std::string>{}, out), FM_SUCCESS);
+  ASSERT_EQ(out.size(), 2u);
+  ASSERT_EQ(mgr->getIDMap(std::list<std::string>{"ReasonType"}, out), FM_SUCCESS);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out.front().m_mapIDText.size(), 2u);
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(mgr->getIDMap(std::list<std::string>{"GroupId", "Nope", "ReasonType"}, out), FM_FAILURE);
+    EXPECT_TRUE(cap.contains(" FmIDMapMgr::getIDMap fail, FieldName is  Nope "));
+  }
+}
+
+TEST_P(FmIDMapMgrTest, ReloadsPickUpChangesAndFailedReloadsKeepTheOldMap) {
+  FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+  mgr->UpgradeGroupIdMap();
+  makeMap("ReasonType", {{10, "Mains off"}, {12, "Fan"}});
+  makeMap("Vendor", {{1, "Acme"}});
+  EXPECT_EQ(mgr->updateIdMapMem("ignored"), static_cast<int>(FM_SUCCESS));
+  std::string text;
+  ASSERT_EQ(mgr->getIDMap("ReasonType", 10, text), FM_SUCCESS);
+  EXPECT_EQ(text, "Mains off");
+  ASSERT_EQ(mgr->getIDMap("Vendor", 1, text), FM_SUCCESS);
+  EXPECT_EQ(text, "Acme");
+
+  ASSERT_EQ(CFMDBTools::DropTable("tbl_id_map_Vendor"), FM_SUCCESS);
+  EXPECT_EQ(mgr->getSingleIdMap("Vendor"), static_cast<int>(FM_FAILURE));
+  ASSERT_EQ(mgr->getIDMap("Vendor", 1, text), FM_SUCCESS);
+  EXPECT_EQ(text, "Acme");
+  EXPECT_EQ(mgr->getSingleIdMap("bad name; drop"), static_cast<int>(FM_FAILURE));
+
+  // The database away: 33038, maps kept, and UpgradeGroupIdMap still activates.
+  FmIDMapMgr::destroy();
+  makeMap("GroupId", {{1, "Equipment"}});
+  mgr = FmIDMapMgr::Instance();
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("select 1"), FM_SUCCESS);
+  CDBMaintain::instance()->setDBUrl("sqlite3://db=/proc/self/status/fm.db");
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(mgr->getSingleIdMap("GroupId"), static_cast<int>(FM_DB_CONNECT_FAIL));
+    EXPECT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_DB_CONNECT_FAIL));
+    EXPECT_TRUE(cap.contains("FmIDMapMgr::UpgradeGroupIdMap getSingleIdMap GroupId fail! "));
+    EXPECT_EQ(mgr->updateIdMapMem(""), static_cast<int>(FM_SUCCESS));
+    EXPECT_TRUE(cap.contains("CAlmExpLogImpl::readIDMapFromDB getFMDbTables fail"));
+    EXPECT_EQ(mgr->init(), FM_FAILURE);
+  }
+  EXPECT_TRUE(mgr->isActive());
+  ASSERT_EQ(mgr->getIDMap("GroupId", 1, text), FM_SUCCESS);
+  EXPECT_EQ(text, "Equipment");
+  CDBMaintain::instance()->setDBUrl(url_);
+}
+
+class FmIDMapMgrConcurrencyTest : public FmIDMapMgrTest {};
+
+INSTANTIATE_TEST_SUITE_P(Db, FmIDMapMgrConcurrencyTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(FmIDMapMgrConcurrencyTest, LookupsRaceReloadsAndActivation) {
+  std::atomic<bool> stop{false};
+  std::atomic<long> wrong{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+      while (!stop.load()) {
+        std::string text;
+        long rc = mgr->getIDMap("GroupId", 2, text);
+        if (rc == FM_SUCCESS && text != "Communication") ++wrong;
+        if (rc != FM_SUCCESS && rc != FM_IDMAP_NOT_ACTIVE) ++wrong;
+        std::list<FmFieldIDMap> out;
+        rc = mgr->getIDMap(std::list<std::string>{}, out);
+        if (rc == FM_SUCCESS && out.size() != 2u) ++wrong;
+      }
+    });
+  }
+  FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
+    EXPECT_EQ(mgr->updateIdMapMem(""), static_cast<int>(FM_SUCCESS));
+  }
+  stop.store(true);
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,666 @@
+// Tests of the identifier allocator: ranges, marks and generations against
+// the real table, the start-up reconciliation with "fm_cfg.xml", the failure
+// orders of table and file writes, restarts after SIGKILL at random points,
+// and concurrent callers. Every suite runs on SQLite and, under
+// scripts/with-postgres, on PostgreSQL too.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FMIdMgr.h"
+#include "platform/FMDBCommand.h"
+#include "platform/FMDBIdUtil.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMDBTools.h"
+#include "platform/FMResult.h"
+#include "platform/KyroConfigAdapter.h"
+#include "support/FmTestChild.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+using Kyrofmdb::CDBMaintain;
+using Kyrofmdb::CFMDBTools;
+
+const FMIDTYPE kKind = static_cast<FMIDTYPE>(7);
+const char* const kKindName = "TestKindID";
+const char* const kSection = "vela/fmdb/tables/TBL_FM_ID";
+
+struct Range {
+  long lo;
+  long hi;
+};
+
+// Fails when two ranges share an identifier.
+void expectDisjoint(std::vector<Range> ranges, const std::string& what) {
+  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.lo < b.lo; });
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    ASSERT_LE(ranges[i].lo, ranges[i].hi) << what;
+    ASSERT_GE(ranges[i].lo, 1) << what;
+    if (i > 0) {
+      ASSERT_GT(ranges[i].lo, ranges[i - 1].hi)
+          << what << ": [" << ranges[i - 1].lo << "," << ranges[i - 1].hi << "] and [" << ranges[i].lo << ","
+          << ranges[i].hi << "] overlap";
+    }
+  }
+}
+
+// A URL under which no database can be opened: its directory is a file.
+std::string unreachableUrl(const std::string& goodUrl) {
+  if (CDBMaintain::dbTypeOfUrl(goodUrl) == Kyrofmdb::FM_DBTYPE_POSTGRESQL) {
+    return "postgresql://dbname=fmtest user=fm host=127.0.0.1 port=1 connect_timeout=2";
+  }
+  std::string blocker = fmtest::makeTempDir("nodb") + "/file";
+  std::ofstream(blocker) << "not a directory";
+  return "sqlite3://db=" + blocker + "/sub/fm.db";
+}
+
+long fileSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+}
+
+long exec(const std::string& sql) { return CFMDBTools::ExecuteSQL(sql); }
+
+// The stored row of a kind (lDBTimer -1 when absent).
+SFMID storedRow(FMIDTYPE type) {
+  std::map<FMIDTYPE, SFMID> rows;
+  EXPECT_EQ(Kyrofmdb::initDBIdFromDB("tbl_fm_id", rows), FM_SUCCESS);
+  auto it = rows.find(type);
+  if (it == rows.end()) {
+    SFMID none;
+    none.lDBTimer = -1;
+    return none;
+  }
+  return it->second;
+}
+
+void seedKind(FMIDTYPE type, const std::string& name, int32_t dbMax, int32_t timer) {
+  SFMID s;
+  s.strName = name;
+  s.lDBMax = dbMax;
+  s.lMemMax = dbMax;
+  s.lDBTimer = timer;
+  ASSERT_EQ(Kyrofmdb::setDBIdToDB("tbl_fm_id", type, s), FM_SUCCESS);
+}
+
+void writeCfg(const std::string& name, const std::string& value) {
+  ConfigAdapter adapter;
+  ASSERT_EQ(adapter.init(FMIdMgr::getCfgFile(), true), 0);
+  ASSERT_EQ(adapter.modifySysParam(kSection, name, value, true), 0);
+}
+
+std::string readCfg(const std::string& name) {
+  std::string value = "<none>";
+  ConfigAdapter::readValue(FMIdMgr::getCfgFile(), kSection, name, value);
+  return value;
+}
+
+// Makes the file unreadable for the adapter: not well-formed XML.
+void damageCfg() {
+  std::string path = FMIdMgr::getCfgFile();
+  std::string dir = path.substr(0, path.rfind('/'));
+  std::string cmd = "mkdir -p '" + dir + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::ofstream(path) << "<vela><fmdb><tables>";
+}
+
+FMIdMgr* restart() {
+  FMIdMgr::destroy();
+  return FMIdMgr::instance();
+}
+
+class FmIdMgrTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == "postgresql") {
+      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+      url_ = fmtest::postgresUrl();
+    } else {
+      dbDir_ = fmtest::makeTempDir("fmid");
+      url_ = "sqlite3://db=" + dbDir_ + "/fm.db";
+    }
+    FMIdMgr::destroy();
+    CDBMaintain::instance()->setDBUrl(url_);
+    ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+    if (isPg()) {  // the server keeps its tables from test to test
+      ASSERT_EQ(exec("delete from tbl_fm_id"), FM_SUCCESS);
+      seedKind(FM_IDTYPE_TEMPTABLE, "TmpTableID", 0, 0);
+    }
+    ASSERT_EQ(exec("delete from tbl_alarm_shield_rule"), FM_SUCCESS);
+    std::remove(FMIdMgr::getCfgFile().c_str());
+    seedKind(kKind, kKindName, 0, 0);
+  }
+  void TearDown() override {
+    FMIdMgr::destroy();
+    Kyrofmdb::CFMDBPool* pool = CDBMaintain::instance()->GetDBPool();
+    if (pool != nullptr) {
+      EXPECT_EQ(pool->leasedCount(), 0) << "connection leaked";
+    }
+    CDBMaintain::instance()->setDBUrl("");
+    std::remove(FMIdMgr::getCfgFile().c_str());
+  }
+  bool isPg() const { return GetParam() == "postgresql"; }
+
+  // Takes the database away (the layer can open no connection) and back.
+  void databaseAway() { CDBMaintain::instance()->setDBUrl(unreachableUrl(url_)); }
+  void databaseBack() {
+    CDBMaintain::instance()->setDBUrl(url_);
+    ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+  }
+
+  std::string url_;
+  std::string dbDir_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Db, FmIdMgrTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(FmIdMgrTest, FreshKindStartsAtOneAndPersistsTheFirstMark) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  long lo = 0;
+  long hi = 0;
+  ASSERT_EQ(mgr->allocateIds(kKind, 5, lo, hi), FM_SUCCESS);
+  EXPECT_EQ(lo, 1);
+  EXPECT_EQ(hi, 5);
+  long next = 0;
+  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+  EXPECT_EQ(next, 6);
+  SFMID row = storedRow(kKind);
+  EXPECT_EQ(row.lDBMax, 10000);
+  EXPECT_EQ(row.lDBTimer, 1);
+  EXPECT_EQ(row.strName, kKindName);
+  // The temporary-table kind is there on a fresh database.
+  EXPECT_EQ(mgr->allocateId(FM_IDTYPE_TEMPTABLE), 1);
+  EXPECT_EQ(storedRow(FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
+}
+
+TEST_P(FmIdMgrTest, MarkIsPersistedOnlyWhenARangeReachesIt) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  long lo = 0;
+  long hi = 0;
+  ASSERT_EQ(mgr->allocateIds(kKind, 9997, lo, hi), FM_SUCCESS);
+  ASSERT_EQ(hi, 9997);
+  ASSERT_EQ(storedRow(kKind).lDBTimer, 1);
+  // [9998, 9999] stays below the mark 10000: no write.
+  ASSERT_EQ(mgr->allocateIds(kKind, 2, lo, hi), FM_SUCCESS);
+  EXPECT_EQ(lo, 9998);
+  EXPECT_EQ(hi, 9999);
+  EXPECT_EQ(storedRow(kKind).lDBTimer, 1);
+  EXPECT_EQ(storedRow(kKind).lDBMax, 10000);
+  // 10000 reaches it: mark 20000, next generation.
+  ASSERT_EQ(mgr->allocateIds(kKind, 1, lo, hi), FM_SUCCESS);
+  EXPECT_EQ(lo, 10000);
+  EXPECT_EQ(hi, 10000);
+  SFMID row = storedRow(kKind);
+  EXPECT_EQ(row.lDBMax, 20000);
+  EXPECT_EQ(row.lDBTimer, 2);
+  // A restart resumes at the mark, skipping 10001..19999.
+  mgr = restart();
+  EXPECT_EQ(mgr->allocateId(kKind), 20000);
+}
+
+TEST_P(FmIdMgrTest, RequestSizeIsCappedAndValidated) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  long lo = 0;
+  long hi = 0;
+  ASSERT_EQ(mgr->allocateIds(kKind, 250000, lo, hi), FM_SUCCESS);
+  EXPECT_EQ(hi - lo + 1, 100000);
+  EXPECT_EQ(storedRow(kKind).lDBMax, 110000);
+  for (long bad : {0L, -1L, LONG_MIN}) {
+    EXPECT_EQ(mgr->allocateIds(kKind, bad, lo, hi), FM_INVALID_ARG) << bad;
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, 0);
+  }
+  long next = 0;
+  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+  EXPECT_EQ(next, 100001);
+}
+
+TEST_P(FmIdMgrTest, WrapPastTheLastIdentifierRestartsAtOne) {
+  struct Case {
+    long start;
+    long num;
+    long wantLo;
+    long wantHi;
+    long wantNext;
+  };
+  const Case cases[] = {
+      {2147483640, 10, 1, 10, 11},                    // would pass 2147483647
+      {2147483640, 8, 2147483640, 2147483647, 0},     // ends exactly on it: next request wraps
+      {2147483647, 1, 2147483647, 2147483647, 0},
+      {2147483647, 2, 1, 2, 3},
+      {0, 3, 1, 3, 4},                                // 0 is never handed out
+  };
+  FMIdMgr* mgr = FMIdMgr::instance();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.start) + "+" + std::to_string(c.num));
+    ASSERT_EQ(mgr->modifydb(kKind, c.start), FM_SUCCESS);
+    int32_t timer = storedRow(kKind).lDBTimer;
+    long lo = 0;
+    long hi = 0;
+    ASSERT_EQ(mgr->allocateIds(kKind, c.num, lo, hi), FM_SUCCESS);
+    EXPECT_EQ(lo, c.wantLo);
+    EXPECT_EQ(hi, c.wantHi);
+    long next = -1;
+    ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+    EXPECT_EQ(next, c.wantNext);
+    SFMID row = storedRow(kKind);
+    EXPECT_EQ(row.lDBTimer, timer + 1);
+    EXPECT_GT(static_cast<long>(row.lDBMax), std::min(c.wantHi, 2147483646L));
+  }
+  // 2147483647 handed out, then a restart: the kind restarts at 1 instead of
+  // repeating 2147483647 (the mark cannot lie above it).
+  ASSERT_EQ(mgr->modifydb(kKind, 2147483647), FM_SUCCESS);
+  ASSERT_EQ(mgr->allocateId(kKind), 2147483647);
+  mgr = restart();
+  EXPECT_EQ(mgr->allocateId(kKind), 1);
+}
+
+TEST_P(FmIdMgrTest, UnknownKindFailsEveryOperation) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  const FMIDTYPE unknown = static_cast<FMIDTYPE>(99);
+  fmtest::TraceCapture cap;
+  EXPECT_EQ(mgr->allocateId(unknown), -1);
+  long lo = 5;
+  long hi = 5;
+  EXPECT_EQ(mgr->allocateIds(unknown, 3, lo, hi), FM_FAILURE);
+  EXPECT_EQ(lo, 0);
+  EXPECT_EQ(hi, 0);
+  long max = 0;
+  EXPECT_EQ(mgr->getMaxID(unknown, max), FM_FAILURE);
+  EXPECT_EQ(mgr->modifydb(unknown, 100), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("FMIdMgr::allocateIds, IdType is wrong, 99", TRACE_ERROR));
+  EXPECT_TRUE(cap.contains("FMIdMgr::getMaxID, not find maxID, lIdType:99"));
+  EXPECT_TRUE(cap.contains("FMIdMgr::modifydb, IdType is wrong, 99"));
+  EXPECT_EQ(storedRow(unknown).lDBTimer, -1);
+}
+
+TEST_P(FmIdMgrTest, StartReconcilesWithTheFile) {
+  struct Case {
+    std::string value;
+    long wantNext;  // counter after the start
+    int32_t wantMark;
+    int32_t wantTimer;
+  };
+  // The table holds mark 10000 with generation 6.
+  const Case cases[] = {
+      {"25000:7", 25000, 25000, 7},      // newer: counter and mark from the file, copied to the table
+      {"  25000:7 ", 25000, 25000, 7},   // blanks around the value
+      {"25000:6", 10000, 10000, 6},      // same generation: the table stays
+      {"90000:3", 10000, 10000, 6},      // older
+      {"25000", 10000, 10000, 6},        // no colon: skipped
+      {"25000:7:8", 10000, 10000, 6},    // three parts: skipped
+      {"abc:7", 10000, 10000, 6},        // not a number: skipped
+      {"25000:", 10000, 10000, 6},
+      {"-5:9", 10000, 10000, 6},
+      {"20000:8", 20000, 20000, 8},      // newer and lower (a restart of the kind): the file wins
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("file value '" + c.value + "'");
+    seedKind(kKind, kKindName, 10000, 6);
+    writeCfg(kKindName, c.value);
+    fmtest::TraceCapture cap;
+    FMIdMgr* mgr = restart();
+    long next = 0;
+    ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+    EXPECT_EQ(next, c.wantNext);
+    SFMID row = storedRow(kKind);
+    EXPECT_EQ(row.lDBMax, c.wantMark);
+    EXPECT_EQ(row.lDBTimer, c.wantTimer);
+    std::map<FMIDTYPE, SFMID> ids;
+    mgr->get(ids);
+    EXPECT_EQ(ids[kKind].lDBTimer, c.wantTimer);
+    EXPECT_TRUE(cap.contains("FMIdMgr::checkdbbycfg>>cfg file is:" + FMIdMgr::getCfgFile()));
+    if (c.wantTimer == 6 && c.value.find(':') == std::string::npos) {
+      EXPECT_TRUE(cap.contains("FMIdMgr::checkdbbycfg>>strValue(" + c.value + ") parse fail and be filted."));
+    }
+    EXPECT_EQ(mgr->allocateId(kKind), c.wantNext);
+  }
+}
+
+TEST_P(FmIdMgrTest, TableUnwritableFileHoldsTheMarkUntilTheRestart) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  std::vector<Range> given;
+  long lo = 0;
+  long hi = 0;
+  ASSERT_EQ(mgr->allocateIds(kKind, 15000, lo, hi), FM_SUCCESS);  // mark 20000, generation 1
+  given.push_back({lo, hi});
+  databaseAway();
+  {
+    fmtest::TraceCapture cap;
+    ASSERT_EQ(mgr->allocateIds(kKind, 30000, lo, hi), FM_SUCCESS);  // [15001, 45000]: mark 50000 to the file
+    given.push_back({lo, hi});
+    EXPECT_TRUE(cap.contains("FMIdMgr::allocateIds>>setDBIdToDB(7) fail("));
+    EXPECT_TRUE(cap.contains("FMIdMgr::modifycfg>>modifySysParam(TestKindID) for sFMID("));
+  }
+  EXPECT_EQ(readCfg(kKindName), "50000:2");
+  ASSERT_EQ(mgr->allocateIds(kKind, 100, lo, hi), FM_SUCCESS);  // below the file's mark: no write
+  given.push_back({lo, hi});
+  EXPECT_EQ(readCfg(kKindName), "50000:2");
+  // Restart while the database is still away: no kind is known, nothing is
+  // handed out; once it is back the kinds load on request.
+  mgr = restart();
+  EXPECT_EQ(mgr->allocateId(kKind), -1);
+  databaseBack();
+  EXPECT_EQ(storedRow(kKind).lDBMax, 20000);
+  ASSERT_EQ(mgr->allocateIds(kKind, 10, lo, hi), FM_SUCCESS);
+  given.push_back({lo, hi});
+  EXPECT_EQ(lo, 50000);
+  SFMID row = storedRow(kKind);  // the file's mark went back into the table, then the next one
+  EXPECT_EQ(row.lDBMax, 60000);
+  EXPECT_EQ(row.lDBTimer, 3);
+  // A plain restart with the database back.
+  mgr = restart();
+  ASSERT_EQ(mgr->allocateIds(kKind, 10, lo, hi), FM_SUCCESS);
+  given.push_back({lo, hi});
+  EXPECT_EQ(lo, 60000);
+  expectDisjoint(given, "table unwritable");
+}
+
+// Failure orders of the two stores. Each ends with a restart and checks that
+// every range handed out before lies below the counter.
+TEST_P(FmIdMgrTest, FailureOrdersNeverRepeatAnIdentifier) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  std::vector<Range> given;
+  long lo = 0;
+  long hi = 0;
+  auto take = [&](long n) {
+    long rc = mgr->allocateIds(kKind, n, lo, hi);
+    if (rc == FM_SUCCESS) given.push_back({lo, hi});
+    return rc;
+  };
+  ASSERT_EQ(take(5000), FM_SUCCESS);  // table: 10000 gen 1
+
+  // 1. Table fails, file written (gen 2); table back, next mark to the table
+  // (gen 3) above the file's: the restart takes the table's.
+  databaseAway();
+  ASSERT_EQ(take(10000), FM_SUCCESS);  // [5001, 15000] -> file 20000:2
+  EXPECT_EQ(readCfg(kKindName), "20000:2");
+  databaseBack();
+  ASSERT_EQ(take(10000), FM_SUCCESS);  // [15001, 25000] -> table 30000 gen 3
+  EXPECT_EQ(storedRow(kKind).lDBTimer, 3);
+  mgr = restart();
+  ASSERT_EQ(take(1), FM_SUCCESS);
+  EXPECT_EQ(lo, 30000);
+
+  // 2. Table and file both fail: nothing is handed out, the counter stays, and
+  // the generation is not reused by the next write.
+  databaseAway();
+  damageCfg();
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(take(20000), FM_FAILURE);
+    EXPECT_TRUE(cap.contains("FMIdMgr::modifydb>>modifycfg(7) fail("));
+  }
+  long next = 0;
+  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+  EXPECT_EQ(next, 30001);
+  std::remove(FMIdMgr::getCfgFile().c_str());
+  ASSERT_EQ(take(20000), FM_SUCCESS);  // [30001, 50000] -> file 60000:6 (5 was spent)
+  EXPECT_EQ(lo, 30001);
+  EXPECT_EQ(readCfg(kKindName), "60000:6");
+
+  // 3. Restart while the file holds the newer mark and the table write-back
+  // fails: the counter still resumes at the file's mark.
+  mgr = restart();  // database away: kinds unknown
+  EXPECT_EQ(take(1), FM_FAILURE);
+  databaseBack();
+  ASSERT_EQ(take(1), FM_SUCCESS);
+  EXPECT_EQ(lo, 60000);
+
+  // 4. The file cannot be read at start while the table is fine: it may hold
+  // a newer mark, so nothing is handed out until it can be read again.
+  databaseAway();
+  ASSERT_EQ(take(10000), FM_SUCCESS);  // [60001, 70000] -> file 80000:8
+  databaseBack();
+  std::string saved = readCfg(kKindName);
+  EXPECT_EQ(saved, "80000:8");
+  std::string path = FMIdMgr::getCfgFile();
+  ASSERT_EQ(std::rename(path.c_str(), (path + ".keep").c_str()), 0);
+  damageCfg();
+  {
+    fmtest::TraceCapture cap;
+    FMIdMgr::destroy();
+    mgr = FMIdMgr::instance();
+    EXPECT_TRUE(cap.contains("FMIdMgr::init>>checkdbbycfg fail."));
+    EXPECT_EQ(take(1), FM_FAILURE);
+    EXPECT_EQ(mgr->init(), FM_FAILURE);
+  }
+  ASSERT_EQ(std::rename((path + ".keep").c_str(), path.c_str()), 0);
+  ASSERT_EQ(take(1), FM_SUCCESS);
+  EXPECT_EQ(lo, 80000);
+
+  mgr = restart();
+  ASSERT_EQ(take(1), FM_SUCCESS);
+  expectDisjoint(given, "failure orders");
+}
+
+TEST_P(FmIdMgrTest, ModifydbSetsCounterAndMarkInANewGeneration) {
+  FMIdMgr* mgr = FMIdMgr::instance();
+  ASSERT_EQ(mgr->modifydb(kKind, 123456), FM_SUCCESS);
+  SFMID row = storedRow(kKind);
+  EXPECT_EQ(row.lDBMax, 123456);
+  EXPECT_EQ(row.lDBTimer, 1);
+  long lo = 0;
+  long hi = 0;
+  ASSERT_EQ(mgr->allocateIds(kKind, 10, lo, hi), FM_SUCCESS);
+  EXPECT_EQ(lo, 123456);
+  EXPECT_EQ(storedRow(kKind).lDBMax, 130000);
+  EXPECT_EQ(mgr->modifydb(kKind, -1), FM_INVALID_ARG);
+  EXPECT_EQ(mgr->modifydb(kKind, 2147483648L), FM_INVALID_ARG);
+  databaseAway();
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(mgr->modifydb(kKind, 500), FM_DB_CONNECT_FAIL);
+    EXPECT_TRUE(cap.contains("FMIdMgr::modifydb>>setIDToDB(7) fail(33038)."));
+  }
+  // The unpersisted value is persisted (to the file) by the next request.
+  ASSERT_EQ(mgr->allocateIds(kKind, 1, lo, hi), FM_SUCCESS);
+  EXPECT_EQ(lo, 500);
+  EXPECT_EQ(readCfg(kKindName), "10000:4");
+  databaseBack();
+  EXPECT_EQ(FMIdMgr::tostring(row), "sFMID:lMemMax(123456)lDBMax(123456)lDBTimer(1)strName(TestKindID)");
+}
+
+TEST_P(FmIdMgrTest, ShieldRuleIdentifiersFollowTheHighestStoredRule) {
+  ASSERT_EQ(exec("insert into tbl_alarm_shield_rule (ID, RuleName) values (5, 'a')"), FM_SUCCESS);
+  ASSERT_EQ(exec("insert into tbl_alarm_shield_rule (ID, RuleName) values (42, 'b')"), FM_SUCCESS);
+  FMIdMgr* mgr = FMIdMgr::instance();
+  EXPECT_EQ(mgr->getFiltRuleID(), 43);
+  EXPECT_EQ(mgr->getFiltRuleID(), 44);
+  // Re-reading never goes back below what was handed out.
+  ASSERT_EQ(mgr->initFiltRuleID(), FM_SUCCESS);
+  EXPECT_EQ(mgr->getFiltRuleID(), 45);
+
+  // Started without the database: no rule ID until the highest one is known.
+  databaseAway();
+  {
+    fmtest::TraceCapture cap;
+    mgr = restart();
+    EXPECT_TRUE(cap.contains("FMIdMgr::init, init NBFilt rule ID failed!"));
+    EXPECT_EQ(mgr->getFiltRuleID(), -1);
+    EXPECT_EQ(mgr->initFiltRuleID(), FM_FAILURE);
+  }
+  databaseBack();
+  EXPECT_EQ(mgr->getFiltRuleID(), 43);
+
+  ASSERT_EQ(exec("delete from tbl_alarm_shield_rule"), FM_SUCCESS);
+  mgr = restart();
+  EXPECT_EQ(mgr->getFiltRuleID(), 1);
+}
+
+TEST_P(FmIdMgrTest, BrokenShieldRuleTableIsReported) {
+  ASSERT_EQ(exec("drop table tbl_alarm_shield_rule"), FM_SUCCESS);
+  fmtest::TraceCapture cap;
+  FMIdMgr* mgr = restart();
+  EXPECT_EQ(mgr->initFiltRuleID(), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("Error occured when execute SQL : \"select max(ID) from tbl_alarm_shield_rule\"!"));
+  EXPECT_EQ(mgr->getFiltRuleID(), -1);
+  // Put it back for the tests that follow (PostgreSQL keeps its tables).
+  CDBMaintain::instance()->Reset();
+  ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+  EXPECT_TRUE(CFMDBTools::IsTableExist("tbl_alarm_shield_rule"));
+}
+
+// Child: allocates ranges of kind 7 in a loop and appends each range to a file
+// (fsync) before taking the next. args: url, unreachable url, out file, seed,
+// allocations after which the database goes away (-1: never).
+const bool g_allocChild = fmtest::registerChild("fm_id_alloc_loop", [](const std::vector<std::string>& args) {
+  if (args.size() != 5) return 2;
+  CDBMaintain::instance()->setDBUrl(args[0]);
+  int fd = ::open(args[2].c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (fd < 0) return 3;
+  std::mt19937 rng(static_cast<unsigned>(std::stoul(args[3])));
+  long awayAfter = std::stol(args[4]);
+  FMIdMgr* mgr = FMIdMgr::instance();
+  for (long i = 0;; ++i) {
+    if (i == awayAfter) CDBMaintain::instance()->setDBUrl(args[1]);
+    long lo = 0;
+    long hi = 0;
+    // Mostly small ranges, so that most of them stay below the mark (no write)
+    // and a kill usually finds identifiers handed out since the last write.
+    long n = (i % 4 == 0) ? std::uniform_int_distribution<long>(1, 25000)(rng)
+                          : std::uniform_int_distribution<long>(1, 3000)(rng);
+    if (mgr->allocateIds(kKind, n, lo, hi) != FM_SUCCESS) return 4;
+    char line[64];
+    int len = std::snprintf(line, sizeof(line), "%ld %ld\n", lo, hi);
+    if (::write(fd, line, static_cast<size_t>(len)) != len || ::fsync(fd) != 0) return 5;
+  }
+});
+
+TEST_P(FmIdMgrTest, KilledAtRandomPointsNeverRepeatsARange) {
+  std::string out = fmtest::makeTempDir("fmid_kill") + "/ranges.txt";
+  std::string bad = unreachableUrl(url_);
+  std::mt19937 rng(20261205u + (isPg() ? 1u : 0u));
+  const int rounds = 8;
+  for (int round = 0; round < rounds; ++round) {
+    // Every other round the database goes away after a few allocations, so
+    // the marks of that round live in the file.
+    long sizeBefore = fileSize(out);
+    long awayAfter = (round % 2 == 1) ? std::uniform_int_distribution<long>(0, 20)(rng) : -1;
+    pid_t pid = fmtest::spawnChild("fm_id_alloc_loop", {url_, bad, out, std::to_string(rng()),
+                                                        std::to_string(awayAfter)});
+    ASSERT_GT(pid, 0);
+    // Kill at a random moment after the child has received its first range
+    // (starting it takes long on PostgreSQL).
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fileSize(out) <= sizeBefore && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
+    ::kill(pid, SIGKILL);
+    int status = fmtest::waitChild(pid);
+    ASSERT_EQ(status, 128 + SIGKILL) << "child ended by itself in round " << round;
+  }
+  std::vector<Range> ranges;
+  std::ifstream in(out);
+  long lo = 0;
+  long hi = 0;
+  while (in >> lo >> hi) ranges.push_back({lo, hi});
+  ASSERT_GT(ranges.size(), static_cast<size_t>(rounds)) << "the children allocated too little";
+  RecordProperty("ranges", static_cast<int>(ranges.size()));
+  // The parent restarts too and allocates after all of them.
+  FMIdMgr* mgr = restart();
+  ASSERT_EQ(mgr->allocateIds(kKind, 100000, lo, hi), FM_SUCCESS);
+  ranges.push_back({lo, hi});
+  expectDisjoint(ranges, "ranges of killed children");
+}
+
+// The real outage: SQLite's directory disappears, PostgreSQL is stopped.
+TEST_P(FmIdMgrTest, DatabaseServerOutageFallsBackToTheFile) {
+  const char* stop = std::getenv("FM_TEST_PG_STOP");
+  const char* start = std::getenv("FM_TEST_PG_START");
+  if (isPg() && (stop == nullptr || start == nullptr)) GTEST_SKIP() << "no FM_TEST_PG_STOP/START";
+  FMIdMgr* mgr = FMIdMgr::instance();
+  std::vector<Range> given;
+  long lo = 0;
+  long hi = 0;
+  ASSERT_EQ(mgr->allocateIds(kKind, 9000, lo, hi), FM_SUCCESS);
+  given.push_back({lo, hi});
+  std::string away = dbDir_ + ".away";
+  if (isPg()) {
+    ASSERT_EQ(std::system(stop), 0);
+  } else {
+    ASSERT_EQ(std::rename(dbDir_.c_str(), away.c_str()), 0);
+    std::ofstream(dbDir_) << "gone";
+    CDBMaintain::instance()->Reset();
+  }
+  ASSERT_EQ(mgr->allocateIds(kKind, 20000, lo, hi), FM_SUCCESS);  // [9001, 29000]
+  given.push_back({lo, hi});
+  EXPECT_EQ(readCfg(kKindName), "30000:2");
+  FMIdMgr::destroy();
+  if (isPg()) {
+    ASSERT_EQ(std::system(start), 0);
+  } else {
+    ASSERT_EQ(std::remove(dbDir_.c_str()), 0);
+    ASSERT_EQ(std::rename(away.c_str(), dbDir_.c_str()), 0);
+  }
+  mgr = FMIdMgr::instance();
+  ASSERT_EQ(mgr->allocateIds(kKind, 10, lo, hi), FM_SUCCESS);
+  given.push_back({lo, hi});
+  EXPECT_EQ(lo, 30000);
+  EXPECT_EQ(storedRow(kKind).lDBTimer, 3);
+  expectDisjoint(given, "outage");
+}
+
+class FmIdMgrConcurrencyTest : public FmIdMgrTest {};
+
+INSTANTIATE_TEST_SUITE_P(Db, FmIdMgrConcurrencyTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(FmIdMgrConcurrencyTest, ManyThreadsReceiveDisjointRanges) {
+  FMIdMgr::destroy();
+  const int threads = 8;
+  const int perThread = 60;
+  std::vector<std::vector<Range>> got(threads);
+  std::vector<std::vector<int>> rules(threads);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([t, &got, &rules] {
+      // The first callers race on instance() too.
+      FMIdMgr* mgr = FMIdMgr::instance();
+      std::mt19937 rng(static_cast<unsigned>(t));
+      for (int i = 0; i < perThread; ++i) {
+        FMIDTYPE kind = (i % 3 == 0) ? FM_IDTYPE_TEMPTABLE : kKind;
+        long lo = 0;
+        long hi = 0;
+        long n = std::uniform_int_distribution<long>(1, 4000)(rng);
+        if (mgr->allocateIds(kind, n, lo, hi) == FM_SUCCESS && kind == kKind) got[t].push_back({lo, hi});
+        if (i % 10 == 0) rules[t].push_back(mgr->getFiltRuleID());
+      }
+    });
+  }
+  for (auto& th : pool) th.join();
+  std::vector<Range> all;
+  for (const auto& v : got) all.insert(all.end(), v.begin(), v.end());
+  EXPECT_EQ(all.size(), static_cast<size_t>(threads * (perThread - perThread / 3)));
+  expectDisjoint(all, "threads");
+  std::vector<int> ruleIds;
+  for (const auto& v : rules) ruleIds.insert(ruleIds.end(), v.begin(), v.end());
+  std::sort(ruleIds.begin(), ruleIds.end());
+  EXPECT_EQ(std::adjacent_find(ruleIds.begin(), ruleIds.end()), ruleIds.end());
+  EXPECT_EQ(ruleIds.front(), 1);
+  // The stored mark covers every range.
+  long top = 0;
+  for (const auto& r : all) top = std::max(top, r.hi);
+  EXPECT_GT(static_cast<long>(storedRow(kKind).lDBMax), top);
+}
+
+}  // namespace
+}  // namespace Kyrofm
