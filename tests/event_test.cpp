@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fmcommon/FMEvents.h"
+#include "platform/FMDBMaintain.h"
 #include "platform/FMResult.h"
 #include "platform/KyroEvent.h"
 #include "support/FmTestSupport.h"
@@ -332,6 +333,27 @@ TEST(CommonEventSenderTest, FailedPushIsLoggedAndReportedByForm) {
   Kyroem::EventSupplierProxy consumerOnly(0, false, 1);
   EXPECT_EQ(CCommonEventSender::sendEMEvent(&consumerOnly, ev, "CAlarmExpOperator::sendEvent"), FM_FAILURE);
   EXPECT_TRUE(cap.contains("func:CAlarmExpOperator::sendEvent doPushEvent Send Fail:2", TRACE_ERROR));
+}
+
+TEST(CommonEventSenderTest, StoppingServiceEndsSendingBetweenChunks) {
+  CCommonEventSender* sender = CCommonEventSender::instance();
+  Kyrofmdb::CFMServiceFlag* flag = Kyrofmdb::CFMServiceFlag::instance();
+  fmtest::TraceCapture cap;
+  // The service starts stopping while the first chunk is delivered.
+  int seen = 0;
+  auto sub = EventChannel::instance()->subscribe(0, [&](const EventBase&) {
+    if (++seen == 1) flag->setServiceStatus(Kyrofmdb::CFMServiceFlag::SERVICE_STOPPING);
+  });
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(450)), FM_SUCCESS);
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(cap.count("CCommonEventSender::sendNameValueEvents, the system is stopping!", TRACE_ERROR), 1u);
+  // Already stopping: nothing goes out.
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(3)), FM_SUCCESS);
+  EXPECT_EQ(seen, 1);
+  flag->setServiceStatus(Kyrofmdb::CFMServiceFlag::SERVICE_RUNNING);
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(3)), FM_SUCCESS);
+  EXPECT_EQ(seen, 2);
+  EXPECT_EQ(flag->getServiceStatus(), Kyrofmdb::CFMServiceFlag::SERVICE_RUNNING);
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "fmcommon/FMEvents.h"
 
 
+#include "platform/FMDBMaintain.h"
 #include "platform/FMResult.h"
 #include "platform/KyroTrace.h"
 
@@ -14,8 +15,9 @@ using Kyroem::EventAttributeTypeMismatch;
 using Kyroem::EventBase;
 
 // True while the service is stopping.
-// TODO(fdn): ask Kyrofmdb::CFMServiceFlag once the database layer is in.
-bool serviceStopping() { return false; }
+bool serviceStopping() {
+  return Kyrofmdb::CFMServiceFlag::instance()->getServiceStatus() == Kyrofmdb::CFMServiceFlag::SERVICE_STOPPING;
+}
 
 // Base index of a view made by default construction: the attributes the base
 // already has; the view's own attributes are appended after them.
