@@ -1,0 +1,274 @@
+// FdnManager.h: CFdnManager, the process-wide map between managed-object FDNs
+// and their integer identifiers (fdnid), and CTempTableGuard, the scope object
+// that turns a set of identifiers into an SQL IN condition.
+//
+// CFdnManager keeps the whole mapping in memory (m_FdnStrMap FDN -> id, ordered
+// byte-wise so that a subtree is one contiguous run, and its inverse
+// m_FdnLongMap), persists it in the table tbl_fdn_mgr (fdnid, fdnname) and
+// gives new FDNs the next free identifier. When the table refuses a write, the
+// new pairs go to the FDN file (FdnFile, $KYRO_ROOT/var/fm/fmdb_FDN) with their
+// identifiers and are usable at once; the file is replayed into the table at
+// the next successful insert and at every start, then deleted.
+//
+// Identifiers are never handed out twice:
+//   - only a process whose allocation flag is set gives new identifiers; the
+//     others read identifiers that the allocating process wrote, and they
+//     neither replay nor delete the FDN file;
+//   - a process allocates only while its memory and counter come from a read
+//     of the table made while it was allocating: an init that could not read
+//     the table, or a process that becomes the allocating one later, reads the
+//     table again before its first allocation (and allocates nothing while it
+//     cannot);
+//   - the counter starts above every identifier in the table, in the file and
+//     in memory; an identifier whose row is deleted (DelFdn) or merged away
+//     (the "needdelete" rows of an NE rename) stays reserved in the table as a
+//     row with an empty name when it was the highest one, so that a restart
+//     never gives it again;
+//   - a pair that can be stored neither in the table nor in the file is not
+//     handed out (its FDN answers -100/-2), so every identifier a caller ever
+//     received survives a restart.
+//
+// Identifier markers: -1 the empty FDN; -2 an FDN that stayed unresolved in a
+// list look-up; -100 an FDN that is unknown or could not be created.
+//
+// Threads: any thread may call any operation. One reader/writer lock (the
+// RW_Lock "CFdnManager::m_rwLock", visible in the lock monitor) guards
+// the maps, the counter and the flags: look-ups read; init, the additions,
+// deletions and renames write and hold it across their database and file
+// work. Events (the object deletion event "FMMODelEvent") are sent after the
+// lock is released, so a subscriber may call back into the manager.
+#ifndef FM_FMCOMMON_FDNMANAGER_H
+#define FM_FMCOMMON_FDNMANAGER_H
+
+#include <atomic>
+#include <list>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fmcommon/FMLock.h"
+#include "fmcommon/FMValueTypes.h"
+#include "fmcommon/FdnFile.h"
+
+namespace Kyrofm {
+
+// Result of a subtree-limited look-up: GetFdnIdByFdnName stopped at its
+// maximum result count.
+constexpr long FM_RESULT_LIMIT_REACHED = 33035;
+
+// One NE FDN change as the configuration service reports it (names "oldFDN",
+// "oldNEFDN", "oldNEType", "newFDN", "newNEFDN", "newNEType", "fdnStartTime";
+// the last three decimal numbers, 0 when missing or not a number).
+struct FdnUpdateSource {
+  std::string m_strOldFdn;
+  std::string m_strOldNeFdn;
+  long m_lOldNeType = 0;
+  std::string m_strNewFdn;
+  std::string m_strNewNeFdn;
+  long m_lNewNeType = 0;
+  long m_lStartTime = 0;
+
+  FdnUpdateSource() = default;
+  explicit FdnUpdateSource(const std::list<FMNameValue_t>& attrs);
+};
+
+class CFdnManager {
+ public:
+  static constexpr long FDN_EMPTY_ID = -1;
+  static constexpr long FDN_UNRESOLVED_ID = -2;
+  static constexpr long FDN_UNKNOWN_ID = -100;
+  static constexpr size_t BATCH_SIZE = 1000;        // rows per batch insert
+  static constexpr size_t OR_TERMS_PER_WRAP = 240;  // name terms per wrap of a read by names
+  static constexpr size_t NAMES_PER_READ = 4 * OR_TERMS_PER_WRAP;  // names per statement of a read by names
+  static constexpr size_t DELETE_CHUNK = 200;       // ids per delete statement
+  static constexpr size_t MAX_QUERY_SIZE = 100000;  // results of GetFdnIdByFdnName
+
+  // ---- lifecycle
+  // The manager, made and initialised (init) on the first call whatever init
+  // returned.
+  static CFdnManager* instance();
+  // Deletes the manager; the next instance() builds and loads a new one. No
+  // other call may be in flight.
+  static void Destroy();
+
+  // Loads memory from the table and the FDN file (replaying the file into the
+  // table when this process allocates). 33000; 33038 when the table could not
+  // be read (the file is still loaded into memory; no identifier is given
+  // until a later read of the table succeeds).
+  int init();
+  // Sets the allocation flag. Becoming the allocating process makes the next
+  // allocation read the table first. 33000.
+  long setServiceFlag(bool bAlloc);
+  bool getServiceFlag() const;
+  // The identifier the next new FDN receives.
+  long getCurMaxFdnId();
+  // Writes m_FdnLongMap to $KYRO_ROOT/log/fdnManager_data.log. 33000, 33002.
+  int outPutMemInfo();
+
+  // ---- FDN to identifier, creating missing identifiers
+  // The id of fdn; -1 for "", -100 when it can be neither found nor created.
+  int GetIntFdn(const std::string& fdn);
+  // One id per input in input order (-1 empty, -2 unresolved). 33000, or 33002
+  // when some FDN stayed unresolved or the addition failed.
+  int GetIntFdnList(const std::list<std::string>& fdns, std::list<long>& ids);
+  int GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>& ids);
+  int GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::string, long>& ids);
+
+  // ---- FDN to identifier, memory only
+  // m_FdnStrMap, then the rename backup m_FdnStrMapTemp; -100 when in neither.
+  int getFdnIdEx(const std::string& fdn);
+  // Each found id, and -100 once for missing FDNs. 33000.
+  int QueryIntFdnEqualSet(const std::list<std::string>& fdns, std::set<long>& ids);
+  // The ids of each FDN and everything below it. 33000.
+  int GetFdnLikeSet(const std::list<std::string>& fdns, std::set<long>& ids);
+  int GetIntFdnListLikeFdn(const std::string& fdn, std::set<int>& ids);
+  int GetStrFdnListLikeFdn(const std::string& fdn, std::set<std::string>& fdns);
+  // QueryIntFdnEqualSet(b) (GetFdnLikeSet(b)) restricted to the ids also in
+  // the answer for a. 33000.
+  int GetUserFdnEqualSet(const std::list<std::string>& a, const std::list<std::string>& b, std::set<long>& ids);
+  int GetUserFdnLikeSet(const std::list<std::string>& a, const std::list<std::string>& b, std::set<long>& ids);
+  // matchType 1: the given names that are known; 2: every known FDN at or below
+  // one of the names. Appends (FDN, decimal id). 33000; 33035 after 100000
+  // results (those stay in out); 33021 for another matchType.
+  int GetFdnIdByFdnName(const std::list<std::string>& names, const char& matchType, std::list<FMNameValue_t>& out);
+  // CAlmValidCheck::CheckFdnParent with the given splitter.
+  bool IsFdnParent(const std::string& parent, const std::string& child, const char& splitter);
+
+  // ---- identifier to FDN
+  // "" for -1, the FDN, or "UNKNOWN".
+  std::string GetStrFdn(const long& id);
+  int GetStrFdnMap(const std::set<long>& ids, std::map<long, std::string>& out);
+  int GetStrFdnSet(const std::set<long>& ids, std::set<std::string>& out);
+
+  // ---- changes
+  // Deletes fdn and its subtree from the table and, when that succeeded, from
+  // memory, then sends the deletion event.
+  void DelFdn(const std::string& fdn);
+  // Renames single FDNs keeping their ids (in the table, or in the FDN file
+  // when the table refuses). 33000; 33002 at the first rename that could be
+  // stored nowhere (earlier ones stay done).
+  int UpdateFdnID(std::map<std::string, std::string>& oldToNew);
+  // NE FDN change: 33002 when something exists at or below the new FDN.
+  long checkNewFdnIsExist(const FdnUpdateSource& src);
+  // Copies the subtree of neFdn into the rename backup; clearOldFdnIdBack
+  // empties the backup.
+  void backOldFdnIdForNefdnUpdate(const std::string& neFdn);
+  void clearOldFdnIdBack();
+  // Renames the subtree of oldFDN to newFDN; merges an FDN whose new name
+  // already exists into the existing id (old id -> existing id in idChange,
+  // old row renamed "needdelete").
+  void updateNefdn(const FdnUpdateSource& src, std::map<long, long>& idChange);
+  // GetIntFdn(newNEFDN): the id, or the negative marker.
+  long updateNefdnID(const FdnUpdateSource& src);
+
+  // ---- FDN file operations (each takes the write lock)
+  long saveFdnInfoToFile(const std::map<std::string, long>& fdnMap);
+  long loadFdnStrFromFile(std::map<std::string, long>& fdnMap);
+  long loadFdnLongFromFile(std::map<long, std::string>& fdnMap);
+  long flushFdnStrToFile(const std::map<std::string, long>& fdnMap);
+  long flushFdnLongToFile(const std::map<long, std::string>& fdnMap);
+  bool isFileExist();
+  long deleteFile();
+  // Puts the pairs into memory (a pair names the current FDN of its id).
+  long mergeFdn(const std::map<std::string, long>& fdnMap);
+  // Writes the pairs to the table (inserted, or renamed when the id has a row
+  // already); failed pairs go to `failed`. 33000 or 33002.
+  long syncFileContentToDB(const std::map<std::string, long>& fdnMap, std::map<std::string, long>& failed);
+
+  // The FDN file's path (set by init).
+  std::string getFdnFileName();
+
+ private:
+  CFdnManager();
+  ~CFdnManager();
+  CFdnManager(const CFdnManager&) = delete;
+  CFdnManager& operator=(const CFdnManager&) = delete;
+
+  using StrMap = std::map<std::string, long>;
+  using LongMap = std::map<long, std::string>;
+  using EventList = std::list<std::list<FMNameValue_t>>;
+
+  // Reads the table (and the file) into memory; caller holds the write lock.
+  int loadLocked();
+  int readTableLocked(StrMap& strMap, LongMap& longMap, long& maxId);
+  // True when this process may allocate now (reads the table when needed).
+  bool readyToAllocateLocked();
+
+  // The subtree walk: calls take(entry) for P and every FDN below it.
+  template <typename Take>
+  void walkSubtree(const StrMap& map, const std::string& fdn, Take take) const;
+  void likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
+  void equalSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
+
+  long AddFdnSetToDBAndMem(const std::set<std::string>& fdns);
+  long AddFdnListToDB(const std::set<std::string>& fdns, StrMap& succ, StrMap& fail);
+  long BatchInsert(const std::vector<std::pair<std::string, long>>& batch);
+  long Insert(const std::string& fdn, long id);
+  long GetFdnidListFromDB(const std::set<std::string>& fdns, StrMap& out);
+  long GetFdnidFromDB(const std::string& fdn, long& id);
+  long DelFdnSetFromDB(const std::set<long>& ids);
+  long UpdateFdnToDBOrFile(long id, const std::string& newName, const std::string& oldName, EventList& events);
+  long UpdateFdnIDToDB(long id, const std::string& name);
+  long UpdateNeFdnToFile(long id, const std::string& name);
+  long ProcessFdnFile();
+  // Replays the FDN file after a successful insert; caller holds the lock.
+  void replayFileLocked();
+  long mergeFdnLocked(const StrMap& fdnMap);
+  long syncLocked(const StrMap& fdnMap, StrMap& failed);
+  long syncBatchLocked(const std::vector<std::pair<std::string, long>>& batch);
+  long saveFileLocked(const StrMap& fdnMap);
+  long loadLongLocked(LongMap& fdnMap);
+  long flushLongLocked(const LongMap& fdnMap);
+
+  void putLocked(const std::string& fdn, long id);
+  // The counter stays above id.
+  void raiseNextLocked(long id);
+  static void sendEvents(const EventList& events);
+
+  mutable RW_Lock m_rwLock;  // "CFdnManager::m_rwLock" in the lock monitor
+  bool m_bServiceFlag = true;       // the allocation flag
+  bool m_bLoadedForAlloc = false;   // memory and counter come from a table read made while allocating
+  long m_lNextFdnId = 1;            // the id the next new FDN receives
+  StrMap m_FdnStrMap;
+  LongMap m_FdnLongMap;
+  StrMap m_FdnStrMapTemp;
+  std::string m_strTableName;
+  FdnFile m_fdnFile;
+
+  static std::atomic<CFdnManager*> m_instance;
+  static std::mutex m_mtxInstance;
+};
+
+// Turns a set of fdnid values into an SQL IN condition: an inline list below
+// 200 ids, else a subquery over a temporary table that the guard fills and
+// drops when it goes out of scope (also during stack unwinding). Owned by one
+// thread.
+class CTempTableGuard {
+ public:
+  static constexpr size_t INLINE_LIMIT = 200;
+  // Identifier kind of temporary tables at the identifier allocator.
+  static constexpr int TEMP_TABLE_ID_TYPE = 3;
+
+  // name empty: "tbl_tmpfm_" and a fresh identifier of the allocator (left
+  // empty, with a level-5 line, when the allocator fails).
+  explicit CTempTableGuard(const std::string& name = std::string());
+  ~CTempTableGuard();
+  CTempTableGuard(const CTempTableGuard&) = delete;
+  CTempTableGuard& operator=(const CTempTableGuard&) = delete;
+
+  // cond = " ( 1,2,3 ) " or "( select id from <table> )". False (cond empty)
+  // for an empty set, an empty table name or a failed fill.
+  bool getSqlInCond(const std::set<long>& ids, std::string& cond);
+
+  const std::string& getTableName() const { return m_strTempTable; }
+
+ private:
+  std::string m_strTempTable;
+  bool m_bCreated = false;
+};
+
+}  // namespace Kyrofm
+
+#endif

@@ -1,0 +1,471 @@
+// Tests of the event channel, the fault-management event types and the
+// name/value event sender.
+#include <gtest/gtest.h>
+
+#include <omniORB4/CORBA.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fmcommon/FMEvents.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMResult.h"
+#include "platform/KyroEvent.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+using Kyroem::EventBase;
+using Kyroem::EventChannel;
+
+// Collects the events pushed on one channel.
+class Collector {
+ public:
+  explicit Collector(long channel = 0)
+      : m_sub(EventChannel::instance()->subscribe(channel, [this](const EventBase& ev) {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          m_events.push_back(ev);
+        })) {}
+  std::vector<EventBase> events() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::vector<EventBase> m_events;
+  EventChannel::Subscription m_sub;
+};
+
+// Marshals an event body into CDR and back, as it would cross a process
+// boundary; needs the complete type codes of every attribute value.
+EventBase throughCdr(const EventBase& ev) {
+  cdrMemoryStream out;
+  *ev.body() >>= out;
+  cdrMemoryStream in(out.bufPtr(), out.bufSize());
+  auto body = std::make_shared<Kyroem::StructuredEvent>();
+  *body <<= in;
+  return EventBase(body);
+}
+
+long norm(CORBA::Long v) { return v; }
+int norm(CORBA::Char v) { return static_cast<unsigned char>(v); }
+std::string norm(const std::string& v) { return v; }
+std::vector<long> norm(const Kyrocommon::LongSeq& v) {
+  std::vector<long> r;
+  for (CORBA::ULong i = 0; i < v.length(); ++i) r.push_back(v[i]);
+  return r;
+}
+
+Kyrocommon::LongSeq longSeq(std::initializer_list<CORBA::Long> vals) {
+  Kyrocommon::LongSeq s;
+  s.length(static_cast<CORBA::ULong>(vals.size()));
+  CORBA::ULong i = 0;
+  for (CORBA::Long v : vals) s[i++] = v;
+  return s;
+}
+
+// One attribute of one event type: how to set it, read it back and spoil it.
+struct AttrCase {
+  std::string label;
+  std::string name;
+  CORBA::ULong offset;
+  std::string typeName;
+  std::function<EventBase()> makeWithValue;                 // typed setter on a fresh event
+  std::function<::testing::AssertionResult(const EventBase&)> readsBack;  // typed view over a received event
+  std::function<void(const EventBase&)> read;               // typed getter, for the mismatch
+};
+
+template <class E, class S, class R, class V>
+AttrCase attr(const char* label, const char* name, CORBA::ULong offset, const char* typeName,
+              void (E::*setter)(S), R (E::*getter)() const, V value) {
+  AttrCase c;
+  c.label = label;
+  c.name = name;
+  c.offset = offset;
+  c.typeName = typeName;
+  c.makeWithValue = [=] {
+    E ev;
+    (ev.*setter)(value);
+    return EventBase(ev);
+  };
+  c.readsBack = [=](const EventBase& received) -> ::testing::AssertionResult {
+    E view(received);
+    auto got = norm((view.*getter)());
+    if (got == norm(value)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "value differs";
+  };
+  c.read = [=](const EventBase& received) {
+    E view(received);
+    (void)(view.*getter)();
+  };
+  return c;
+}
+
+std::vector<AttrCase> allAttributes() {
+  std::vector<AttrCase> v;
+  using CC = CCommentChangedEvent;
+  using SF = AlarmSaveFileEvent;
+  using PP = EventForPreprocess;
+  using AC = CAlmConfirmEvent;
+  v.push_back(attr("CCommentChangedEvent", "lCsn", 1, "CORBA::Long", &CC::setlCsn, &CC::getlCsn, CORBA::Long(-2147483647 - 1)));
+  v.push_back(attr("CCommentChangedEvent", "lLogType", 2, "CORBA::Long", &CC::setlLogType, &CC::getlLogType, CORBA::Long(3)));
+  v.push_back(attr("AlarmSaveFileEvent", "FileID", 0, "CORBA::Long", &SF::setFileID, &SF::getFileID, CORBA::Long(77)));
+  v.push_back(attr("AlarmSaveFileEvent", "FileName", 1, "const char*", &SF::setFileName, &SF::getFileName,
+                   std::string("/var/fm/alarms \xE4\xB8\xAD.csv")));
+  v.push_back(attr("AlarmSaveFileEvent", "FileSize", 2, "CORBA::Long", &SF::setFileSize, &SF::getFileSize, CORBA::Long(2147483647)));
+  v.push_back(attr("AlarmSaveFileEvent", "FileType", 3, "CORBA::Long", &SF::setFileType, &SF::getFileType, CORBA::Long(2)));
+  v.push_back(attr("AlarmSaveFileEvent", "ErrorCode", 4, "CORBA::Long", &SF::setErrorCode, &SF::getErrorCode, CORBA::Long(33002)));
+  v.push_back(attr("AlarmSaveFileEvent", "ErrorLevel", 5, "CORBA::Long", &SF::setErrorLevel, &SF::getErrorLevel, CORBA::Long(5)));
+  v.push_back(attr("AlarmSaveFileEvent", "ErrorMsg", 6, "const char*", &SF::setErrorMsg, &SF::getErrorMsg, std::string()));
+  v.push_back(attr("AlarmSaveFileEvent", "SessionID", 7, "CORBA::Long", &SF::setSessionID, &SF::getSessionID, CORBA::Long(-1)));
+  v.push_back(attr("EventForPreprocess", "Type", 0, "CORBA::Long", &PP::setType, &PP::getType, CORBA::Long(12)));
+  v.push_back(attr("CAlmConfirmEvent", "category", 0, "CORBA::Char", &AC::setcategory, &AC::getcategory, CORBA::Char('\xff')));
+  v.push_back(attr("CAlmConfirmEvent", "nefdn", 1, "const char*", &AC::setnefdn, &AC::getnefdn, std::string("1.2.3=NE7,Rack=1")));
+  v.push_back(attr("CAlmConfirmEvent", "type", 2, "CORBA::Char", &AC::settype, &AC::gettype, CORBA::Char(0)));
+  v.push_back(attr("CAlmConfirmEvent", "devcsnseq", 3, "Kyrocommon::LongSeq", &AC::setdevcsnseq, &AC::getdevcsnseq,
+                   longSeq({1, -5, 2147483647})));
+  v.push_back(attr("CAlmConfirmEvent", "devcsnseq", 3, "Kyrocommon::LongSeq", &AC::setdevcsnseq, &AC::getdevcsnseq,
+                   longSeq({})));
+  v.push_back(attr("CAlmConfirmEvent", "ackoperator", 4, "const char*", &AC::setackoperator, &AC::getackoperator, std::string("admin")));
+  v.push_back(attr("CAlmConfirmEvent", "date", 5, "CORBA::Long", &AC::setdate, &AC::getdate, CORBA::Long(20261205)));
+  v.push_back(attr("CAlmConfirmEvent", "time", 6, "CORBA::Long", &AC::settime, &AC::gettime, CORBA::Long(235959)));
+  return v;
+}
+
+TEST(EventTypesTest, EveryAttributeRoundTripsThroughChannelAndCdr) {
+  Kyroem::EventSupplierProxy proxy(41, true, 1);
+  for (const AttrCase& c : allAttributes()) {
+    SCOPED_TRACE(c.label + "." + c.name);
+    Collector col(41);
+    EventBase sent = c.makeWithValue();
+    ASSERT_EQ(proxy.doPushEvent(sent), 0);
+    auto got = col.events();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].getAttributeName(c.offset), c.name);
+    EXPECT_TRUE(c.readsBack(got[0]));
+    EXPECT_TRUE(c.readsBack(throughCdr(got[0])));
+  }
+}
+
+TEST(EventTypesTest, WrongTypeInAttributeRaisesMismatchNamingAttributeAndType) {
+  for (const AttrCase& c : allAttributes()) {
+    SCOPED_TRACE(c.label + "." + c.name);
+    EventBase ev = c.makeWithValue();
+    // Replace the value by one of another type, as a foreign sender might.
+    if (c.typeName == "CORBA::Long")
+      ev.attributeValue(c.offset) <<= "20261205";
+    else
+      ev.attributeValue(c.offset) <<= CORBA::Long(20261205);
+    try {
+      c.read(ev);
+      ADD_FAILURE() << "no mismatch raised";
+    } catch (const Kyroem::EventAttributeTypeMismatch& ex) {
+      EXPECT_EQ(ex.attributeName(), c.name);
+      EXPECT_EQ(ex.typeName(), c.typeName);
+    }
+  }
+}
+
+TEST(EventTypesTest, AttributeMissingFromReceivedEventIsAMismatch) {
+  EventBase bare;  // no attributes at all
+  CAlmConfirmEvent view(bare);
+  EXPECT_THROW(view.getnefdn(), Kyroem::EventAttributeTypeMismatch);
+  EXPECT_THROW(view.getdevcsnseq(), Kyroem::EventAttributeTypeMismatch);
+  EXPECT_EQ(bare.getAttributeCount(), 0u);  // reading does not grow the event
+}
+
+TEST(EventTypesTest, ReceivedConfirmEventKeepsTypeAndAttributesBehindBaseAttributes) {
+  Collector col(42);
+  CAlmConfirmEvent ev;
+  EXPECT_EQ(ev.getEventType(), "CAlmConfirmEvent");
+  EXPECT_EQ(ev.getAttributeCount(), CAlmConfirmEvent::ATTR_COUNT);
+  ev.setnefdn("NE=9");
+  ev.setdate(20260101);
+  CAlmConfirmEvent copy(ev);  // shares the body, copies the base index
+  copy.settime(42);
+  EXPECT_EQ(ev.gettime(), 42);
+  Kyroem::EventSupplierProxy proxy(42, true, 1);
+  ASSERT_EQ(proxy.doPushEvent(ev), 0);
+  ev.setnefdn("changed after the push");
+  auto got = col.events();
+  ASSERT_EQ(got.size(), 1u);
+  CAlmConfirmEvent view(got[0]);
+  EXPECT_EQ(view.getEventType(), "CAlmConfirmEvent");
+  EXPECT_EQ(view.getnefdn(), "NE=9");
+  EXPECT_EQ(view.getdate(), 20260101);
+  EXPECT_EQ(view.gettime(), 42);
+  EXPECT_THROW(view.getcategory(), Kyroem::EventAttributeTypeMismatch);  // never set
+
+  // The sender stored a string where the date belongs.
+  got[0].attributeValue(5) <<= "2026-01-01";
+  try {
+    view.getdate();
+    FAIL() << "no mismatch raised";
+  } catch (const Kyroem::EventAttributeTypeMismatch& ex) {
+    EXPECT_EQ(ex.attributeName(), "date");
+    EXPECT_EQ(ex.typeName(), "CORBA::Long");
+  }
+}
+
+TEST(EventTypesTest, PreprocessAttributeSeqIsStoredUnchanged) {
+  EventForPreprocess ev;
+  Kyrocommon::NameValueSeq seq;
+  seq.length(2);
+  seq[0].name = CORBA::string_dup("a");
+  seq[0].value = CORBA::string_dup("1");
+  seq[1].name = CORBA::string_dup("b");
+  seq[1].value = CORBA::string_dup("");
+  CORBA::Any payload;
+  payload <<= seq;
+  ev.setPreAttributeSeq(payload);
+  ev.setType(3);
+  EventForPreprocess view(throughCdr(ev));
+  CORBA::Any back = view.getPreAttributeSeq();
+  const Kyrocommon::NameValueSeq* out = nullptr;
+  ASSERT_TRUE(back >>= out);
+  ASSERT_EQ(out->length(), 2u);
+  EXPECT_STREQ((*out)[0].name, "a");
+  EXPECT_STREQ((*out)[1].value, "");
+  EXPECT_EQ(view.getType(), 3);
+  EXPECT_EQ(view.getAttributeName(1), "PreAttributeSeq");
+}
+
+TEST(EventTypesTest, CommentChangedEventCountsUnusedOffsetZero) {
+  CCommentChangedEvent ev;
+  EXPECT_EQ(ev.getAttributeCount(), 3u);
+  ev.setlCsn(5);
+  EXPECT_EQ(ev.getAttributeName(0), "");
+  EXPECT_EQ(ev.getAttributeName(1), "lCsn");
+  CCommentChangedEvent view(static_cast<const EventBase&>(ev));
+  EXPECT_EQ(view.getlCsn(), 5);
+}
+
+// ---------------------------------------------------------------------------
+// CCommonEventSender
+
+std::list<FMNameValue_t> pairs(int n) {
+  std::list<FMNameValue_t> l;
+  for (int i = 0; i < n; ++i) l.emplace_back("name" + std::to_string(i), "value" + std::to_string(i));
+  return l;
+}
+
+TEST(CommonEventSenderTest, ChunksOfAtMost200PairsInOrder) {
+  struct Case {
+    int n;
+    std::vector<size_t> chunks;
+  };
+  const Case cases[] = {
+      {1, {1}},           {199, {199}},           {200, {200}},      {201, {200, 1}},
+      {400, {200, 200}},  {401, {200, 200, 1}},   {450, {200, 200, 50}},
+  };
+  CCommonEventSender* sender = CCommonEventSender::instance();
+  ASSERT_NE(sender, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.n);
+    Collector col(0);
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(sender->sendNameValueEvents("FMSource", "FMNameValue", 7, pairs(c.n)), FM_SUCCESS);
+    auto got = col.events();
+    ASSERT_EQ(got.size(), c.chunks.size());
+    int next = 0;
+    for (size_t e = 0; e < got.size(); ++e) {
+      Kyroem::NameValueEvent nv(got[e]);
+      EXPECT_EQ(nv.getPartition(), 0);
+      EXPECT_EQ(nv.getSourceClass(), "FMSource");
+      EXPECT_EQ(nv.getEventType(), "FMNameValue");
+      EXPECT_EQ(nv.getType(), 7);
+      Kyrocommon::NameValueSeq seq = nv.getNameValueSeq();
+      ASSERT_EQ(seq.length(), c.chunks[e]);
+      for (CORBA::ULong i = 0; i < seq.length(); ++i, ++next) {
+        ASSERT_EQ(std::string(seq[i].name), "name" + std::to_string(next));
+        ASSERT_EQ(std::string(seq[i].value), "value" + std::to_string(next));
+      }
+      EXPECT_TRUE(cap.contains("CCommonEventSender::sendNameValueEvent, count = " + std::to_string(c.chunks[e]),
+                               TRACE_DETAIL));
+    }
+    EXPECT_EQ(next, c.n);
+  }
+}
+
+TEST(CommonEventSenderTest, EmptyListAndReservedTypesSendNothing) {
+  CCommonEventSender* sender = CCommonEventSender::instance();
+  struct Case {
+    long type;
+    int n;
+  };
+  for (Case c : {Case{7, 0}, Case{13, 5}, Case{14, 450}}) {
+    SCOPED_TRACE(c.type);
+    Collector col(0);
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(sender->sendNameValueEvents("S", "T", c.type, pairs(c.n)), FM_INVALID_ARG);
+    EXPECT_TRUE(col.events().empty());
+    EXPECT_TRUE(cap.contains("CCommonEventSender::batchSendNameValueEvent, attrList is empty", TRACE_ERROR));
+  }
+  // The single-event form has no reserved types.
+  Collector col(0);
+  EXPECT_EQ(sender->sendNameValueEvent("S", "T", 13, pairs(2)), FM_SUCCESS);
+  EXPECT_EQ(col.events().size(), 1u);
+}
+
+TEST(CommonEventSenderTest, FailedPushIsLoggedAndReportedByForm) {
+  CCommonEventSender* sender = CCommonEventSender::instance();
+  fmtest::TraceCapture cap;
+  EventChannel::instance()->setAvailable(false);
+  // The batch and the single-event form swallow the failure.
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(401)), FM_SUCCESS);
+  EXPECT_EQ(cap.count("func:CCommonEventSender::sendNameValueEvent doPushEvent Send Fail:1", TRACE_ERROR), 3u);
+  EventBase ev;
+  EXPECT_EQ(sender->sendEMEvent(ev, "CFdnManager::DelFdn"), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("CCommonEventSender::sendEMEvent func:CFdnManager::DelFdn doPushEvent Send Fail:1",
+                           TRACE_ERROR));
+  EventChannel::instance()->setAvailable(true);
+  EXPECT_EQ(sender->sendEMEvent(ev, "CFdnManager::DelFdn"), FM_SUCCESS);
+
+  EXPECT_EQ(CCommonEventSender::sendEMEvent(nullptr, ev, "x"), FM_FAILURE);
+  Kyroem::EventSupplierProxy consumerOnly(0, false, 1);
+  EXPECT_EQ(CCommonEventSender::sendEMEvent(&consumerOnly, ev, "CAlarmExpOperator::sendEvent"), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("func:CAlarmExpOperator::sendEvent doPushEvent Send Fail:2", TRACE_ERROR));
+}
+
+TEST(CommonEventSenderTest, StoppingServiceEndsSendingBetweenChunks) {
+  CCommonEventSender* sender = CCommonEventSender::instance();
+  Kyrofmdb::CFMServiceFlag* flag = Kyrofmdb::CFMServiceFlag::instance();
+  fmtest::TraceCapture cap;
+  // The service starts stopping while the first chunk is delivered.
+  int seen = 0;
+  auto sub = EventChannel::instance()->subscribe(0, [&](const EventBase&) {
+    if (++seen == 1) flag->setServiceStatus(Kyrofmdb::CFMServiceFlag::SERVICE_STOPPING);
+  });
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(450)), FM_SUCCESS);
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(cap.count("CCommonEventSender::sendNameValueEvents, the system is stopping!", TRACE_ERROR), 1u);
+  // Already stopping: nothing goes out.
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(3)), FM_SUCCESS);
+  EXPECT_EQ(seen, 1);
+  flag->setServiceStatus(Kyrofmdb::CFMServiceFlag::SERVICE_RUNNING);
+  EXPECT_EQ(sender->sendNameValueEvents("S", "T", 1, pairs(3)), FM_SUCCESS);
+  EXPECT_EQ(seen, 2);
+  EXPECT_EQ(flag->getServiceStatus(), Kyrofmdb::CFMServiceFlag::SERVICE_RUNNING);
+}
+
+// ---------------------------------------------------------------------------
+// Channel behaviour under several threads.
+
+TEST(EventChannelConcurrencyTest, ParallelSendersLoseAndDuplicateNothing) {
+  std::atomic<long> events{0}, pairsSeen{0};
+  auto sub = EventChannel::instance()->subscribe(43, [&](const EventBase& ev) {
+    Kyroem::NameValueEvent nv(ev);
+    ++events;
+    pairsSeen += nv.getNameValueSeq().length();
+  });
+  Kyroem::EventSupplierProxy proxy(43, true, 1);
+  std::atomic<bool> stop{false};
+  // Subscribers come and go on another channel id and on this one.
+  std::thread churn([&] {
+    while (!stop.load()) {
+      auto other = EventChannel::instance()->subscribe(43, [](const EventBase&) {});
+      auto elsewhere = EventChannel::instance()->subscribe(44, [](const EventBase&) {});
+    }
+  });
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 4; ++t) {
+    senders.emplace_back([&, t] {
+      std::list<FMNameValue_t> l = pairs(3 + t);
+      Kyrocommon::NameValueSeq seq;
+      seq.length(static_cast<CORBA::ULong>(l.size()));
+      for (int i = 0; i < 250; ++i) {
+        Kyroem::NameValueEvent nv;
+        nv.setType(t);
+        nv.setNameValueSeq(seq);
+        EXPECT_EQ(proxy.doPushEvent(nv), 0);
+      }
+    });
+  }
+  for (auto& th : senders) th.join();
+  stop = true;
+  churn.join();
+  EXPECT_EQ(events.load(), 1000);
+  EXPECT_EQ(pairsSeen.load(), 250 * (3 + 4 + 5 + 6));
+}
+
+TEST(EventChannelConcurrencyTest, SenderSingletonSharedByThreads) {
+  std::atomic<long> events{0}, pairsSeen{0};
+  auto sub = EventChannel::instance()->subscribe(0, [&](const EventBase& ev) {
+    Kyroem::NameValueEvent nv(ev);
+    if (nv.getSourceClass() != "ConcurrencySource") return;
+    ++events;
+    pairsSeen += nv.getNameValueSeq().length();
+  });
+  std::vector<CCommonEventSender*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      const std::list<FMNameValue_t> l = pairs(450);
+      for (int i = 0; i < 20; ++i) {
+        seen[t] = CCommonEventSender::instance();
+        EXPECT_EQ(seen[t]->sendNameValueEvents("ConcurrencySource", "T", 1, l), FM_SUCCESS);
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (CCommonEventSender* p : seen) EXPECT_EQ(p, seen[0]);
+  EXPECT_EQ(events.load(), 4 * 20 * 3);
+  EXPECT_EQ(pairsSeen.load(), 4 * 20 * 450);
+}
+
+TEST(EventChannelConcurrencyTest, ResetWaitsForCallbackInFlight) {
+  std::atomic<int> inside{0}, calls{0};
+  std::atomic<bool> overlap{false};
+  auto sub = EventChannel::instance()->subscribe(45, [&](const EventBase&) {
+    if (inside.fetch_add(1) != 0) overlap = true;  // one subscriber's calls never overlap
+    ++calls;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    --inside;
+  });
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> pushers;
+  for (int t = 0; t < 2; ++t)
+    pushers.emplace_back([&] {
+      Kyroem::EventSupplierProxy proxy(45, true, 1);
+      EventBase ev;
+      while (!stop.load()) proxy.doPushEvent(ev);
+    });
+  while (calls.load() < 20) std::this_thread::yield();
+  sub.reset();
+  EXPECT_EQ(inside.load(), 0);
+  int after = calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(calls.load(), after);
+  stop = true;
+  for (auto& th : pushers) th.join();
+  EXPECT_FALSE(overlap.load());
+}
+
+TEST(EventChannelConcurrencyTest, ThrowingOrSelfRemovingSubscriberDoesNotStopDelivery) {
+  fmtest::TraceCapture cap;
+  int good = 0, once = 0;
+  auto bad = EventChannel::instance()->subscribe(46, [](const EventBase&) { throw std::runtime_error("boom"); });
+  EventChannel::Subscription self;
+  self = EventChannel::instance()->subscribe(46, [&](const EventBase&) {
+    ++once;
+    self.reset();
+  });
+  auto ok = EventChannel::instance()->subscribe(46, [&](const EventBase&) { ++good; });
+  Kyroem::EventSupplierProxy proxy(46, true, 1);
+  EventBase ev;
+  EXPECT_EQ(proxy.doPushEvent(ev), 0);
+  EXPECT_EQ(proxy.doPushEvent(ev), 0);
+  EXPECT_EQ(good, 2);
+  EXPECT_EQ(once, 1);
+  EXPECT_TRUE(cap.contains("boom", TRACE_ERROR));
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,246 @@
+// Tests of the FDN file: format, append and rewrite, damaged files, limits and
+// failure paths.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "fmcommon/FdnFile.h"
+#include "platform/FMResult.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+namespace fs = std::filesystem;
+using FdnMap = std::map<std::string, long>;
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream os;
+  os << in.rdbuf();
+  return os.str();
+}
+
+void writeAll(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string freshPath(const std::string& hint) { return fmtest::makeTempDir(hint) + "/fmdb_FDN"; }
+
+TEST(FdnFileTest, SaveCreatesAndAppendsLaterLineWins) {
+  FdnFile file(freshPath("fdnfile_save"));
+  EXPECT_FALSE(file.isFileExist());
+  ASSERT_EQ(file.saveToFile({{"A", 5}, {"B", 7}}), FM_SUCCESS);
+  EXPECT_EQ(readAll(file.getFileName()), "5:A\n7:B\n");
+  ASSERT_EQ(file.saveToFile({{"A", 9}}), FM_SUCCESS);
+  EXPECT_EQ(readAll(file.getFileName()), "5:A\n7:B\n9:A\n");
+  FdnMap got{{"untouched", 1}};
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(got, (FdnMap{{"A", 9}, {"B", 7}, {"untouched", 1}}));
+}
+
+TEST(FdnFileTest, FlushReplacesContentAndRoundTrips) {
+  FdnFile file(freshPath("fdnfile_flush"));
+  std::mt19937 rng(7);
+  FdnMap big;
+  for (int i = 0; i < 2000; ++i) {
+    std::string fdn = "1.2.3=NE" + std::to_string(rng() % 500) + ",Rack=" + std::to_string(rng() % 9) +
+                      ",\xE6\x9C\xBA\xE6\x9E\xB6=" + std::to_string(i);
+    big[fdn] = static_cast<long>(rng() % 2000000000) + 1;
+  }
+  ASSERT_EQ(file.saveToFile({{"old", 1}}), FM_SUCCESS);
+  ASSERT_EQ(file.flushFdnStrToFile(big), FM_SUCCESS);
+  FdnMap got;
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(got, big);
+  EXPECT_FALSE(fs::exists(file.getFileName() + ".tmp"));
+
+  ASSERT_EQ(file.flushFdnStrToFile({}), FM_SUCCESS);
+  EXPECT_TRUE(file.isFileExist());
+  EXPECT_EQ(readAll(file.getFileName()), "");
+  got.clear();
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_TRUE(got.empty());
+}
+
+TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
+  struct Line {
+    std::string text;
+    bool good;
+  };
+  const Line lines[] = {
+      {"1:A\n", true},
+      {"no colon\n", false},
+      {"2:B:C\n", false},        // two colons
+      {":D\n", false},           // no id
+      {"x3:E\n", false},         // id not a number
+      {" 4:F\n", false},         // blank before the id
+      {"5:\n", false},           // no FDN
+      {"99999999999999999999:G\n", false},  // id out of range
+      {"\n", false},             // blank line, skipped silently
+      {"6:H\r\n", true},         // carriage return and line feed
+      {"7:I\n", true},
+      {"8:J\r\r\n", true},
+  };
+  std::string text;
+  FdnMap expected;
+  size_t bad = 0;
+  for (const Line& l : lines) {
+    text += l.text;
+    if (!l.good && l.text != "\n") ++bad;
+  }
+  expected = {{"A", 1}, {"H", 6}, {"I", 7}, {"J", 8}};
+  FdnFile file(freshPath("fdnfile_malformed"));
+  writeAll(file.getFileName(), text);
+  fmtest::TraceCapture cap;
+  FdnMap got;
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(cap.count("parse failed!", TRACE_ERROR), bad);
+  EXPECT_TRUE(cap.contains("FdnFile::FileToStrBuffer>>lineString(2:B:C) parse failed!", TRACE_ERROR));
+}
+
+TEST(FdnFileTest, FileTruncatedInsideALineLosesOnlyThatLine) {
+  FdnMap pairs;
+  for (int i = 0; i < 5; ++i) pairs["SubNet=1,ME=" + std::to_string(i * 37)] = 100 + i;
+  FdnFile file(freshPath("fdnfile_truncated"));
+  ASSERT_EQ(file.flushFdnStrToFile(pairs), FM_SUCCESS);
+  const std::string full = readAll(file.getFileName());
+  // Every cut point: the pairs whose whole line precedes the cut survive, and
+  // nothing else appears (a cut line must not yield a shortened FDN).
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    writeAll(file.getFileName(), full.substr(0, cut));
+    FdnMap expected;
+    std::istringstream whole(full.substr(0, cut));
+    std::string line;
+    while (std::getline(whole, line)) {
+      if (whole.eof()) break;  // no line end: cut short
+      auto colon = line.find(':');
+      expected[line.substr(colon + 1)] = std::stol(line.substr(0, colon));
+    }
+    FdnMap got;
+    ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+    ASSERT_EQ(got, expected);
+
+    // Appending after the damage starts a line of its own: the new pair and
+    // every complete line are read back.
+    ASSERT_EQ(file.saveToFile({{"Appended", 999}}), FM_SUCCESS);
+    got.clear();
+    ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+    expected["Appended"] = 999;
+    ASSERT_EQ(got, expected);
+  }
+}
+
+TEST(FdnFileTest, LinesLongerThan511CharactersAreSkipped) {
+  auto lineOf = [](long id, size_t length, const char* end) {
+    std::string head = std::to_string(id) + ":";
+    return head + std::string(length - head.size(), static_cast<char>('a' + id)) + end;
+  };
+  // 511 characters fit, with either line end; 512 and far more do not.
+  std::string text = "1:first\n" + lineOf(2, 511, "\n") + lineOf(3, 512, "\n") + "4:middle\r\n" +
+                     lineOf(5, 100000, "\r\n") + lineOf(6, 511, "\r\n") + "7:last\n";
+  FdnFile file(freshPath("fdnfile_long"));
+  writeAll(file.getFileName(), text);
+  fmtest::TraceCapture cap;
+  FdnMap got;
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  std::map<long, size_t> idsAndLengths;
+  for (const auto& kv : got) idsAndLengths[kv.second] = kv.first.size();
+  EXPECT_EQ(idsAndLengths, (std::map<long, size_t>{{1, 5}, {2, 509}, {4, 6}, {6, 509}, {7, 4}}));
+  EXPECT_EQ(cap.count("longer than 511 characters skipped", TRACE_ERROR), 2u);
+
+  // Pairs whose line would be too long are refused when written.
+  FdnFile out(freshPath("fdnfile_long_write"));
+  EXPECT_EQ(out.saveToFile({{std::string(509, 'y'), 2}, {std::string(510, 'z'), 3}}), FM_PARTIAL_SUCCESS);
+  got.clear();
+  ASSERT_EQ(out.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(got, (FdnMap{{std::string(509, 'y'), 2}}));
+}
+
+TEST(FdnFileTest, FdnsThatCannotBeStoredAreRefusedNotCorrupted) {
+  FdnFile file(freshPath("fdnfile_refused"));
+  fmtest::TraceCapture cap;
+  const FdnMap in{{"NE=1:2", 1}, {"X\n7:Injected", 2}, {"", 3}, {"Y\r", 4}, {"ok", 5}};
+  EXPECT_EQ(file.saveToFile(in), FM_PARTIAL_SUCCESS);
+  EXPECT_EQ(file.flushFdnStrToFile(in), FM_PARTIAL_SUCCESS);
+  FdnMap got;
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(got, (FdnMap{{"ok", 5}}));
+  EXPECT_EQ(cap.count("can not be stored", TRACE_ERROR), 8u);
+}
+
+TEST(FdnFileTest, SizeLimitRefusesAppendAndKeepsFile) {
+  FdnFile file(freshPath("fdnfile_size"));
+  struct Case {
+    long size;
+    long expect;
+  };
+  for (Case c : {Case{FdnFile::MAX_FILE_SIZE - 1, FM_SUCCESS}, Case{FdnFile::MAX_FILE_SIZE, FM_FAILURE},
+                 Case{FdnFile::MAX_FILE_SIZE + 1, FM_FAILURE}}) {
+    SCOPED_TRACE(c.size);
+    // A sparse file of the size, whose last line is complete.
+    writeAll(file.getFileName(), "");
+    fs::resize_file(file.getFileName(), static_cast<std::uintmax_t>(c.size - 1));
+    { std::ofstream(file.getFileName(), std::ios::binary | std::ios::app) << '\n'; }
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(file.saveToFile({{"A", 1}}), c.expect);
+    if (c.expect == FM_FAILURE) {
+      EXPECT_EQ(static_cast<long>(fs::file_size(file.getFileName())), c.size);
+      EXPECT_TRUE(cap.contains("FdnFile::saveToFile>>fdnfile is too large,filesize(" + std::to_string(c.size) + ")",
+                               TRACE_ERROR));
+    } else {
+      EXPECT_EQ(static_cast<long>(fs::file_size(file.getFileName())), c.size + 4);
+    }
+  }
+  // A rewrite is not limited.
+  EXPECT_EQ(file.flushFdnStrToFile({{"A", 1}}), FM_SUCCESS);
+  EXPECT_EQ(readAll(file.getFileName()), "1:A\n");
+}
+
+TEST(FdnFileTest, OpenWriteAndRemoveFailures) {
+  fmtest::TraceCapture cap;
+  const std::string dir = fmtest::makeTempDir("fdnfile_fail");
+  FdnFile nowhere(dir + "/missing/fmdb_FDN");
+  EXPECT_EQ(nowhere.saveToFile({{"A", 1}}), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("fdnFile::saveToFile , open file failed!", TRACE_ERROR));
+  EXPECT_EQ(nowhere.flushFdnStrToFile({{"A", 1}}), FM_FAILURE);
+  FdnMap got;
+  EXPECT_EQ(nowhere.FileToStrBuffer(got), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("FdnFile::FileToStrBuffer open file failed! errno is:2", TRACE_ERROR));
+  EXPECT_FALSE(nowhere.isFileExist());
+  EXPECT_TRUE(cap.contains("FdnFile::isFileExist>>access failed," + dir + "/missing/fmdb_FDN is not exist"));
+  EXPECT_EQ(nowhere.deleteFile(), FM_SUCCESS);
+  EXPECT_TRUE(cap.contains("FdnFile::deleteFile>>access failed ," + dir + "/missing/fmdb_FDN is not exist",
+                           TRACE_PROGRESS));
+
+  // A rewrite that cannot write its new content leaves the old one.
+  FdnFile kept(dir + "/fmdb_FDN");
+  ASSERT_EQ(kept.saveToFile({{"A", 1}}), FM_SUCCESS);
+  fs::create_directory(dir + "/fmdb_FDN.tmp");
+  EXPECT_EQ(kept.flushFdnStrToFile({{"B", 2}}), FM_FAILURE);
+  EXPECT_EQ(readAll(kept.getFileName()), "1:A\n");
+  EXPECT_EQ(kept.deleteFile(), FM_SUCCESS);
+  EXPECT_FALSE(kept.isFileExist());
+
+  // A directory cannot be unlinked.
+  FdnFile isDir(dir + "/fmdb_FDN.tmp");
+  EXPECT_EQ(isDir.deleteFile(), FM_FAILURE);
+  EXPECT_TRUE(cap.contains("FdnFile::deleteFile>>failed(", TRACE_ERROR));
+
+  // A write that fails after the open is reported.
+  if (fs::exists("/dev/full")) {
+    FdnFile full("/dev/full");
+    EXPECT_EQ(full.saveToFile({{"A", 1}}), FM_FAILURE);
+  }
+}
+
+}  // namespace
+}  // namespace Kyrofm

@@ -1,0 +1,812 @@
+// Tests of the FDN manager, the temporary-table guard and the FDN parent
+// relation. The database suites run on SQLite and, under scripts/with-postgres,
+// on PostgreSQL; the failure story takes the database away (PostgreSQL: the
+// server is stopped; SQLite: the layer is pointed at a file that cannot be
+// opened, or a trigger refuses writes) and checks that no identifier is lost
+// or given twice across the outage and a restart of the manager.
+#include <gtest/gtest.h>
+#include <soci/postgresql/soci-postgresql.h>
+#include <soci/soci.h>
+#include <soci/sqlite3/soci-sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "fmcommon/AlmValidCheck.h"
+#include "fmcommon/FdnManager.h"
+#include "platform/CFDNSplitter.h"
+#include "platform/FMDBCommand.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMDBTools.h"
+#include "platform/KyroEvent.h"
+#include "fmcommon/FMEvents.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+using Kyrofmdb::CDBMaintain;
+using Kyrofmdb::CFMDBGuard;
+using Kyrofmdb::CFMDBTools;
+using Kyrofmdb::CFMServiceFlag;
+using Kyrofmdb::SACommand;
+using Kyrofmdb::SAConnection;
+
+using IdMap = std::map<long, std::string>;
+
+long exec(const std::string& sql) { return CFMDBTools::ExecuteSQL(sql, 1, false); }
+
+// Every row of tbl_fdn_mgr.
+IdMap tableRows() {
+  IdMap rows;
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](SAConnection& conn) -> long {
+    SACommand cmd(&conn, "select fdnid, fdnname from tbl_fdn_mgr");
+    cmd.Execute();
+    while (cmd.FetchNext()) rows[cmd.Field(1).asLong()] = cmd.Field(2).asString();
+    return FM_SUCCESS;
+  });
+  EXPECT_EQ(rc, FM_SUCCESS);
+  return rows;
+}
+
+std::string fdnFilePath() { return fmtest::kyroRoot() + "/var/fm/fmdb_FDN"; }
+
+std::map<std::string, long> fileRows() {
+  std::map<std::string, long> rows;
+  FdnFile f(fdnFilePath());
+  if (f.isFileExist()) {
+    EXPECT_EQ(f.FileToStrBuffer(rows), FM_SUCCESS);
+  }
+  return rows;
+}
+
+void writeFile(const std::string& text) {
+  std::filesystem::create_directories(fmtest::kyroRoot() + "/var/fm");
+  std::ofstream(fdnFilePath(), std::ios::binary | std::ios::trunc) << text;
+}
+
+void insertRow(long id, const std::string& name) {
+  ASSERT_EQ(exec("insert into tbl_fdn_mgr(fdnid, fdnname) values(" + std::to_string(id) + ", '" +
+                 CFMDBTools::getFiltSql(name, 0) + "')"),
+            FM_SUCCESS);
+}
+
+CFdnManager* restart() {
+  CFdnManager::Destroy();
+  return CFdnManager::instance();
+}
+
+// Points the layer at the test database, empties tbl_fdn_mgr and the FDN file,
+// and gives each test a manager built on that state.
+class FdnManagerTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    CFdnManager::Destroy();
+    if (GetParam() == "postgresql") {
+      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
+      url_ = fmtest::postgresUrl();
+    } else {
+      url_ = "sqlite3://db=" + fmtest::makeTempDir("fdnmgr") + "/fm.db";
+    }
+    CDBMaintain::instance()->setDBUrl(url_);
+    ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+    ASSERT_EQ(exec("delete from tbl_fdn_mgr"), FM_SUCCESS);
+    std::filesystem::remove_all(fdnFilePath());
+    CFDNSplitter::instance()->setSplitter(',');
+    CFMServiceFlag::instance()->setServiceStatus(CFMServiceFlag::SERVICE_RUNNING);
+  }
+  void TearDown() override {
+    CFdnManager::Destroy();
+    if (down_) bringBack();
+    CDBMaintain::instance()->setDBUrl("");
+    std::filesystem::remove_all(fdnFilePath());
+  }
+  bool isPg() const { return GetParam() == "postgresql"; }
+
+  // The database goes away: PostgreSQL stops; SQLite is replaced by a file
+  // that cannot be opened.
+  void takeDown() {
+    if (isPg()) {
+      const char* stop = std::getenv("FM_TEST_PG_STOP");
+      ASSERT_NE(stop, nullptr);
+      ASSERT_EQ(std::system((std::string(stop) + " >/dev/null 2>&1").c_str()), 0);
+    } else {
+      std::string blocker = fmtest::makeTempDir("fdndown") + "/file";
+      std::ofstream(blocker) << "x";
+      CDBMaintain::instance()->setDBUrl("sqlite3://db=" + blocker + "/sub/fm.db");
+    }
+    down_ = true;
+  }
+  void bringBack() {
+    if (isPg()) {
+      const char* start = std::getenv("FM_TEST_PG_START");
+      ASSERT_NE(start, nullptr);
+      ASSERT_EQ(std::system((std::string(start) + " >/dev/null 2>&1").c_str()), 0);
+    } else {
+      CDBMaintain::instance()->setDBUrl(url_);
+    }
+    down_ = false;
+  }
+  // Runs a statement text that holds ';' inside (trigger bodies) on a session
+  // of its own, beside the database layer.
+  void rawExec(const std::string& sql) {
+    const std::string sqlitePrefix = "sqlite3://", pgPrefix = "postgresql://";
+    if (isPg()) {
+      soci::session s(soci::postgresql, url_.substr(pgPrefix.size()));
+      s << sql;
+    } else {
+      soci::session s(soci::sqlite3, url_.substr(sqlitePrefix.size()));
+      s << sql;
+    }
+  }
+  bool canStop() const { return !isPg() || (std::getenv("FM_TEST_PG_STOP") && std::getenv("FM_TEST_PG_START")); }
+
+  std::string url_;
+  bool down_ = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Db, FdnManagerTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
+  CFdnManager* m = CFdnManager::instance();
+  EXPECT_EQ(m->getCurMaxFdnId(), 1);  // empty table and file
+  EXPECT_EQ(m->GetIntFdn(""), -1);
+  EXPECT_TRUE(tableRows().empty());
+  EXPECT_EQ(m->GetIntFdn("NE=1"), 1);
+  EXPECT_EQ(m->GetIntFdn("NE=2"), 2);
+  EXPECT_EQ(m->GetIntFdn("NE=1"), 1);
+
+  std::list<long> ids;
+  EXPECT_EQ(m->GetIntFdnList({"", "NE=2", "NE=3", "NE=3"}, ids), FM_SUCCESS);
+  EXPECT_EQ(ids, (std::list<long>{-1, 2, 3, 3}));
+  std::set<long> idSet;
+  EXPECT_EQ(m->GetIntFdnSet({"", "NE=1", "NE=4"}, idSet), FM_SUCCESS);
+  EXPECT_EQ(idSet, (std::set<long>{-1, 1, 4}));
+  std::map<std::string, long> idMap;
+  EXPECT_EQ(m->GetIntFdnMap({"", "NE=4", "NE=5"}, idMap), FM_SUCCESS);
+  EXPECT_EQ(idMap, (std::map<std::string, long>{{"", -1}, {"NE=4", 4}, {"NE=5", 5}}));
+
+  EXPECT_EQ(m->GetStrFdn(-1), "");
+  EXPECT_EQ(m->GetStrFdn(3), "NE=3");
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(m->GetStrFdn(99), "UNKNOWN");
+    EXPECT_TRUE(cap.contains("CFdnManager::GetStrFdn 99:not found ", TRACE_DETAIL));
+  }
+  std::map<long, std::string> strMap;
+  EXPECT_EQ(m->GetStrFdnMap({-1, 1, 77}, strMap), FM_SUCCESS);
+  EXPECT_EQ(strMap, (std::map<long, std::string>{{-1, ""}, {1, "NE=1"}, {77, "UNKNOWN"}}));
+  std::set<std::string> strSet;
+  EXPECT_EQ(m->GetStrFdnSet({2, 77}, strSet), FM_SUCCESS);
+  EXPECT_EQ(strSet, (std::set<std::string>{"NE=2", "UNKNOWN"}));
+
+  const IdMap expected{{1, "NE=1"}, {2, "NE=2"}, {3, "NE=3"}, {4, "NE=4"}, {5, "NE=5"}};
+  EXPECT_EQ(tableRows(), expected);
+  EXPECT_EQ(m->getCurMaxFdnId(), 6);
+
+  m = restart();
+  for (const auto& kv : expected) {
+    EXPECT_EQ(m->GetIntFdn(kv.second), kv.first);
+    EXPECT_EQ(m->GetStrFdn(kv.first), kv.second);
+  }
+  EXPECT_EQ(m->getCurMaxFdnId(), 6);
+}
+
+// The counter after init lies above the table, the file and memory.
+TEST_P(FdnManagerTest, InitCounterLiesAboveTableAndFile) {
+  insertRow(5, "A");
+  insertRow(17, "B");
+  writeFile("40:C\n9:D\n");
+  CFdnManager* m = CFdnManager::instance();
+  EXPECT_EQ(m->getCurMaxFdnId(), 41);
+  EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));  // replayed and deleted
+  EXPECT_EQ(tableRows(), (IdMap{{5, "A"}, {9, "D"}, {17, "B"}, {40, "C"}}));
+  EXPECT_EQ(m->GetIntFdn("C"), 40);
+  EXPECT_EQ(m->GetIntFdn("E"), 41);
+
+  // A name stored under two ids resolves to the higher one; both ids keep it.
+  insertRow(50, "A");
+  m = restart();
+  EXPECT_EQ(m->GetIntFdn("A"), 50);
+  EXPECT_EQ(m->GetStrFdn(5), "A");
+  EXPECT_EQ(m->GetStrFdn(50), "A");
+}
+
+TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
+  CFdnManager* m = CFdnManager::instance();
+  const std::vector<std::string> fdns{"NE=1", "NE=1,S=1", "NE=1,S=1,P=2", "NE=12", "NE=1a", "NE=1+x", "NE=2,",
+                                      "NE=2,S=9", "NE=3"};
+  std::map<std::string, long> id;
+  for (const auto& f : fdns) id[f] = m->GetIntFdn(f);
+
+  struct Case {
+    std::string p;
+    std::set<std::string> below;
+  };
+  const Case cases[] = {
+      {"NE=1", {"NE=1", "NE=1,S=1", "NE=1,S=1,P=2"}},  // not NE=12, NE=1a, NE=1+x
+      {"NE=1,S=1", {"NE=1,S=1", "NE=1,S=1,P=2"}},
+      {"NE=2,", {"NE=2,", "NE=2,S=9"}},  // a parent that ends with the splitter
+      {"NE=9", {}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    std::set<std::string> strs;
+    EXPECT_EQ(m->GetStrFdnListLikeFdn(c.p, strs), FM_SUCCESS);
+    EXPECT_EQ(strs, c.below) << c.p;
+    std::set<int> ints;
+    std::set<long> longs;
+    EXPECT_EQ(m->GetIntFdnListLikeFdn(c.p, ints), FM_SUCCESS);
+    EXPECT_EQ(m->GetFdnLikeSet({c.p}, longs), FM_SUCCESS);
+    std::set<long> want;
+    for (const auto& s : c.below) want.insert(id[s]);
+    EXPECT_EQ(longs, want) << c.p;
+    EXPECT_EQ(std::set<long>(ints.begin(), ints.end()), want) << c.p;
+  }
+
+  std::set<long> eq;
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(m->QueryIntFdnEqualSet({"NE=1", "NE=9"}, eq), FM_SUCCESS);
+    EXPECT_TRUE(cap.contains("GetIntFdnEqualSet, swdFdnIdSet -100 fdn [NE=9]", TRACE_PROGRESS));
+  }
+  EXPECT_EQ(eq, (std::set<long>{id["NE=1"], -100}));
+  std::set<long> user;
+  EXPECT_EQ(m->GetUserFdnLikeSet({"NE=1"}, {"NE=1,S=1", "NE=3"}, user), FM_SUCCESS);
+  EXPECT_EQ(user, (std::set<long>{id["NE=1,S=1"], id["NE=1,S=1,P=2"]}));
+  user.clear();
+  EXPECT_EQ(m->GetUserFdnEqualSet({"NE=1", "NE=3", "x"}, {"NE=3", "NE=12", "y"}, user), FM_SUCCESS);
+  EXPECT_EQ(user, (std::set<long>{id["NE=3"], -100}));  // both sides hold the marker of an unknown FDN
+
+  EXPECT_EQ(m->getFdnIdEx("NE=12"), id["NE=12"]);
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(m->getFdnIdEx("NE=77"), -100);
+    EXPECT_TRUE(cap.contains("CFdnManager::getFdnIdEx not find FdnId, strFdn:NE=77", TRACE_PROGRESS));
+  }
+
+  std::list<FMNameValue_t> out;
+  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=3", "NE=77", "NE=1"}, 1, out), FM_SUCCESS);
+  EXPECT_EQ(out, (std::list<FMNameValue_t>{{"NE=3", std::to_string(id["NE=3"])},
+                                           {"NE=1", std::to_string(id["NE=1"])}}));
+  out.clear();
+  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1,S=1", "NE=2,"}, 2, out), FM_SUCCESS);
+  std::set<std::string> names;
+  for (const auto& nv : out) names.insert(nv.m_strName);
+  EXPECT_EQ(names, (std::set<std::string>{"NE=1,S=1", "NE=1,S=1,P=2", "NE=2,", "NE=2,S=9"}));
+  out.clear();
+  {
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1"}, 3, out), FM_INVALID_ARG);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(cap.contains("CFdnManager::GetFdnIdByFdnName:invalid matchType 3."));
+  }
+  EXPECT_TRUE(m->IsFdnParent("a/b", "a/b/c", '/'));
+  EXPECT_FALSE(m->IsFdnParent("a/b", "a/bc", '/'));
+}
+
+// GetFdnIdByFdnName stops at 100000 results with 33035 and keeps them.
+TEST(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("sqlite3://db=" + fmtest::makeTempDir("fdnlimit") + "/fm.db");
+  std::filesystem::remove_all(fdnFilePath());
+  CFdnManager* m = CFdnManager::instance();
+  std::map<std::string, long> big;
+  std::list<std::string> names;
+  for (long i = 0; i <= 100000; ++i) {
+    std::string f = "NE=1,P=" + std::to_string(i);
+    big[f] = i + 1;
+    names.push_back(f);
+  }
+  int level = KyroTrace::getMinLevel();
+  KyroTrace::setMinLevel(4);
+  m->mergeFdn(big);  // memory only
+  KyroTrace::setMinLevel(level);
+  for (char type : {char(1), char(2)}) {
+    std::list<FMNameValue_t> out;
+    fmtest::TraceCapture cap;
+    EXPECT_EQ(m->GetFdnIdByFdnName(type == 1 ? names : std::list<std::string>{"NE=1"}, type, out),
+              FM_RESULT_LIMIT_REACHED);
+    EXPECT_EQ(out.size(), 100000u);
+    EXPECT_TRUE(cap.contains("CFdnManager::GetFdnIdByFdnName:reach max query size, matchtype is " +
+                             std::to_string(type) + "."));
+  }
+  names.pop_back();
+  std::list<FMNameValue_t> out;
+  EXPECT_EQ(m->GetFdnIdByFdnName(names, 1, out), FM_SUCCESS);
+  EXPECT_EQ(m->getCurMaxFdnId(), 100002);  // merged ids raise the counter
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+// Deleting a subtree removes it from the table and memory and tells the
+// subscribers, which may call back into the manager; the highest deleted
+// identifier is never given again, not even after a restart.
+TEST_P(FdnManagerTest, DelFdnRemovesSubtreeAndNeverReusesItsIds) {
+  CFdnManager* m = CFdnManager::instance();
+  for (const char* f : {"NE=1", "NE=2", "NE=2,S=1", "NE=2,S=1,P=1", "NE=22"}) m->GetIntFdn(f);
+  std::vector<std::string> received;
+  std::string calledBack;
+  auto sub = Kyroem::EventChannel::instance()->subscribe(0, [&](const Kyroem::EventBase& ev) {
+    if (ev.getEventType() != "FMMODelEvent") return;
+    Kyroem::NameValueEvent nv(ev);
+    EXPECT_EQ(nv.getType(), 101);
+    auto seq = nv.getNameValueSeq();
+    for (CORBA::ULong i = 0; i < seq.length(); ++i) received.push_back(std::string(seq[i].value.in()));
+    calledBack = CFdnManager::instance()->GetStrFdn(1);  // no deadlock: the lock is released
+  });
+  m->DelFdn("NE=2");
+  sub.reset();
+  EXPECT_EQ(received, (std::vector<std::string>{"NE=2", "NE=2,S=1", "NE=2,S=1,P=1"}));
+  EXPECT_EQ(calledBack, "NE=1");
+  EXPECT_EQ(m->getFdnIdEx("NE=2,S=1"), -100);
+  EXPECT_EQ(m->GetStrFdn(3), "UNKNOWN");
+  EXPECT_EQ(m->getFdnIdEx("NE=22"), 5);
+  {
+    fmtest::TraceCapture cap;
+    m->DelFdn("NE=2");
+    EXPECT_TRUE(cap.contains("CFdnManager::DelFdn>>No fdn need to delete!"));
+  }
+  m->DelFdn("NE=22");  // the highest identifier
+  IdMap rows = tableRows();
+  EXPECT_EQ(rows, (IdMap{{1, "NE=1"}, {5, ""}}));  // 5 stays reserved without a name
+
+  m = restart();
+  EXPECT_EQ(m->getCurMaxFdnId(), 6);
+  EXPECT_EQ(m->GetStrFdn(5), "UNKNOWN");
+  EXPECT_EQ(m->GetIntFdn("NE=9"), 6);
+  m = restart();  // the reservation is dropped once a higher row exists
+  EXPECT_EQ(tableRows(), (IdMap{{1, "NE=1"}, {6, "NE=9"}}));
+}
+
+TEST_P(FdnManagerTest, DelFdnKeepsMemoryWhenTheTableRefuses) {
+  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
+  CFdnManager* m = CFdnManager::instance();
+  m->GetIntFdn("NE=1");
+  m->GetIntFdn("NE=1,S=1");
+  takeDown();
+  m->DelFdn("NE=1");
+  EXPECT_EQ(m->getFdnIdEx("NE=1,S=1"), 2);
+  bringBack();
+  EXPECT_EQ(tableRows().size(), 2u);
+}
+
+TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
+  CFdnManager* m = CFdnManager::instance();
+  m->GetIntFdn("A");
+  m->GetIntFdn("B");
+  std::map<std::string, std::string> ren{{"A", "A2"}, {"B", ""}, {"Z", "Z2"}};
+  fmtest::TraceCapture cap;
+  EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
+  EXPECT_TRUE(cap.contains("CFdnManager::UpdateFdnID , The oldfdn not found, FDN is: Z", TRACE_ERROR));
+  EXPECT_TRUE(cap.contains("CFdnManager::UpdateFdnID,  The newfdn is null", TRACE_ERROR));
+  EXPECT_EQ(m->getFdnIdEx("A2"), 1);
+  EXPECT_EQ(m->getFdnIdEx("A"), -100);
+  EXPECT_EQ(m->GetStrFdn(1), "A2");
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}, {2, "B"}}));
+}
+
+// NE rename: the subtree moves to the new NE FDN keeping its ids; an FDN whose
+// new name exists already is merged into the existing id, its row marked
+// "needdelete", and the next init removes the mark while the merged id (the
+// highest one here) stays reserved.
+TEST_P(FdnManagerTest, NeRenameMergesOntoExistingFdns) {
+  CFdnManager* m = CFdnManager::instance();
+  const long neNew = m->GetIntFdn("NE=new");      // 1
+  const long b1New = m->GetIntFdn("NE=new,B=1");  // 2
+  const long neOld = m->GetIntFdn("NE=old");      // 3
+  const long b2Old = m->GetIntFdn("NE=old,B=2");  // 4
+  const long b1Old = m->GetIntFdn("NE=old,B=1");  // 5, the highest
+  FdnUpdateSource src({{"oldFDN", "NE=old"}, {"oldNEFDN", "NE=old"}, {"newFDN", "NE=new"},
+                       {"newNEFDN", "NE=new"}, {"oldNEType", "7"}, {"newNEType", "8"}, {"fdnStartTime", "99"}});
+  EXPECT_EQ(src.m_lOldNeType, 7);
+  EXPECT_EQ(src.m_lStartTime, 99);
+  EXPECT_EQ(m->checkNewFdnIsExist(src), FM_FAILURE);
+  m->backOldFdnIdForNefdnUpdate("NE=old");
+
+  std::map<long, long> change;
+  m->updateNefdn(src, change);
+  EXPECT_EQ(change, (std::map<long, long>{{b1Old, b1New}, {neOld, neNew}}));
+  EXPECT_EQ(m->getFdnIdEx("NE=new,B=2"), b2Old);   // renamed, same id
+  EXPECT_EQ(m->GetStrFdn(b1Old), "UNKNOWN");      // merged away
+  EXPECT_EQ(m->getFdnIdEx("NE=old,B=1"), b1Old);  // still resolved from the backup
+  m->clearOldFdnIdBack();
+  EXPECT_EQ(m->getFdnIdEx("NE=old,B=1"), -100);
+  EXPECT_EQ(m->updateNefdnID(src), neNew);
+  IdMap rows = tableRows();
+  EXPECT_EQ(rows[b1Old], "needdelete");
+  EXPECT_EQ(rows[b2Old], "NE=new,B=2");
+
+  m = restart();
+  rows = tableRows();
+  EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& r) { return r.second == "needdelete"; }), 0);
+  EXPECT_EQ(rows.count(b1Old), 1u);
+  EXPECT_EQ(rows[b1Old], "");  // reserved
+  EXPECT_EQ(m->getCurMaxFdnId(), b1Old + 1);
+  EXPECT_EQ(m->GetIntFdn("NE=new,B=1"), b1New);
+  EXPECT_EQ(m->GetIntFdn("NE=new,B=2"), b2Old);
+  EXPECT_EQ(m->GetIntFdn("NE=other"), b1Old + 1);
+}
+
+// The whole outage: ids keep being given while the database is away, kept in
+// the FDN file and usable at once; the next insert replays the file; a restart
+// finds every id again, and the counter lies above all of them.
+TEST_P(FdnManagerTest, OutageKeepsIdsInTheFileAndReplaysThem) {
+  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
+  CFdnManager* m = CFdnManager::instance();
+  std::map<std::string, long> handed;
+  auto take = [&](const std::string& f) {
+    long id = m->GetIntFdn(f);
+    ASSERT_GT(id, 0) << f;
+    handed[f] = id;
+  };
+  take("NE=1");
+  takeDown();
+  take("NE=2");
+  std::list<std::string> many;
+  for (int i = 0; i < 1500; ++i) many.push_back("NE=3,P=" + std::to_string(i));  // two batches
+  std::list<long> ids;
+  EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
+  auto itId = ids.begin();
+  for (const auto& f : many) handed[f] = *itId++;
+  EXPECT_EQ(m->GetIntFdn("bad:name"), -100);  // can be stored nowhere: not handed out
+  EXPECT_EQ(m->GetStrFdn(handed["NE=2"]), "NE=2");
+  std::map<std::string, long> file = fileRows();
+  EXPECT_EQ(file.size(), 1501u);
+  for (const auto& kv : file) EXPECT_EQ(handed[kv.first], kv.second);
+
+  bringBack();
+  take("NE=4");  // the next insert replays the file
+  EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
+  IdMap rows = tableRows();
+  EXPECT_EQ(rows.size(), handed.size());
+  for (const auto& kv : handed) EXPECT_EQ(rows[kv.second], kv.first);
+
+  m = restart();
+  long maxId = 0;
+  for (const auto& kv : handed) {
+    EXPECT_EQ(m->GetStrFdn(kv.second), kv.first);
+    maxId = std::max(maxId, kv.second);
+  }
+  EXPECT_GT(m->getCurMaxFdnId(), maxId);
+  std::set<long> distinct;
+  for (const auto& kv : handed) distinct.insert(kv.second);
+  EXPECT_EQ(distinct.size(), handed.size());
+}
+
+// The same outage, with the replay done by the next init.
+TEST_P(FdnManagerTest, OutageReplayedByTheNextInit) {
+  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
+  CFdnManager* m = CFdnManager::instance();
+  EXPECT_EQ(m->GetIntFdn("A"), 1);
+  takeDown();
+  EXPECT_EQ(m->GetIntFdn("B"), 2);
+  EXPECT_EQ(m->GetIntFdn("C"), 3);
+  bringBack();
+  m = restart();
+  EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, "B"}, {3, "C"}}));
+  EXPECT_EQ(m->GetStrFdn(3), "C");
+  EXPECT_EQ(m->GetIntFdn("D"), 4);
+}
+
+// An init that cannot read the table gives no identifier (it does not know the
+// highest one) until the table can be read; the file's ids resolve meanwhile.
+TEST_P(FdnManagerTest, InitWithoutTheTableAllocatesNothingUntilItIsRead) {
+  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
+  insertRow(1, "A");
+  insertRow(2, "B");
+  writeFile("3:C\n");
+  takeDown();
+  CFdnManager* m = CFdnManager::instance();
+  EXPECT_EQ(m->getFdnIdEx("C"), 3);
+  EXPECT_EQ(m->GetIntFdn("D"), -100);
+  EXPECT_EQ(m->GetIntFdn("A"), -100);  // unknown without the table: not given a second id
+  bringBack();
+  EXPECT_EQ(m->GetIntFdn("A"), 1);
+  EXPECT_EQ(m->GetIntFdn("D"), 4);
+  EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, "B"}, {3, "C"}, {4, "D"}}));
+}
+
+// When neither the table nor the file takes a new FDN, it is not handed out,
+// and its id does not come back after a restart.
+TEST_P(FdnManagerTest, NothingIsHandedOutThatCannotBeStored) {
+  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
+  CFdnManager* m = CFdnManager::instance();
+  EXPECT_EQ(m->GetIntFdn("A"), 1);
+  std::filesystem::create_directories(fdnFilePath());  // the file cannot be opened
+  takeDown();
+  EXPECT_EQ(m->GetIntFdn("B"), -100);
+  std::list<long> ids;
+  EXPECT_EQ(m->GetIntFdnList({"A", "C"}, ids), FM_FAILURE);  // C stored nowhere: unresolved
+  EXPECT_EQ(ids, (std::list<long>{1, -2}));
+  bringBack();
+  std::filesystem::remove_all(fdnFilePath());
+  long b = m->GetIntFdn("B");
+  EXPECT_GT(b, 1);
+  m = restart();
+  EXPECT_EQ(m->GetIntFdn("B"), b);
+  EXPECT_EQ(m->GetStrFdn(1), "A");
+}
+
+// A process without the allocation flag reads identifiers only; it neither
+// replays nor deletes the allocating process's file. Becoming the allocating
+// process reads the table again before its first id.
+TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
+  insertRow(1, "A");
+  writeFile("2:B\n");
+  CFMServiceFlag::instance()->setServiceStatus(11);
+  CFdnManager* m = CFdnManager::instance();
+  CFMServiceFlag::instance()->setServiceStatus(CFMServiceFlag::SERVICE_RUNNING);
+  EXPECT_FALSE(m->getServiceFlag());
+  EXPECT_TRUE(std::filesystem::exists(fdnFilePath()));
+  EXPECT_EQ(m->GetIntFdn("B"), 2);
+  insertRow(7, "X");  // written by the allocating process after our init
+  EXPECT_EQ(m->GetIntFdn("X"), 7);
+  std::list<long> ids;
+  EXPECT_EQ(m->GetIntFdnList({"", "A", "Y"}, ids), FM_FAILURE);
+  EXPECT_EQ(ids, (std::list<long>{-1, 1, -2}));
+  EXPECT_EQ(m->GetIntFdn("Y"), -100);
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {7, "X"}}));
+
+  // A read of many names at once (more than one statement's worth).
+  std::list<std::string> many;
+  long rc = CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](SAConnection& conn) -> long {
+    SACommand cmd(&conn);
+    cmd.SetExecBatch(true);
+    cmd.SetTable("tbl_fdn_mgr");
+    cmd.SetBatchMaxRowCount(1500);
+    for (long i = 0; i < 1500; ++i) {
+      many.push_back("M=" + std::to_string(i) + "'q");
+      cmd.Param("fdnid").setAsLong() = 1000 + i;
+      cmd.Param("fdnname").setAsString() = many.back();
+      cmd.EndRow();
+    }
+    cmd.Execute(1500);
+    return FM_SUCCESS;
+  });
+  ASSERT_EQ(rc, FM_SUCCESS);
+  ids.clear();
+  EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
+  EXPECT_EQ(ids.front(), 1000);
+  EXPECT_EQ(ids.back(), 2499);
+  EXPECT_EQ(m->GetStrFdn(2499), "M=1499'q");
+  ASSERT_EQ(exec("delete from tbl_fdn_mgr where fdnid >= 1000"), FM_SUCCESS);
+
+  insertRow(9, "Z");  // the other process goes on
+  EXPECT_EQ(m->setServiceFlag(true), FM_SUCCESS);
+  EXPECT_EQ(m->GetIntFdn("Y"), 10);
+  EXPECT_EQ(m->GetIntFdn("Z"), 9);
+  EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));  // now replayed by us
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, "B"}, {7, "X"}, {9, "Z"}, {10, "Y"}}));
+}
+
+// A replay cut short after its insert (or a rename kept in the file) collides
+// with rows of the table: the pairs already there count as written, a pair
+// whose id has another name renames that row.
+TEST_P(FdnManagerTest, ReplayCompletesOverRowsAlreadyWritten) {
+  insertRow(5, "OLD");
+  insertRow(7, "X");
+  writeFile("7:X\n8:Y\n5:NEW\n");
+  CFdnManager* m = CFdnManager::instance();
+  EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
+  EXPECT_EQ(tableRows(), (IdMap{{5, "NEW"}, {7, "X"}, {8, "Y"}}));
+  EXPECT_EQ(m->getFdnIdEx("OLD"), -100);
+  EXPECT_EQ(m->GetStrFdn(5), "NEW");
+  EXPECT_EQ(m->getCurMaxFdnId(), 9);
+}
+
+// A rename the table refuses goes to the file and reaches the table with the
+// next replay.
+TEST_P(FdnManagerTest, RefusedRenameGoesThroughTheFile) {
+  CFdnManager* m = CFdnManager::instance();
+  m->GetIntFdn("A");
+  if (isPg()) {
+    rawExec("create or replace function fm_refuse() returns trigger as $$ begin raise exception 'refused'; "
+            "end $$ language plpgsql");
+    rawExec("create trigger t_refuse before update on tbl_fdn_mgr for each row execute function fm_refuse()");
+  } else {
+    rawExec("create trigger t_refuse before update on tbl_fdn_mgr begin select raise(abort, 'refused'); end");
+  }
+  std::map<std::string, std::string> ren{{"A", "A2"}};
+  EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
+  EXPECT_EQ(m->getFdnIdEx("A2"), 1);
+  EXPECT_EQ(fileRows(), (std::map<std::string, long>{{"A2", 1}}));
+  ASSERT_EQ(exec(isPg() ? "drop trigger t_refuse on tbl_fdn_mgr" : "drop trigger t_refuse"), FM_SUCCESS);
+  m = restart();
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}}));
+  EXPECT_EQ(m->getFdnIdEx("A"), -100);
+  EXPECT_EQ(m->getFdnIdEx("A2"), 1);
+}
+
+TEST_P(FdnManagerTest, OutPutMemInfoWritesEveryEntry) {
+  CFdnManager* m = CFdnManager::instance();
+  m->GetIntFdn("A");
+  m->GetIntFdn("B");
+  ASSERT_EQ(m->outPutMemInfo(), FM_SUCCESS);
+  std::ifstream in(fmtest::kyroRoot() + "/log/fdnManager_data.log");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("FdnID:1 | FdnName:A\nFdnID:2 | FdnName:B\ntotal fdnMap record:2\n"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Concurrency: overlapping new FDNs from many threads.
+
+TEST(FdnManagerConcurrencyTest, OverlappingNewFdnsGetExactlyOneIdEach) {
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("sqlite3://db=" + fmtest::makeTempDir("fdnconc") + "/fm.db");
+  ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+  std::filesystem::remove_all(fdnFilePath());
+  CFdnManager* m = CFdnManager::instance();
+  const int kThreads = 8, kFdns = 400;
+  std::vector<std::map<std::string, long>> seen(kThreads);
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([t, m, &seen] {
+      std::mt19937 rng(t);
+      std::vector<int> order(kFdns);
+      for (int i = 0; i < kFdns; ++i) order[i] = i;
+      std::shuffle(order.begin(), order.end(), rng);
+      for (int k = 0; k < kFdns; k += 20) {
+        std::list<std::string> chunk;
+        for (int j = k; j < k + 20; ++j) chunk.push_back("NE=" + std::to_string(order[j] % 50) + ",P=" +
+                                                         std::to_string(order[j]));
+        if (k % 40 == 0) {
+          std::list<long> ids;
+          EXPECT_EQ(m->GetIntFdnList(chunk, ids), FM_SUCCESS);
+          auto it = ids.begin();
+          for (const auto& f : chunk) seen[t][f] = *it++;
+        } else {
+          for (const auto& f : chunk) seen[t][f] = m->GetIntFdn(f);
+        }
+        std::set<long> below;
+        m->GetFdnLikeSet({"NE=" + std::to_string(k % 50)}, below);
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  std::map<std::string, long> all = seen[0];
+  ASSERT_EQ(all.size(), static_cast<size_t>(kFdns));
+  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], all) << "thread " << t;
+  IdMap rows = tableRows();
+  EXPECT_EQ(rows.size(), all.size());
+  std::set<long> distinct;
+  for (const auto& kv : all) {
+    EXPECT_GT(kv.second, 0);
+    distinct.insert(kv.second);
+    EXPECT_EQ(rows[kv.second], kv.first);
+    EXPECT_EQ(m->GetStrFdn(kv.second), kv.first);
+  }
+  EXPECT_EQ(distinct.size(), all.size());
+  EXPECT_EQ(m->getCurMaxFdnId(), static_cast<long>(kFdns) + 1);
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+// ---------------------------------------------------------------------------
+// CTempTableGuard
+
+class TempTableGuardTest : public FdnManagerTest {};
+INSTANTIATE_TEST_SUITE_P(Db, TempTableGuardTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+std::set<long> idRange(long n) {
+  std::set<long> ids;
+  for (long i = 1; i <= n; ++i) ids.insert(i * 3);
+  return ids;
+}
+
+long countIn(const std::string& cond) {
+  long n = -1;
+  EXPECT_EQ(CFMDBTools::getRecordCountOfTable("tbl_fdn_mgr", n, " where fdnid in " + cond), FM_SUCCESS);
+  return n;
+}
+
+TEST_P(TempTableGuardTest, InlineBelow200TableFrom200) {
+  for (long i = 1; i <= 700; ++i) insertRow(i, "F" + std::to_string(i));
+  {
+    CTempTableGuard g("t_tmpfm_a");
+    std::string cond;
+    ASSERT_TRUE(g.getSqlInCond(idRange(199), cond));
+    EXPECT_EQ(cond.substr(0, 10), " ( 3,6,9,1");
+    EXPECT_EQ(cond.substr(cond.size() - 7), ",597 ) ");
+    EXPECT_EQ(countIn(cond), 199);
+    EXPECT_FALSE(CFMDBTools::IsTableExist("t_tmpfm_a"));
+  }
+  {
+    CTempTableGuard g("t_tmpfm_b");
+    std::string cond;
+    ASSERT_TRUE(g.getSqlInCond(idRange(200), cond));
+    EXPECT_EQ(cond, "( select id from t_tmpfm_b )");
+    EXPECT_TRUE(CFMDBTools::IsTableExist("t_tmpfm_b"));
+    EXPECT_EQ(countIn(cond), 200);
+  }
+  EXPECT_FALSE(CFMDBTools::IsTableExist("t_tmpfm_b"));
+}
+
+TEST_P(TempTableGuardTest, TableDroppedWhenTheCallerThrows) {
+  try {
+    CTempTableGuard g("t_tmpfm_c");
+    std::string cond;
+    ASSERT_TRUE(g.getSqlInCond(idRange(250), cond));
+    ASSERT_TRUE(CFMDBTools::IsTableExist("t_tmpfm_c"));
+    throw std::runtime_error("caller failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(CFMDBTools::IsTableExist("t_tmpfm_c"));
+}
+
+TEST_P(TempTableGuardTest, EmptyInputsAndFailedFill) {
+  fmtest::TraceCapture cap;
+  CTempTableGuard g("t_tmpfm_d");
+  std::string cond = "stale";
+  EXPECT_FALSE(g.getSqlInCond({}, cond));
+  EXPECT_TRUE(cond.empty());
+  EXPECT_TRUE(cap.contains("CTempTableGuard::getSqlInCond,setID or m_strTempTable(t_tmpfm_d) is empty.", 5));
+  CTempTableGuard bad("no such-table");
+  EXPECT_FALSE(bad.getSqlInCond(idRange(300), cond));
+  EXPECT_TRUE(cap.contains("CTempTableGuard::getSqlInCond, initTempTable fail", 5));
+}
+
+// Without a name the guard takes one from the identifier allocator (kind 3):
+// two guards never share a table.
+TEST_P(TempTableGuardTest, NamesComeFromTheIdentifierAllocator) {
+  std::string firstName;
+  {
+    CTempTableGuard first;
+    CTempTableGuard second;
+    firstName = first.getTableName();
+    ASSERT_EQ(firstName.rfind("tbl_tmpfm_", 0), 0u) << firstName;
+    ASSERT_EQ(second.getTableName().rfind("tbl_tmpfm_", 0), 0u);
+    EXPECT_NE(second.getTableName(), firstName);
+    std::string cond;
+    ASSERT_TRUE(first.getSqlInCond(idRange(250), cond));
+    EXPECT_EQ(cond, "( select id from " + firstName + " )");
+    EXPECT_TRUE(CFMDBTools::IsTableExist(firstName));
+  }
+  EXPECT_FALSE(CFMDBTools::IsTableExist(firstName));
+}
+
+// ---------------------------------------------------------------------------
+// CAlmValidCheck::isFdnParent
+
+TEST(AlmValidCheckFdnParentTest, ComponentWisePrefix) {
+  CFDNSplitter::instance()->setSplitter(',');
+  struct Case {
+    const char* parent;
+    std::string fdn;
+    bool strict;
+    bool want;
+  };
+  const std::string longFdn = "a=1," + std::string(252, 'x');  // 256 bytes
+  const Case cases[] = {
+      {"a=1", "a=1,b=2", true, true},    {"a=1", "a=12", true, false},   {"a=1", "a=1", true, true},
+      {"a=1,", "a=1,b", true, true},     {"a=1,b", "a=1", true, false},  {"", "a=1", true, false},
+      {"", "a=1", false, true},          {"a=1", "", false, true},       {"a=1", longFdn, true, false},
+      {"a=1", longFdn.substr(0, 255), true, true}, {"b=1", "a=1,b=1", true, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CAlmValidCheck::isFdnParent(c.parent, c.fdn, c.strict), c.want) << c.parent << " / " << c.fdn;
+  fmtest::TraceCapture cap;
+  CAlmValidCheck::isFdnParent("a", longFdn, true);
+  EXPECT_TRUE(cap.contains("size[256] reach max size:255", 5));
+  CAlmValidCheck::isFdnParent("", "a", true);
+  EXPECT_TRUE(cap.contains("CAlmValidCheck::isFdnParent failed, input strNefdn is: , strFdn is a", 5));
+  CFDNSplitter::instance()->setSplitter('/');
+  EXPECT_TRUE(CAlmValidCheck::isFdnParent("a", "a/b", true));
+  EXPECT_FALSE(CAlmValidCheck::isFdnParent("a", "a,b", true));
+  CFDNSplitter::instance()->setSplitter(',');
+  EXPECT_FALSE(CAlmValidCheck::CheckFdnParent("", "x", ','));  // no emptiness rule: an empty parent ends nowhere
+  EXPECT_TRUE(CAlmValidCheck::CheckFdnParent("", ",x", ','));
+  EXPECT_FALSE(CAlmValidCheck::CheckFdnParent("ab", "a", ','));
+}
+
+}  // namespace
+}  // namespace Kyrofm
