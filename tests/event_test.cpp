@@ -238,16 +238,6 @@ TEST(EventTypesTest, PreprocessAttributeSeqIsStoredUnchanged) {
   EXPECT_EQ(view.getAttributeName(1), "PreAttributeSeq");
 }
 
-TEST(EventTypesTest, CommentChangedEventCountsUnusedOffsetZero) {
-  CCommentChangedEvent ev;
-  EXPECT_EQ(ev.getAttributeCount(), 3u);
-  ev.setlCsn(5);
-  EXPECT_EQ(ev.getAttributeName(0), "");
-  EXPECT_EQ(ev.getAttributeName(1), "lCsn");
-  CCommentChangedEvent view(static_cast<const EventBase&>(ev));
-  EXPECT_EQ(view.getlCsn(), 5);
-}
-
 // ---------------------------------------------------------------------------
 // CCommonEventSender
 
