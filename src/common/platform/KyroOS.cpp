@@ -37,6 +37,27 @@ int KYRO_OS_unlink(const std::string& path, const char* encoding) {
   return ::unlink(path.c_str()) == 0 ? 0 : -1;
 }
 
+std::vector<std::string> KyroUtils::split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  split(text, std::string(1, separator), parts);
+  return parts;
+}
+
+bool KyroUtils::parseLong(const std::string& text, long& value) {
+  const char* p = text.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  const char* digits = (*p == '+' || *p == '-') ? p + 1 : p;
+  if (*digits < '0' || *digits > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  long v = std::strtol(p, &end, 10);
+  if (errno == ERANGE) return false;
+  while (*end == ' ' || *end == '\t') ++end;
+  if (*end != '\0') return false;
+  value = v;
+  return true;
+}
+
 void KyroUtils::split(const std::string& text, const std::string& separator, std::vector<std::string>& parts) {
   parts.clear();
   if (separator.empty()) {

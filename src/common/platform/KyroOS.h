@@ -55,6 +55,13 @@ class KyroUtils {
   // `parts`, which is cleared first. Empty parts are kept: "a::b" split at ":"
   // gives "a", "", "b"; an empty text gives one empty part.
   static void split(const std::string& text, const std::string& separator, std::vector<std::string>& parts);
+  // The same at a one-character separator, returning the parts.
+  static std::vector<std::string> split(const std::string& text, char separator);
+
+  // Reads a whole decimal integer: blanks around it and a sign are allowed,
+  // anything else (no digit, trailing text, a value outside long) gives false
+  // and leaves `value` unchanged.
+  static bool parseLong(const std::string& text, long& value);
 };
 
 // Removes every character of `characters` from both ends of `text`; returns it.

@@ -2,6 +2,8 @@
 // file format and the write discipline).
 #include "platform/KyroSetting.h"
 
+#include "platform/KyroOS.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,21 +25,7 @@ const char* const kParam = "param";
 
 }  // namespace
 
-bool Setting::parseLong(const std::string& text, long& out) {
-  const char* p = text.c_str();
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '\0') return false;
-  const char* digits = (*p == '+' || *p == '-') ? p + 1 : p;
-  if (*digits < '0' || *digits > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  long v = std::strtol(p, &end, 10);
-  if (errno == ERANGE) return false;
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0') return false;
-  out = v;
-  return true;
-}
+bool Setting::parseLong(const std::string& text, long& out) { return KyroUtils::parseLong(text, out); }
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "platform/CFDNSplitter.h"
 #include "platform/EAMUtil2DB.h"
 #include "platform/FMResult.h"
+#include "platform/KyroOS.h"
 #include "platform/KyroTZone.h"
 #include "platform/KyroTrace.h"
 #include "time/XRFMTimeUtil.h"
@@ -22,32 +23,10 @@ namespace {
 
 // Splits at `sep`, keeping empty pieces; an empty text gives no piece.
 std::vector<std::string> split(const std::string& text, char sep) {
-  std::vector<std::string> parts;
-  if (text.empty()) return parts;
-  std::string::size_type from = 0;
-  while (true) {
-    auto pos = text.find(sep, from);
-    if (pos == std::string::npos) {
-      parts.push_back(text.substr(from));
-      return parts;
-    }
-    parts.push_back(text.substr(from, pos - from));
-    from = pos + 1;
-  }
+  return text.empty() ? std::vector<std::string>() : KyroUtils::split(text, sep);
 }
 
-// A decimal integer, blanks around it allowed.
-bool parseLong(const std::string& text, long& value) {
-  const char* s = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(s, &end, 10);
-  if (end == s || errno == ERANGE) return false;
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0') return false;
-  value = v;
-  return true;
-}
+bool parseLong(const std::string& text, long& value) { return KyroUtils::parseLong(text, value); }
 
 // Two digits at `pos` of `period` as a number; -1 when they are not digits.
 long twoDigits(const std::string& period, size_t pos) {

@@ -19,6 +19,7 @@
 #include "fmcommon/RecStringMap.h"
 #include "fmcommon/SysAttr.h"
 #include "platform/FMResult.h"
+#include "platform/KyroOS.h"
 #include "platform/KyroTZone.h"
 #include "platform/KyroTrace.h"
 #include "time/CalculateTime.h"
@@ -43,33 +44,9 @@ long joinDate(const struct tm& t) {
 
 long joinTime(const struct tm& t) { return t.tm_hour * 10000L + t.tm_min * 100L + t.tm_sec; }
 
-std::vector<std::string> splitKeepEmpty(const std::string& text, char sep) {
-  std::vector<std::string> parts;
-  std::string::size_type from = 0;
-  while (true) {
-    auto pos = text.find(sep, from);
-    if (pos == std::string::npos) {
-      parts.push_back(text.substr(from));
-      return parts;
-    }
-    parts.push_back(text.substr(from, pos - from));
-    from = pos + 1;
-  }
-}
+std::vector<std::string> splitKeepEmpty(const std::string& text, char sep) { return KyroUtils::split(text, sep); }
 
-// A decimal integer, blanks around it allowed; false for anything else or
-// a value outside long.
-bool parseLong(const std::string& text, long& value) {
-  const char* s = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(s, &end, 10);
-  if (end == s || errno == ERANGE) return false;
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0') return false;
-  value = v;
-  return true;
-}
+bool parseLong(const std::string& text, long& value) { return KyroUtils::parseLong(text, value); }
 
 // Date YYYYMMDD with year below 10000, month below 13 and day below 32 (month
 // and day 0 allowed); time HHMMSS up to 235959. The checks of the alarm
