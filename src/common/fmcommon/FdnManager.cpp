@@ -673,7 +673,7 @@ void CFdnManager::equalSetLocked(const std::list<std::string>& fdns, std::set<lo
 void CFdnManager::likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log) {
   for (const auto& f : fdns) {
     if (log) FM_TRACE(TRACE_PROGRESS, "GetFdnLikeSet, %s", f.c_str());
-    walkSubtree(m_FdnStrMap, f, [&](const StrMap::value_type& e) { ids.insert(e.second); });
+    walkSubtree(m_FdnStrMap.ordered(), f, [&](const StrMap::value_type& e) { ids.insert(e.second); });
   }
 }
 
@@ -691,13 +691,13 @@ int CFdnManager::GetFdnLikeSet(const std::list<std::string>& fdns, std::set<long
 
 int CFdnManager::GetIntFdnListLikeFdn(const std::string& fdn, std::set<int>& ids) {
   Read_Lock_Guard lock(m_rwLock);
-  walkSubtree(m_FdnStrMap, fdn, [&](const StrMap::value_type& e) { ids.insert(static_cast<int>(e.second)); });
+  walkSubtree(m_FdnStrMap.ordered(), fdn, [&](const StrMap::value_type& e) { ids.insert(static_cast<int>(e.second)); });
   return static_cast<int>(FM_SUCCESS);
 }
 
 int CFdnManager::GetStrFdnListLikeFdn(const std::string& fdn, std::set<std::string>& fdns) {
   Read_Lock_Guard lock(m_rwLock);
-  walkSubtree(m_FdnStrMap, fdn, [&](const StrMap::value_type& e) { fdns.insert(e.first); });
+  walkSubtree(m_FdnStrMap.ordered(), fdn, [&](const StrMap::value_type& e) { fdns.insert(e.first); });
   return static_cast<int>(FM_SUCCESS);
 }
 
@@ -834,7 +834,7 @@ void CFdnManager::DelFdn(const std::string& fdn) {
     std::set<long> ids;
     std::vector<std::string> names;
     std::list<FMNameValue_t> nv;
-    walkSubtree(m_FdnStrMap, fdn, [&](const StrMap::value_type& e) {
+    walkSubtree(m_FdnStrMap.ordered(), fdn, [&](const StrMap::value_type& e) {
       ids.insert(e.second);
       names.push_back(e.first);
       nv.emplace_back(std::string(), e.first);
@@ -972,7 +972,7 @@ long CFdnManager::UpdateNeFdnToFile(long id, const std::string& name) {
 long CFdnManager::checkNewFdnIsExist(const FdnUpdateSource& src) {
   Read_Lock_Guard lock(m_rwLock);
   bool hit = false;
-  walkSubtree(m_FdnStrMap, src.m_strNewFdn, [&](const StrMap::value_type&) { hit = true; });
+  walkSubtree(m_FdnStrMap.ordered(), src.m_strNewFdn, [&](const StrMap::value_type&) { hit = true; });
   if (!hit) return FM_SUCCESS;
   FM_TRACE(TRACE_ERROR, "CFdnManager::checkNewFdnIsExist new fdn exist. newFnd:%s", src.m_strNewFdn.c_str());
   return FM_FAILURE;
@@ -980,7 +980,7 @@ long CFdnManager::checkNewFdnIsExist(const FdnUpdateSource& src) {
 
 void CFdnManager::backOldFdnIdForNefdnUpdate(const std::string& neFdn) {
   Write_Lock_Guard lock(m_rwLock);
-  walkSubtree(m_FdnStrMap, neFdn, [&](const StrMap::value_type& e) { m_FdnStrMapTemp[e.first] = e.second; });
+  walkSubtree(m_FdnStrMap.ordered(), neFdn, [&](const StrMap::value_type& e) { m_FdnStrMapTemp[e.first] = e.second; });
   FM_TRACE(TRACE_PROGRESS, "CFdnManager::backOldFdnIdForNefdnUpdate,m_FdnStrMapTemp.size():%d",
            static_cast<int>(m_FdnStrMapTemp.size()));
 }
@@ -997,7 +997,7 @@ void CFdnManager::updateNefdn(const FdnUpdateSource& src, std::map<long, long>& 
   try {
     Write_Lock_Guard lock(m_rwLock);
     std::set<long> ids;
-    walkSubtree(m_FdnStrMap, src.m_strOldFdn, [&](const StrMap::value_type& e) { ids.insert(e.second); });
+    walkSubtree(m_FdnStrMap.ordered(), src.m_strOldFdn, [&](const StrMap::value_type& e) { ids.insert(e.second); });
     for (long id : ids) {
       auto itL = m_FdnLongMap.find(id);
       if (itL == m_FdnLongMap.end()) continue;

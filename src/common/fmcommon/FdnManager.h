@@ -46,6 +46,8 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "fmcommon/FMLock.h"
@@ -72,6 +74,65 @@ struct FdnUpdateSource {
 
   FdnUpdateSource() = default;
   explicit FdnUpdateSource(const std::list<FMNameValue_t>& attrs);
+};
+
+// FDN -> id map of the FDN manager: an ordered map, so that the FDNs below an
+// FDN form one contiguous run from its lower bound, plus a hash index over the
+// same nodes for exact look-ups, the hot path of alarm conversion and filters.
+// The index holds views of the map's own keys and iterators to its nodes,
+// which std::map keeps stable until the node is erased. Offers the subset of
+// the std::map interface the manager uses. Not synchronised.
+class FdnIdIndex {
+ public:
+  using map_type = std::map<std::string, long>;
+  using value_type = map_type::value_type;
+  using iterator = map_type::iterator;
+  using const_iterator = map_type::const_iterator;
+
+  iterator find(const std::string& fdn) {
+    auto h = m_hash.find(std::string_view(fdn));
+    return h == m_hash.end() ? m_map.end() : h->second;
+  }
+  const_iterator find(const std::string& fdn) const {
+    auto h = m_hash.find(std::string_view(fdn));
+    return h == m_hash.end() ? m_map.end() : const_iterator(h->second);
+  }
+  size_t count(const std::string& fdn) const { return m_hash.count(std::string_view(fdn)); }
+  long& operator[](const std::string& fdn) {
+    auto r = m_map.try_emplace(fdn, 0);
+    if (r.second) m_hash.emplace(std::string_view(r.first->first), r.first);
+    return r.first->second;
+  }
+  iterator erase(iterator it) {
+    m_hash.erase(std::string_view(it->first));
+    return m_map.erase(it);
+  }
+  size_t erase(const std::string& fdn) {
+    auto it = find(fdn);
+    if (it == m_map.end()) return 0;
+    erase(it);
+    return 1;
+  }
+  // Takes the content of `other` (which receives the old content) and
+  // rebuilds the index.
+  void swap(map_type& other) {
+    m_map.swap(other);
+    m_hash.clear();
+    m_hash.reserve(m_map.size());
+    for (auto it = m_map.begin(); it != m_map.end(); ++it) m_hash.emplace(std::string_view(it->first), it);
+  }
+  iterator begin() { return m_map.begin(); }
+  iterator end() { return m_map.end(); }
+  const_iterator begin() const { return m_map.begin(); }
+  const_iterator end() const { return m_map.end(); }
+  size_t size() const { return m_map.size(); }
+  bool empty() const { return m_map.empty(); }
+  // The ordered map itself, for subtree walks.
+  const map_type& ordered() const { return m_map; }
+
+ private:
+  map_type m_map;
+  std::unordered_map<std::string_view, iterator> m_hash;
 };
 
 class CFdnManager {
@@ -231,7 +292,7 @@ class CFdnManager {
   bool m_bServiceFlag = true;       // the allocation flag
   bool m_bLoadedForAlloc = false;   // memory and counter come from a table read made while allocating
   long m_lNextFdnId = 1;            // the id the next new FDN receives
-  StrMap m_FdnStrMap;
+  FdnIdIndex m_FdnStrMap;
   LongMap m_FdnLongMap;
   StrMap m_FdnStrMapTemp;
   std::string m_strTableName;
