@@ -6,6 +6,9 @@
 // 'CoreRouter'", as a tree of And/Or/Not over a level leaf and two FDN-text
 // leaves. BM_FilterTreeVsPredicate times both over the same 4096 generated
 // records in one run and reports the ratio (tree time / predicate time).
+// BM_FilterTreeVsSql runs the same filter as SQL on the embedded SQLite
+// database: the records are written to tbl_cur_alm once and the tree's WHERE
+// text selects them; it reports the time per record of both ways.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -18,6 +21,10 @@
 
 #include "filter/AlarmExp.h"
 #include "platform/AlmRecord.h"
+#include "platform/FMAlarmTableIO.h"
+#include "platform/FMDBMaintain.h"
+#include "platform/FMDBTools.h"
+#include "platform/FMResult.h"
 
 namespace {
 
@@ -82,6 +89,7 @@ const std::vector<AlmRecord_t>& records() {
     std::vector<AlmRecord_t> v;
     for (int i = 0; i < 4096; ++i) {
       AlmRecord_t r;
+      r.setLogId(i + 1);
       r.setSeverity(static_cast<char>(level(gen)));
       r.setMoDn("NE=" + nes[ne(gen)] + ",Shelf=1,Board=" + std::to_string(board(gen)));
       v.push_back(r);
@@ -152,5 +160,49 @@ void BM_FilterTreeVsPredicate(benchmark::State& state) {
   state.counters["accepted"] = static_cast<double>(treeHits);
 }
 BENCHMARK(BM_FilterTreeVsPredicate);
+
+// The filter in memory against the same filter as SQL over the same records in
+// SQLite (KYRO_ROOT or KYRO_FM_DB names the database; the table is emptied).
+void BM_FilterTreeVsSql(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  using Kyrofmdb::FMAlarmTableIO;
+  const auto& recs = records();
+  auto* db = Kyrofmdb::CDBMaintain::instance();
+  if (db->Init(5) != Kyrofm::FM_SUCCESS || Kyrofmdb::CFMDBTools::truncateTable("tbl_cur_alm") != Kyrofm::FM_SUCCESS ||
+      FMAlarmTableIO::writeRecords("tbl_cur_alm", recs) != Kyrofm::FM_SUCCESS) {
+    state.SkipWithError("cannot prepare tbl_cur_alm");
+    return;
+  }
+  auto tree = makeTree();
+  const std::string where = tree->sqlWhereCond("tbl_cur_alm");
+  std::vector<long> csns;
+  long treeHits = 0;
+  for (const auto& r : recs) treeHits += tree->evaluate(r) ? 1 : 0;
+  if (FMAlarmTableIO::selectCsns("tbl_cur_alm", where, csns) != Kyrofm::FM_SUCCESS ||
+      static_cast<long>(csns.size()) != treeHits) {
+    state.SkipWithError("SQL and evaluate disagree");
+    return;
+  }
+  Clock::duration treeTime{};
+  Clock::duration sqlTime{};
+  for (auto _ : state) {
+    long n = 0;
+    auto t0 = Clock::now();
+    for (const auto& r : recs) n += tree->evaluate(r) ? 1 : 0;
+    auto t1 = Clock::now();
+    FMAlarmTableIO::selectCsns("tbl_cur_alm", where, csns);
+    auto t2 = Clock::now();
+    treeTime += t1 - t0;
+    sqlTime += t2 - t1;
+    benchmark::DoNotOptimize(n);
+  }
+  const double count = static_cast<double>(state.iterations()) * static_cast<double>(recs.size());
+  const double treeNs = std::chrono::duration<double, std::nano>(treeTime).count() / count;
+  const double sqlNs = std::chrono::duration<double, std::nano>(sqlTime).count() / count;
+  state.counters["tree_ns_per_record"] = treeNs;
+  state.counters["sql_ns_per_record"] = sqlNs;
+  state.counters["ratio_sql_to_tree"] = treeNs > 0 ? sqlNs / treeNs : 0;
+}
+BENCHMARK(BM_FilterTreeVsSql);
 
 }  // namespace
