@@ -37,6 +37,18 @@ struct ForkHandlerInstaller {
 constexpr int kInitialSlots = 100;
 constexpr int kGrowSlots = 10;
 
+// The lowest free slot of a monitor's table; when none is free the table grows
+// by kGrowSlots free slots and the first of them is taken.
+template <typename Item>
+int takeFreeSlot(std::vector<Item>& items) {
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].status == FM_LOCK_SLOT_FREE) return static_cast<int>(i);
+  }
+  const size_t first = items.size();
+  items.resize(first + kGrowSlots);
+  return static_cast<int>(first);
+}
+
 }  // namespace
 
 uint32_t FMCurrentThreadId() {
@@ -72,12 +84,7 @@ void Lock_Monitor::destroy() {
   delete _instance.exchange(nullptr, std::memory_order_acq_rel);
 }
 
-Lock_Monitor::Lock_Monitor(unsigned generation) : m_uGeneration(generation), m_items(kInitialSlots) {
-  for (auto& item : m_items) {
-    item.status = FM_LOCK_SLOT_FREE;
-    item.holder = 0;
-  }
-}
+Lock_Monitor::Lock_Monitor(unsigned generation) : m_uGeneration(generation), m_items(kInitialSlots) {}
 
 Lock_Monitor::~Lock_Monitor() = default;
 
@@ -85,21 +92,7 @@ int Lock_Monitor::register_lock(const char* name) {
   int num = -1;
   {
     ACE_Guard<ACE_Thread_Mutex> guard(m_mutex);
-    const int size = static_cast<int>(m_items.size());
-    for (int i = 0; i < size; ++i) {
-      if (m_items[i].status == FM_LOCK_SLOT_FREE) {
-        num = i;
-        break;
-      }
-    }
-    if (num < 0) {
-      m_items.resize(m_items.size() + kGrowSlots);
-      for (int i = size; i < size + kGrowSlots; ++i) {
-        m_items[i].status = FM_LOCK_SLOT_FREE;
-        m_items[i].holder = 0;
-      }
-      num = size;
-    }
+    num = takeFreeSlot(m_items);
     Lock_Item_t& item = m_items[num];
     item.name = name != nullptr ? name : "";
     item.status = FM_LOCK_SLOT_REGISTERED;
@@ -213,9 +206,7 @@ void RW_Lock_Monitor::destroy() {
   delete _instance.exchange(nullptr, std::memory_order_acq_rel);
 }
 
-RW_Lock_Monitor::RW_Lock_Monitor(unsigned generation) : m_uGeneration(generation), m_items(kInitialSlots) {
-  for (auto& item : m_items) item.status = FM_LOCK_SLOT_FREE;
-}
+RW_Lock_Monitor::RW_Lock_Monitor(unsigned generation) : m_uGeneration(generation), m_items(kInitialSlots) {}
 
 RW_Lock_Monitor::~RW_Lock_Monitor() = default;
 
@@ -223,18 +214,7 @@ int RW_Lock_Monitor::register_lock(const char* name) {
   int num = -1;
   {
     ACE_Guard<ACE_Thread_Mutex> guard(m_mutex);
-    const int size = static_cast<int>(m_items.size());
-    for (int i = 0; i < size; ++i) {
-      if (m_items[i].status == FM_LOCK_SLOT_FREE) {
-        num = i;
-        break;
-      }
-    }
-    if (num < 0) {
-      m_items.resize(m_items.size() + kGrowSlots);
-      for (int i = size; i < size + kGrowSlots; ++i) m_items[i].status = FM_LOCK_SLOT_FREE;
-      num = size;
-    }
+    num = takeFreeSlot(m_items);
     RW_Lock_Item_t& item = m_items[num];
     item.name = name != nullptr ? name : "";
     item.status = FM_LOCK_SLOT_REGISTERED;

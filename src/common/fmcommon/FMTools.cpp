@@ -17,17 +17,18 @@ long toLong(const std::string& piece) {
 }
 
 // The shared splitting loop; `store` receives every non-empty piece.
+// Walks the text by position, so a long list splits in linear time.
 template <typename Store>
 void splitText(const std::string& text, const std::string& separator, Store store) {
-  std::string rest = text;
-  while (!rest.empty()) {
-    std::string::size_type pos = rest.find(separator);
+  std::string::size_type from = 0;
+  while (from < text.size()) {
+    std::string::size_type pos = text.find(separator, from);
     if (pos == std::string::npos) {
-      store(rest);
+      store(text.substr(from));
       return;
     }
-    if (pos > 0) store(rest.substr(0, pos));
-    rest.erase(0, pos + separator.size());
+    if (pos > from) store(text.substr(from, pos - from));
+    from = pos + separator.size();
   }
 }
 

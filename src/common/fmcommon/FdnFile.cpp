@@ -4,6 +4,9 @@
 // line costs only itself.
 #include "fmcommon/FdnFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -89,6 +92,29 @@ bool FdnFile::dropIncompleteLastLine() {
   return !ec;
 }
 
+bool FdnFile::writeBlock(const std::string& path, std::ios_base::openmode mode, const std::string& block,
+                         const char* function) {
+  m_outStream.clear();
+  m_outStream.open(path, mode);
+  if (!m_outStream.is_open()) {
+    FM_TRACE(TRACE_ERROR, "fdnFile::saveToFile , open file failed!");
+    return false;
+  }
+  m_outStream.write(block.data(), static_cast<std::streamsize>(block.size()));
+  m_outStream.flush();
+  bool ok = m_outStream.good();
+  m_outStream.close();
+  // The file holds ids the table does not have yet: it must reach the disk
+  // before the ids are handed out.
+  if (ok) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    ok = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+  }
+  if (!ok) FM_TRACE(TRACE_ERROR, "%s>>write failed, errno is:%d", function, errno);
+  return ok;
+}
+
 long FdnFile::saveToFile(const std::map<std::string, long>& fdns) {
   try {
     KyroCommonUtils::Kyrochown(m_strFileName);
@@ -104,20 +130,7 @@ long FdnFile::saveToFile(const std::map<std::string, long>& fdns) {
     size_t refused = 0;
     std::string block = buildBlock(fdns, "FdnFile::saveToFile", refused);
 
-    m_outStream.clear();
-    m_outStream.open(m_strFileName, std::ios_base::app);
-    if (!m_outStream.is_open()) {
-      FM_TRACE(TRACE_ERROR, "fdnFile::saveToFile , open file failed!");
-      return FM_FAILURE;
-    }
-    m_outStream.write(block.data(), static_cast<std::streamsize>(block.size()));
-    m_outStream.flush();
-    bool ok = m_outStream.good();
-    m_outStream.close();
-    if (!ok) {
-      FM_TRACE(TRACE_ERROR, "FdnFile::saveToFile>>write failed, errno is:%d", errno);
-      return FM_FAILURE;
-    }
+    if (!writeBlock(m_strFileName, std::ios_base::app, block, "FdnFile::saveToFile")) return FM_FAILURE;
     return refused ? FM_PARTIAL_SUCCESS : FM_SUCCESS;
   } catch (const std::exception& ex) {
     FM_TRACE(TRACE_ERROR, "FdnFile::saveToFile exception: %s", ex.what());
@@ -133,18 +146,7 @@ long FdnFile::flushFdnStrToFile(const std::map<std::string, long>& fdns) {
     size_t refused = 0;
     std::string block = buildBlock(fdns, "FdnFile::flushFdnStrToFile", refused);
 
-    m_outStream.clear();
-    m_outStream.open(tmp, std::ios_base::binary | std::ios_base::trunc);
-    if (!m_outStream.is_open()) {
-      FM_TRACE(TRACE_ERROR, "fdnFile::saveToFile , open file failed!");
-      return FM_FAILURE;
-    }
-    m_outStream.write(block.data(), static_cast<std::streamsize>(block.size()));
-    m_outStream.flush();
-    bool ok = m_outStream.good();
-    m_outStream.close();
-    if (!ok) {
-      FM_TRACE(TRACE_ERROR, "FdnFile::flushFdnStrToFile>>write failed, errno is:%d", errno);
+    if (!writeBlock(tmp, std::ios_base::binary | std::ios_base::trunc, block, "FdnFile::flushFdnStrToFile")) {
       KYRO_OS_unlink(tmp, "UTF-8");
       return FM_FAILURE;
     }

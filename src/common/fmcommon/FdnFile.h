@@ -67,6 +67,10 @@ class FdnFile {
   std::string buildBlock(const std::map<std::string, long>& fdns, const char* function, size_t& refused) const;
   // Cuts an incomplete last line off the file; false when that fails.
   bool dropIncompleteLastLine();
+  // Writes `block` to `path` opened with `mode` and flushes it to the disk;
+  // false (logged with `function`'s name) when any step fails.
+  bool writeBlock(const std::string& path, std::ios_base::openmode mode, const std::string& block,
+                  const char* function);
 
   std::string m_strFileName;
   UTF8_ifstream m_inStream;
