@@ -30,7 +30,6 @@ using Kyrofm::FM_FAILURE;
 using Kyrofm::FM_INVALID_ARG;
 using Kyrofm::FM_SUCCESS;
 
-std::string sqliteUrl(const std::string& hint) { return "sqlite3://db=" + fmtest::makeTempDir(hint) + "/fm.db"; }
 
 // Points the layer at url and opens the pool; for PostgreSQL also makes the
 // bitand function the mod/bitand dialect needs.
@@ -66,12 +65,8 @@ long countRows(const std::string& table, const std::string& cond = "") {
 class DbLayerTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (GetParam() == "postgresql") {
-      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
-      url_ = fmtest::postgresUrl();
-    } else {
-      url_ = sqliteUrl("dblayer");
-    }
+    url_ = fmtest::databaseUrlFor(GetParam(), "dblayer");
+    if (url_.empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
     useDatabase(url_);
   }
   void TearDown() override {
@@ -601,7 +596,7 @@ void runPoolConcurrency() {
 }
 
 TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqlite) {
-  useDatabase(sqliteUrl("dbconc"));
+  useDatabase(fmtest::sqliteTestUrl("dbconc"));
   runPoolConcurrency();
   CDBMaintain::instance()->setDBUrl("");
 }
@@ -720,7 +715,7 @@ TEST(DbLayerFailureTest, UnopenableSqliteFileGivesConnectFail) {
                              "connection fail!"));
   }
   // The same layer serves as soon as the database can be opened.
-  useDatabase(sqliteUrl("dbfail_ok"));
+  useDatabase(fmtest::sqliteTestUrl("dbfail_ok"));
   EXPECT_EQ(guardedPlain(), FM_SUCCESS);
   {
     fmtest::TraceCapture cap;
@@ -744,7 +739,7 @@ TEST(DbLayerFailureTest, UnopenableSqliteFileGivesConnectFail) {
 }
 
 TEST(DbLayerFailureTest, PoolTimeoutGivesConnectFail) {
-  useDatabase(sqliteUrl("dbtimeout"));
+  useDatabase(fmtest::sqliteTestUrl("dbtimeout"));
   CDBMaintain* db = CDBMaintain::instance();
   long saved = db->getConnPoolTimeOut();
   db->setConnPoolTimeOut(50);

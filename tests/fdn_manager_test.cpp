@@ -88,12 +88,8 @@ class FdnManagerTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     CFdnManager::Destroy();
-    if (GetParam() == "postgresql") {
-      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
-      url_ = fmtest::postgresUrl();
-    } else {
-      url_ = "sqlite3://db=" + fmtest::makeTempDir("fdnmgr") + "/fm.db";
-    }
+    url_ = fmtest::databaseUrlFor(GetParam(), "fdnmgr");
+    if (url_.empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
     CDBMaintain::instance()->setDBUrl(url_);
     ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
     ASSERT_EQ(exec("delete from tbl_fdn_mgr"), FM_SUCCESS);

@@ -28,12 +28,8 @@ using Kyrofmdb::CFMDBTools;
 class FmIDMapMgrTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (GetParam() == "postgresql") {
-      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
-      url_ = fmtest::postgresUrl();
-    } else {
-      url_ = "sqlite3://db=" + fmtest::makeTempDir("idmap") + "/fm.db";
-    }
+    url_ = fmtest::databaseUrlFor(GetParam(), "idmap");
+    if (url_.empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
     FmIDMapMgr::destroy();
     CDBMaintain::instance()->setDBUrl(url_);
     ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);

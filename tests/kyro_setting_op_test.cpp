@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include <pugixml.hpp>
 
 #include "fmcommon/KyroSettingOP.h"
 #include "platform/AlmRecord.h"
@@ -25,6 +24,7 @@
 #include "platform/KyroGlobalUtils.h"
 #include "platform/KyroMsg.h"
 #include "platform/KyroSetting.h"
+#include "support/FmSettingsFile.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -32,26 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using KV = std::vector<std::pair<std::string, std::string>>;  // full path -> text
-
-// Writes a settings file holding exactly `kv`.
-void writeSettings(const std::string& file, const KV& kv) {
-  pugi::xml_document doc;
-  pugi::xml_node root = doc.append_child("settings");
-  for (const auto& e : kv) {
-    std::string::size_type pos = e.first.rfind('/');
-    std::string group = e.first.substr(0, pos);
-    pugi::xml_node g = root.find_child_by_attribute("group", "path", group.c_str());
-    if (!g) {
-      g = root.append_child("group");
-      g.append_attribute("path") = group.c_str();
-    }
-    pugi::xml_node p = g.append_child("param");
-    p.append_attribute("name") = e.first.substr(pos + 1).c_str();
-    p.append_attribute("value") = e.second.c_str();
-  }
-  ASSERT_TRUE(doc.save_file(file.c_str()));
-}
+using KV = fmtest::SettingsKV;  // full path -> text
+using fmtest::writeSettings;
 
 std::string alarmConfPath() { return fmtest::kyroRoot() + "/etc/alarm_conf.xml"; }
 

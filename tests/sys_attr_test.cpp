@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include <pugixml.hpp>
 
 #include "fmcommon/SysAttr.h"
 #include "platform/FMResult.h"
 #include "platform/KyroSetting.h"
+#include "support/FmSettingsFile.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -23,25 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using KV = std::vector<std::pair<std::string, std::string>>;  // full path -> text
-
-void writeSettings(const std::string& file, const KV& kv) {
-  pugi::xml_document doc;
-  pugi::xml_node root = doc.append_child("settings");
-  for (const auto& e : kv) {
-    std::string::size_type pos = e.first.rfind('/');
-    std::string group = e.first.substr(0, pos);
-    pugi::xml_node g = root.find_child_by_attribute("group", "path", group.c_str());
-    if (!g) {
-      g = root.append_child("group");
-      g.append_attribute("path") = group.c_str();
-    }
-    pugi::xml_node p = g.append_child("param");
-    p.append_attribute("name") = e.first.substr(pos + 1).c_str();
-    p.append_attribute("value") = e.second.c_str();
-  }
-  ASSERT_TRUE(doc.save_file(file.c_str()));
-}
+using KV = fmtest::SettingsKV;  // full path -> text
+using fmtest::writeSettings;
 
 // The groups Init needs to succeed.
 KV baseSettings() {

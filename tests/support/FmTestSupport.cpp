@@ -38,6 +38,12 @@ std::string postgresUrl() {
   return url ? std::string(url) : std::string();
 }
 
+std::string sqliteTestUrl(const std::string& hint) { return "sqlite3://db=" + makeTempDir(hint) + "/fm.db"; }
+
+std::string databaseUrlFor(const std::string& backend, const std::string& hint) {
+  return backend == "postgresql" ? postgresUrl() : sqliteTestUrl(hint);
+}
+
 TraceCapture::TraceCapture()
     : m_sink(std::make_shared<Kyrofm::KyroCaptureSink>()),
       m_previousLevel(Kyrofm::KyroTrace::getMinLevel()) {

@@ -23,6 +23,14 @@ std::string makeTempDir(const std::string& hint);
 // the suites run on SQLite only.
 std::string postgresUrl();
 
+// A fresh SQLite database file under the scratch root, as a SOCI URL.
+std::string sqliteTestUrl(const std::string& hint);
+
+// The URL of the database a parametrised suite runs on: "postgresql" gives
+// postgresUrl() (empty without a server: the test skips itself), anything
+// else a fresh SQLite database.
+std::string databaseUrlFor(const std::string& backend, const std::string& hint);
+
 // Installs a capturing trace sink (minimum level 2) for its lifetime.
 class TraceCapture {
  public:
