@@ -23,6 +23,7 @@
 #include "platform/FMResult.h"
 #include "platform/KyroCommonUtils.h"
 #include "platform/KyroConfigAdapter.h"
+#include "platform/KyroOS.h"
 #include "platform/KyroTrace.h"
 
 namespace Kyrofm {
@@ -55,12 +56,7 @@ int32_t resumeCounter(int64_t mark) {
   return static_cast<int32_t>(mark);
 }
 
-std::string trimBlanks(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+std::string trimBlanks(std::string s) { return FMTrim(s, " \t\r\n"); }
 
 // A decimal in [0, INT32_MAX]; false for anything else.
 bool parseDecimal(const std::string& text, int64_t& out) {

@@ -22,6 +22,7 @@
 #include "platform/AlmRecord.h"
 #include "platform/CFDNSplitter.h"
 #include "platform/FMResult.h"
+#include "platform/KyroOS.h"
 #include "platform/KyroCommonUtils.h"
 #include "platform/KyroConfigAdapter.h"
 #include "platform/KyroGlobalUtils.h"
@@ -160,12 +161,7 @@ long defaultOf(const KyroSettingDef& d) {
   return v;
 }
 
-std::string trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
+std::string trim(std::string s) { return FMTrim(s, " \t\n\v\f\r"); }
 
 }  // namespace
 
