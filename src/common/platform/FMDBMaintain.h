@@ -303,47 +303,27 @@ class CFMDBGuard {
 // on failure it logs and returns from the enclosing function. The statements
 // that follow are wrapped by the caller in try/catch (Kyrofmdb::SAException&),
 // logged with FMDB_LOG_EXCEPTION.
-#define FMDB_CONNECTION_GUARD(conn, failRet)                                                  \
+// The three variants differ only in the pool step's message and in what
+// they return; FMDB_GUARD_IMPL_ is their common body (`...` is the return
+// value, empty for void).
+#define FMDB_GUARD_IMPL_(conn, name, variant, ...)                                             \
   ::Kyrofmdb::CFMThreadLimitSingle _fmdb_limit_##conn(__FILE__, __LINE__);                    \
   ::Kyrofmdb::CFMDBPool* _fmdb_pool_##conn =                                                  \
-      ::Kyrofmdb::CFMDBGuard::pool(nullptr, ::Kyrofmdb::CFMDBGuard::PLAIN,                    \
+      ::Kyrofmdb::CFMDBGuard::pool((name), ::Kyrofmdb::CFMDBGuard::variant,                    \
                                    _fmdb_limit_##conn.isAcquired());                          \
-  if (_fmdb_pool_##conn == nullptr) return (failRet);                                         \
-  ::Kyrofmdb::FMAutoTransaction _fmdb_trans_##conn(                                           \
-      _fmdb_pool_##conn, ::Kyrofmdb::CDBMaintain::instance()->getConnPoolTimeOut());          \
-  ::Kyrofmdb::SAConnection* conn = _fmdb_trans_##conn.getConn();                              \
-  if (conn == nullptr || !conn->isConnected()) {                                              \
-    ::Kyrofmdb::CFMDBGuard::logNoConnection(nullptr);                                         \
-    return (failRet);                                                                         \
-  }
-
-#define FMDB_CONNECTION_GUARD_WITH_LOGERR(conn, name, failRet)                                \
-  ::Kyrofmdb::CFMThreadLimitSingle _fmdb_limit_##conn(__FILE__, __LINE__);                    \
-  ::Kyrofmdb::CFMDBPool* _fmdb_pool_##conn =                                                  \
-      ::Kyrofmdb::CFMDBGuard::pool((name), ::Kyrofmdb::CFMDBGuard::WITH_LOGERR,                \
-                                   _fmdb_limit_##conn.isAcquired());                          \
-  if (_fmdb_pool_##conn == nullptr) return (failRet);                                         \
+  if (_fmdb_pool_##conn == nullptr) return __VA_ARGS__;                                       \
   ::Kyrofmdb::FMAutoTransaction _fmdb_trans_##conn(                                           \
       _fmdb_pool_##conn, ::Kyrofmdb::CDBMaintain::instance()->getConnPoolTimeOut());          \
   ::Kyrofmdb::SAConnection* conn = _fmdb_trans_##conn.getConn();                              \
   if (conn == nullptr || !conn->isConnected()) {                                              \
     ::Kyrofmdb::CFMDBGuard::logNoConnection(name);                                            \
-    return (failRet);                                                                         \
+    return __VA_ARGS__;                                                                       \
   }
 
-#define FMDB_CONNECTION_GUARD_ERR_RETURN_VOID(conn, name)                                     \
-  ::Kyrofmdb::CFMThreadLimitSingle _fmdb_limit_##conn(__FILE__, __LINE__);                    \
-  ::Kyrofmdb::CFMDBPool* _fmdb_pool_##conn =                                                  \
-      ::Kyrofmdb::CFMDBGuard::pool((name), ::Kyrofmdb::CFMDBGuard::ERR_RETURN_VOID,                \
-                                   _fmdb_limit_##conn.isAcquired());                          \
-  if (_fmdb_pool_##conn == nullptr) return;                                                   \
-  ::Kyrofmdb::FMAutoTransaction _fmdb_trans_##conn(                                           \
-      _fmdb_pool_##conn, ::Kyrofmdb::CDBMaintain::instance()->getConnPoolTimeOut());          \
-  ::Kyrofmdb::SAConnection* conn = _fmdb_trans_##conn.getConn();                              \
-  if (conn == nullptr || !conn->isConnected()) {                                              \
-    ::Kyrofmdb::CFMDBGuard::logNoConnection(name);                                            \
-    return;                                                                                   \
-  }
+#define FMDB_CONNECTION_GUARD(conn, failRet) FMDB_GUARD_IMPL_(conn, nullptr, PLAIN, (failRet))
+#define FMDB_CONNECTION_GUARD_WITH_LOGERR(conn, name, failRet) \
+  FMDB_GUARD_IMPL_(conn, (name), WITH_LOGERR, (failRet))
+#define FMDB_CONNECTION_GUARD_ERR_RETURN_VOID(conn, name) FMDB_GUARD_IMPL_(conn, (name), ERR_RETURN_VOID)
 
 // Logs an SAException caught after a guard: name null gives "Get database
 // connection throw SAException!", else "%s: get database throw SAException!".
