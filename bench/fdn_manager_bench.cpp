@@ -31,10 +31,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "fmcommon/FdnManager.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBTools.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/fmcommon/FdnManager.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fmcommon/XRFMFdnMatch.h"
+#include "fm_common/fmcommon/XRFMFdnMatch.h"
 
 namespace {
 

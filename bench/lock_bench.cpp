@@ -8,8 +8,8 @@
 #include <ace/RW_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
-#include "fmcommon/FMLock.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/fmcommon/FMLock.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace {
 

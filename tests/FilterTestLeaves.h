@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/AlarmExp.h"
-#include "fmcommon/FMTools.h"
+#include "fm_common/filter/AlarmExp.h"
+#include "fm_common/fmcommon/FMTools.h"
 
 namespace fmtest {
 

@@ -12,14 +12,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/AlmRecord.h"
-#include "platform/FMAlarmTableIO.h"
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBIdUtil.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBSchema.h"
-#include "platform/FMDBTools.h"
-#include "platform/KyroCommonUtils.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/FMAlarmTableIO.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBIdUtil.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBSchema.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/KyroCommonUtils.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofmdb {

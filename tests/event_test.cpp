@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMEvents.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMResult.h"
-#include "platform/KyroEvent.h"
+#include "fm_common/fmcommon/FMEvents.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroEvent.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

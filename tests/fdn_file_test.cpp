@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "fmcommon/FdnFile.h"
-#include "platform/FMResult.h"
+#include "fm_common/fmcommon/FdnFile.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

@@ -18,14 +18,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "fmcommon/AlmValidCheck.h"
-#include "fmcommon/FdnManager.h"
-#include "platform/CFDNSplitter.h"
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBTools.h"
-#include "platform/KyroEvent.h"
-#include "fmcommon/FMEvents.h"
+#include "fm_common/fmcommon/AlmValidCheck.h"
+#include "fm_common/fmcommon/FdnManager.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/KyroEvent.h"
+#include "fm_common/fmcommon/FMEvents.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fmcommon/XRFMFdnMatch.h"
-#include "platform/CFDNSplitter.h"
+#include "fm_common/fmcommon/XRFMFdnMatch.h"
+#include "fm_common/platform/CFDNSplitter.h"
 
 namespace Kyrofm {
 namespace {

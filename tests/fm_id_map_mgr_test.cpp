@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FmIDMapMgr.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBSchema.h"
-#include "platform/FMDBTools.h"
-#include "platform/FMResult.h"
+#include "fm_common/fmcommon/FmIDMapMgr.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBSchema.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

@@ -21,13 +21,13 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMIdMgr.h"
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBIdUtil.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBTools.h"
-#include "platform/FMResult.h"
-#include "platform/KyroConfigAdapter.h"
+#include "fm_common/fmcommon/FMIdMgr.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBIdUtil.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
 #include "support/FmTestChild.h"
 #include "support/FmTestSupport.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMKeyedSync.h"
-#include "platform/FMResult.h"
+#include "fm_common/fmcommon/FMKeyedSync.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

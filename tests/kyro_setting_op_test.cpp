@@ -15,15 +15,15 @@
 #include <vector>
 
 
-#include "fmcommon/KyroSettingOP.h"
-#include "platform/AlmRecord.h"
-#include "platform/CFDNSplitter.h"
-#include "platform/FMResult.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroConfigAdapter.h"
-#include "platform/KyroGlobalUtils.h"
-#include "platform/KyroMsg.h"
-#include "platform/KyroSetting.h"
+#include "fm_common/fmcommon/KyroSettingOP.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroGlobalUtils.h"
+#include "fm_common/platform/KyroMsg.h"
+#include "fm_common/platform/KyroSetting.h"
 #include "support/FmSettingsFile.h"
 #include "support/FmTestSupport.h"
 

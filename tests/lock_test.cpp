@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMLock.h"
+#include "fm_common/fmcommon/FMLock.h"
 #include "support/FmTestChild.h"
 #include "support/FmTestSupport.h"
 

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/AlmRecord.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/KyroTrace.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

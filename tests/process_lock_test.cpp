@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMProcessLock.h"
-#include "platform/FMResult.h"
+#include "fm_common/fmcommon/FMProcessLock.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmTestChild.h"
 #include "support/FmTestSupport.h"
 

@@ -11,14 +11,14 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/RecStringMap.h"
-#include "platform/CCentralCfg.h"
-#include "platform/CFDNSplitter.h"
-#include "platform/FMResult.h"
-#include "platform/KyroSetting.h"
-#include "platform/XRIMIrpPluginplat.h"
+#include "fm_common/fmcommon/RecStringMap.h"
+#include "fm_common/platform/CCentralCfg.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroSetting.h"
+#include "fm_common/platform/XRIMIrpPluginplat.h"
 #include "support/FmTestSupport.h"
-#include "time/XRFMTimeUtil.h"
+#include "fm_common/time/XRFMTimeUtil.h"
 #include "time_test_server.h"
 
 namespace Kyrofm {

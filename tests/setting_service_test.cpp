@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CFDNSplitter.h"
-#include "platform/KyroConfigAdapter.h"
-#include "platform/KyroGlobalUtils.h"
-#include "platform/KyroMsg.h"
-#include "platform/KyroSetting.h"
-#include "platform/KyroXmlFile.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroGlobalUtils.h"
+#include "fm_common/platform/KyroMsg.h"
+#include "fm_common/platform/KyroSetting.h"
+#include "fm_common/platform/KyroXmlFile.h"
 #include "support/FmTestChild.h"
 #include "support/FmTestSupport.h"
 

@@ -7,7 +7,7 @@
 #include <climits>
 
 #include "FilterTestLeaves.h"
-#include "filter/AlarmExp.h"
+#include "fm_common/filter/AlarmExp.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

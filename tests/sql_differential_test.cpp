@@ -16,12 +16,12 @@
 #include <map>
 #include <random>
 
-#include "filter/AlarmExp.h"
-#include "platform/AlmRecord.h"
-#include "platform/FMAlarmTableIO.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBSchema.h"
-#include "platform/FMDBTools.h"
+#include "fm_common/filter/AlarmExp.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/FMAlarmTableIO.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBSchema.h"
+#include "fm_common/platform/FMDBTools.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

@@ -12,9 +12,9 @@
 #include <vector>
 
 
-#include "fmcommon/SysAttr.h"
-#include "platform/FMResult.h"
-#include "platform/KyroSetting.h"
+#include "fm_common/fmcommon/SysAttr.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroSetting.h"
 #include "support/FmSettingsFile.h"
 #include "support/FmTestSupport.h"
 

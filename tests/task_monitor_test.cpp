@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "fmcommon/FMLock.h"
-#include "fmcommon/FMTaskMonitor.h"
+#include "fm_common/fmcommon/FMLock.h"
+#include "fm_common/fmcommon/FMTaskMonitor.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

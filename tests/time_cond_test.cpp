@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CFDNSplitter.h"
-#include "platform/EAMUtil2DB.h"
-#include "platform/FMResult.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/EAMUtil2DB.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmTestSupport.h"
-#include "time/XRFMTimeCond.h"
-#include "time/XRFMTimeUtil.h"
+#include "fm_common/time/XRFMTimeCond.h"
+#include "fm_common/time/XRFMTimeUtil.h"
 #include "time_test_server.h"
 
 namespace Kyrofm {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "fmcommon/SysAttr.h"
+#include "fm_common/fmcommon/SysAttr.h"
 #include "support_tz.h"
 
 namespace fmtest {

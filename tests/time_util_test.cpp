@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/FMResult.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmTestSupport.h"
 #include "support_tz.h"
-#include "time/CalculateTime.h"
-#include "time/XRFMTimeUtil.h"
+#include "fm_common/time/CalculateTime.h"
+#include "fm_common/time/XRFMTimeUtil.h"
 #include "time_test_server.h"
 
 namespace Kyrofm {

@@ -4,8 +4,8 @@
 #include <climits>
 #include <random>
 
-#include "fmcommon/FMTools.h"
-#include "platform/KyroCommonUtils.h"
+#include "fm_common/fmcommon/FMTools.h"
+#include "fm_common/platform/KyroCommonUtils.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {

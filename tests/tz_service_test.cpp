@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/EAMUtil2DB.h"
-#include "platform/KyroTZone.h"
+#include "fm_common/platform/EAMUtil2DB.h"
+#include "fm_common/platform/KyroTZone.h"
 #include "support/FmTestSupport.h"
 #include "support_tz.h"
 

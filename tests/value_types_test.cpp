@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "fmcommon/FMValueTypes.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
 namespace {

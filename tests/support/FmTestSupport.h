@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace fmtest {
 

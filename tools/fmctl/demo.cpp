@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "filter/AlarmExp.h"
-#include "platform/AlmRecord.h"
-#include "platform/FMAlarmTableIO.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBTools.h"
-#include "platform/FMResult.h"
+#include "fm_common/filter/AlarmExp.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/FMAlarmTableIO.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/FMResult.h"
 
 namespace fmctl {
 namespace {

@@ -5,12 +5,12 @@
 // new tree bottom-up in std::unique_ptr and release the root to the caller only
 // when every node was made, so a failure (out of memory) leaks nothing and
 // never yields a tree with a silently missing child.
-#include "filter/AlarmExp.h"
+#include "fm_common/filter/AlarmExp.h"
 
 #include <exception>
 #include <utility>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 namespace {

@@ -51,7 +51,7 @@
 #include <set>
 #include <string>
 
-#include "platform/AlmRecord.h"
+#include "fm_common/platform/AlmRecord.h"
 
 namespace Kyrofm {
 

@@ -12,10 +12,10 @@
 // conditions that accept the empty value in memory also select NULL rows.
 #include <functional>
 
-#include "filter/AlarmExp.h"
-#include "platform/FMDBTools.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/filter/AlarmExp.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

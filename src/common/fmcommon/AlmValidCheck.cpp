@@ -1,10 +1,10 @@
 // AlmValidCheck.cpp: the FDN parent relation of CAlmValidCheck. Both tests
 // compare the two strings from the start; the splitter decides whether the
 // place where the parent ends is a component boundary of the child.
-#include "fmcommon/AlmValidCheck.h"
+#include "fm_common/fmcommon/AlmValidCheck.h"
 
-#include "fmcommon/KyroSettingOP.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/fmcommon/KyroSettingOP.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

@@ -1,12 +1,12 @@
 // FMEvents.cpp: the fault-management event types, typed views over the
 // attributes of a platform event, and the name/value event sender, which cuts
 // long name/value lists into events of at most 200 pairs.
-#include "fmcommon/FMEvents.h"
+#include "fm_common/fmcommon/FMEvents.h"
 
 
-#include "platform/FMDBMaintain.h"
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 namespace {

@@ -21,8 +21,8 @@
 #include <mutex>
 #include <string>
 
-#include "fmcommon/FMValueTypes.h"
-#include "platform/KyroEvent.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
+#include "fm_common/platform/KyroEvent.h"
 
 namespace Kyrofm {
 

@@ -8,7 +8,7 @@
 // and the start-up reconciliation picks the stored mark written last because
 // generations only grow (a failed write does not give its generation back:
 // the table may have committed it after all).
-#include "fmcommon/FMIdMgr.h"
+#include "fm_common/fmcommon/FMIdMgr.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,14 +17,14 @@
 #include <memory>
 #include <vector>
 
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBIdUtil.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMResult.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroConfigAdapter.h"
-#include "platform/KyroOS.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBIdUtil.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroOS.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

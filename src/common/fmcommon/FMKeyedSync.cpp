@@ -4,7 +4,7 @@
 // The static maps and their guards are built before any ordinary static of
 // the library (init_priority), so that static initialisers elsewhere may use
 // them.
-#include "fmcommon/FMKeyedSync.h"
+#include "fm_common/fmcommon/FMKeyedSync.h"
 
 #include <ace/Guard_T.h>
 #include <ace/OS_NS_unistd.h>
@@ -12,8 +12,8 @@
 
 #include <new>
 
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 #define FM_EARLY_STATIC __attribute__((init_priority(101)))
 

@@ -4,7 +4,7 @@
 // statics that guard the singletons are built before any ordinary static
 // object of the library (init_priority), so that a Lock that is itself a
 // static of another file can register during static initialisation.
-#include "fmcommon/FMLock.h"
+#include "fm_common/fmcommon/FMLock.h"
 
 #include <ace/Guard_T.h>
 #include <ace/OS_NS_Thread.h>
@@ -12,7 +12,7 @@
 
 #include <new>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 #define FM_EARLY_STATIC __attribute__((init_priority(101)))
 

@@ -4,7 +4,7 @@
 // SEM_UNDO, so the kernel gives it back when the holding process dies. A
 // semaphore has no owner: releasing it when it is not held would let two
 // holders in, so the object remembers whether it took it.
-#include "fmcommon/FMProcessLock.h"
+#include "fm_common/fmcommon/FMProcessLock.h"
 
 #include <ace/OS_NS_unistd.h>
 #include <ace/Process_Mutex.h>
@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

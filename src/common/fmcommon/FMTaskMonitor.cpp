@@ -4,7 +4,7 @@
 // logged at the end is the time the task really ran (in whole seconds) and is
 // not skewed by the second boundaries of the wall-clock stamps or by a change
 // of the system clock.
-#include "fmcommon/FMTaskMonitor.h"
+#include "fm_common/fmcommon/FMTaskMonitor.h"
 
 #include <ace/Guard_T.h>
 
@@ -13,9 +13,9 @@
 #include <ctime>
 #include <new>
 
-#include "fmcommon/FMLock.h"
-#include "time/XRFMTimeUtil.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/fmcommon/FMLock.h"
+#include "fm_common/time/XRFMTimeUtil.h"
+#include "fm_common/platform/KyroTrace.h"
 
 #define FM_EARLY_STATIC __attribute__((init_priority(101)))
 

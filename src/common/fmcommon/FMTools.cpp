@@ -1,10 +1,10 @@
 // FMTools.cpp: the shared text, list and flag utilities.
-#include "fmcommon/FMTools.h"
+#include "fm_common/fmcommon/FMTools.h"
 
 #include <cstdlib>
 
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 namespace {

@@ -2,7 +2,7 @@
 //
 // The keys are used in std::map and std::set; every operator< here is a strict
 // weak ordering consistent with the matching operator==.
-#include "fmcommon/FMValueTypes.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
 
 #include <tuple>
 

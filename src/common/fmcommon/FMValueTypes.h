@@ -19,7 +19,7 @@
 #include <map>
 #include <string>
 
-#include "platform/AlmRecord.h"
+#include "fm_common/platform/AlmRecord.h"
 
 namespace Kyrofm {
 

@@ -2,7 +2,7 @@
 // file in one write; a full rewrite goes through a file beside it that is renamed
 // over it; the reader skips what it cannot parse and keeps going, so a damaged
 // line costs only itself.
-#include "fmcommon/FdnFile.h"
+#include "fm_common/fmcommon/FdnFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,9 +14,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/FMResult.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 namespace {

@@ -18,7 +18,7 @@
 #include <map>
 #include <string>
 
-#include "platform/KyroOS.h"
+#include "fm_common/platform/KyroOS.h"
 
 namespace Kyrofm {
 

@@ -3,7 +3,7 @@
 // stand-in while the table refuses writes. Every change is written to the
 // table (or the file) first and enters memory only when it was stored, so
 // that every identifier a caller receives is found again after a restart.
-#include "fmcommon/FdnManager.h"
+#include "fm_common/fmcommon/FdnManager.h"
 
 #include <climits>
 #include <cstdio>
@@ -12,18 +12,18 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fmcommon/AlmValidCheck.h"
-#include "fmcommon/FMIdMgr.h"
-#include "fmcommon/FMEvents.h"
-#include "fmcommon/FMTools.h"
-#include "fmcommon/KyroSettingOP.h"
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBTools.h"
-#include "platform/FMResult.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
-#include "time/CalculateTime.h"
+#include "fm_common/fmcommon/AlmValidCheck.h"
+#include "fm_common/fmcommon/FMIdMgr.h"
+#include "fm_common/fmcommon/FMEvents.h"
+#include "fm_common/fmcommon/FMTools.h"
+#include "fm_common/fmcommon/KyroSettingOP.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
+#include "fm_common/time/CalculateTime.h"
 
 
 namespace Kyrofm {

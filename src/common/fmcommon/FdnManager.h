@@ -50,9 +50,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "fmcommon/FMLock.h"
-#include "fmcommon/FMValueTypes.h"
-#include "fmcommon/FdnFile.h"
+#include "fm_common/fmcommon/FMLock.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
+#include "fm_common/fmcommon/FdnFile.h"
 
 namespace Kyrofm {
 

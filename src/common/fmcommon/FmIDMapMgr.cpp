@@ -2,17 +2,17 @@
 //
 // A field's table is read into a fresh map that replaces the old one only
 // when the whole table was read, so a failed reload loses no translation.
-#include "fmcommon/FmIDMapMgr.h"
+#include "fm_common/fmcommon/FmIDMapMgr.h"
 
 #include <strings.h>
 
 #include <vector>
 
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMDBTools.h"
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

@@ -4,9 +4,9 @@
 // default text that the shipped settings file documents; the accessors read
 // through those declarations, so the file and the code cannot drift apart
 // without the tests noticing.
-#include "fmcommon/KyroSettingOP.h"
+#include "fm_common/fmcommon/KyroSettingOP.h"
 
-#include "time/CalculateTime.h"
+#include "fm_common/time/CalculateTime.h"
 
 #include <strings.h>
 
@@ -19,16 +19,16 @@
 
 #include <ace/Guard_T.h>
 
-#include "platform/AlmRecord.h"
-#include "platform/CFDNSplitter.h"
-#include "platform/FMResult.h"
-#include "platform/KyroOS.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroConfigAdapter.h"
-#include "platform/KyroGlobalUtils.h"
-#include "platform/KyroMsg.h"
-#include "platform/KyroSetting.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroOS.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroGlobalUtils.h"
+#include "fm_common/platform/KyroMsg.h"
+#include "fm_common/platform/KyroSetting.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

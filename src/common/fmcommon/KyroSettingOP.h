@@ -36,7 +36,7 @@
 
 #include <ace/Thread_Mutex.h>
 
-#include "fmcommon/FMValueTypes.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
 

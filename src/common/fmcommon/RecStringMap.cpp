@@ -6,7 +6,7 @@
 // to; otherwise the OMC NE and everything below it get the OMC name, and other
 // objects the product library's name, or their FDN when no product library is
 // loaded or it fails.
-#include "fmcommon/RecStringMap.h"
+#include "fm_common/fmcommon/RecStringMap.h"
 
 #include <ace/Guard_T.h>
 
@@ -14,16 +14,16 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/CCentralCfg.h"
-#include "platform/CFDNSplitter.h"
-#include "platform/FMResult.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroConfigAdapter.h"
-#include "platform/KyroSetting.h"
-#include "platform/KyroTrace.h"
-#include "platform/XRIMIrpPluginplat.h"
-#include "time/CalculateTime.h"
-#include "time/XRFMTimeUtil.h"
+#include "fm_common/platform/CCentralCfg.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroSetting.h"
+#include "fm_common/platform/KyroTrace.h"
+#include "fm_common/platform/XRIMIrpPluginplat.h"
+#include "fm_common/time/CalculateTime.h"
+#include "fm_common/time/XRFMTimeUtil.h"
 
 namespace Kyrofm {
 

@@ -42,10 +42,10 @@
 #include <string>
 #include <vector>
 
-#include "fmcommon/FMLock.h"
-#include "fmcommon/FMValueTypes.h"
-#include "platform/AlmRecord.h"
-#include "platform/CLinkTypeName.h"
+#include "fm_common/fmcommon/FMLock.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
+#include "fm_common/platform/AlmRecord.h"
+#include "fm_common/platform/CLinkTypeName.h"
 
 namespace Kyrofm {
 

@@ -1,14 +1,14 @@
 // SysAttr.cpp: system attributes, alarm-window accounting and the server's
 // daylight-saving rule.
-#include "fmcommon/SysAttr.h"
+#include "fm_common/fmcommon/SysAttr.h"
 
 #include <cctype>
 #include <ctime>
 #include <vector>
 
-#include "platform/FMResult.h"
-#include "platform/KyroSetting.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroSetting.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

@@ -1,12 +1,12 @@
 // XRFMFdnMatch.cpp: the FDN pattern matcher, a tree of FDN components. Each
 // node marks whether a pattern ends there; a test walks the FDN's components
 // down the tree and stops at the first node where a pattern ends.
-#include "fmcommon/XRFMFdnMatch.h"
+#include "fm_common/fmcommon/XRFMFdnMatch.h"
 
 #include <cstring>
 
-#include "fmcommon/KyroSettingOP.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/fmcommon/KyroSettingOP.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

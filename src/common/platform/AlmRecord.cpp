@@ -1,8 +1,8 @@
 // AlmRecord.cpp: the alarm record, its extended-parameter matrices, the field
 // property table and the product customisation registry.
-#include "platform/AlmRecord.h"
+#include "fm_common/platform/AlmRecord.h"
 
-#include "platform/FMResult.h"
+#include "fm_common/platform/FMResult.h"
 
 namespace Kyrofm {
 

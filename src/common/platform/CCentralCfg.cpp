@@ -1,13 +1,13 @@
 // CCentralCfg.cpp: the search for the information file and group reads.
-#include "platform/CCentralCfg.h"
+#include "fm_common/platform/CCentralCfg.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <mutex>
 
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
 
 namespace Kyrofm {
 namespace {

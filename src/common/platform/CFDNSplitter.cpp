@@ -1,5 +1,5 @@
 // CFDNSplitter.cpp: the in-process FDN service registry.
-#include "platform/CFDNSplitter.h"
+#include "fm_common/platform/CFDNSplitter.h"
 
 namespace Kyrofm {
 

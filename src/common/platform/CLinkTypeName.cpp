@@ -1,5 +1,5 @@
 // CLinkTypeName.cpp: the in-process link type name registry.
-#include "platform/CLinkTypeName.h"
+#include "fm_common/platform/CLinkTypeName.h"
 
 namespace Kyrofm {
 namespace {

@@ -1,6 +1,6 @@
 // EAMUtil2DB.cpp: the in-process NE configuration registry, a map from NE FDN
 // to its zone information under one reader/writer lock.
-#include "platform/EAMUtil2DB.h"
+#include "fm_common/platform/EAMUtil2DB.h"
 
 #include <map>
 #include <mutex>

@@ -1,11 +1,11 @@
 // FMAlarmTableIO.cpp: the column map of the alarm tables and the batch writer
 // and reader of alarm records.
-#include "platform/FMAlarmTableIO.h"
+#include "fm_common/platform/FMAlarmTableIO.h"
 
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofmdb {
 namespace {

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/AlmRecord.h"
+#include "fm_common/platform/AlmRecord.h"
 
 namespace Kyrofmdb {
 

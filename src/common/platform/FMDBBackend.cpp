@@ -1,6 +1,6 @@
 // FMDBBackend.cpp: backend-specific pieces of the database layer (see the
 // header).
-#include "platform/FMDBBackend.h"
+#include "fm_common/platform/FMDBBackend.h"
 
 #include <soci/soci.h>
 #include <soci/postgresql/soci-postgresql.h>
@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
-#include "platform/FMDBMaintain.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofmdb {
 namespace {

@@ -5,7 +5,7 @@
 // and for a result set binds a dynamic soci::row whose values are copied into
 // SAField objects one row at a time. Batch mode prepares one INSERT and runs
 // it once per collected row inside the caller's transaction.
-#include "platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBCommand.h"
 
 #include <soci/soci.h>
 
@@ -15,7 +15,7 @@
 #include <ctime>
 #include <deque>
 
-#include "platform/FMDBBackend.h"
+#include "fm_common/platform/FMDBBackend.h"
 
 namespace Kyrofmdb {
 namespace {

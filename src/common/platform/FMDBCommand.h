@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBMaintain.h"
 
 namespace Kyrofmdb {
 

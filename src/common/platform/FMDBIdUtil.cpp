@@ -1,10 +1,10 @@
 // FMDBIdUtil.cpp: rows of the identifier table.
-#include "platform/FMDBIdUtil.h"
+#include "fm_common/platform/FMDBIdUtil.h"
 
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBTools.h"
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofmdb {
 

@@ -6,7 +6,7 @@
 // then, so the pool serves again as soon as the database is back, without a
 // restart of the process. A connection that cannot be revived is given back
 // unusable and the caller answers 33038.
-#include "platform/FMDBMaintain.h"
+#include "fm_common/platform/FMDBMaintain.h"
 
 #include <soci/soci.h>
 #include <soci/postgresql/soci-postgresql.h>
@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/FMDBBackend.h"
-#include "platform/FMDBSchema.h"
-#include "platform/KyroCommonUtils.h"
+#include "fm_common/platform/FMDBBackend.h"
+#include "fm_common/platform/FMDBSchema.h"
+#include "fm_common/platform/KyroCommonUtils.h"
 
 namespace Kyrofmdb {
 

@@ -41,8 +41,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/FMResult.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace soci {
 class session;

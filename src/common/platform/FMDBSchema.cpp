@@ -5,15 +5,15 @@
 // Integer columns are BIGINT on both databases (a record field is a 64-bit
 // long), single-character fields SMALLINT, texts TEXT, except where a table's
 // users bind 32- and 16-bit integers (tbl_alm_exp_info).
-#include "platform/FMDBSchema.h"
+#include "fm_common/platform/FMDBSchema.h"
 
 #include <soci/soci.h>
 
 #include <sstream>
 
-#include "platform/FMAlarmTableIO.h"
-#include "platform/FMDBBackend.h"
-#include "platform/FMDBMaintain.h"
+#include "fm_common/platform/FMAlarmTableIO.h"
+#include "fm_common/platform/FMDBBackend.h"
+#include "fm_common/platform/FMDBMaintain.h"
 
 namespace Kyrofmdb {
 namespace {

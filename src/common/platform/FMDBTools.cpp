@@ -3,17 +3,17 @@
 // Each tool is one guarded database use (CFMDBGuard::run) with the tool's name
 // in its messages. Statements that depend on the product (catalog queries,
 // emptying a table) are chosen by the pool's database type.
-#include "platform/FMDBTools.h"
+#include "fm_common/platform/FMDBTools.h"
 
 #include <cctype>
 #include <chrono>
 #include <thread>
 
-#include "platform/FMDBCommand.h"
-#include "platform/FMDBMaintain.h"
-#include "platform/FMResult.h"
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/FMDBCommand.h"
+#include "fm_common/platform/FMDBMaintain.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofmdb {
 namespace {

@@ -1,5 +1,5 @@
 // KyroCommonUtils.cpp: see the header.
-#include "platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroCommonUtils.h"
 
 #include <atomic>
 #include <cstdlib>

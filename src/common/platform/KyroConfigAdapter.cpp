@@ -1,12 +1,12 @@
 // KyroConfigAdapter.cpp: node lookup, reads and atomic writes of the XML
 // configuration files (see the header for the addressing rules).
-#include "platform/KyroConfigAdapter.h"
+#include "fm_common/platform/KyroConfigAdapter.h"
 
 #include <vector>
 
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
-#include "platform/KyroXmlFile.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
+#include "fm_common/platform/KyroXmlFile.h"
 
 namespace Kyrofm {
 namespace {

@@ -1,14 +1,14 @@
 // KyroEvent.cpp: the in-process event channel. Events are structured events
 // whose bodies are shared between handles; a push deep-copies the body once per
 // subscriber so that no two threads ever share a body through the channel.
-#include "platform/KyroEvent.h"
+#include "fm_common/platform/KyroEvent.h"
 
 #include <algorithm>
 #include <cstring>
 #include <chrono>
 #include <thread>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyroem {
 

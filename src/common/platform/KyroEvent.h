@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "KyroEvent.hh"
-#include "Kyrocommon.hh"
+#include "fm_common/idl/KyroEvent.hh"
+#include "fm_common/idl/Kyrocommon.hh"
 
 namespace Kyroem {
 

@@ -1,5 +1,5 @@
 // KyroGlobalUtils.cpp: environment reader, local code set and iconv conversion.
-#include "platform/KyroGlobalUtils.h"
+#include "fm_common/platform/KyroGlobalUtils.h"
 
 #include <iconv.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 namespace {

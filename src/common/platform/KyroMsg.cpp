@@ -1,7 +1,7 @@
 // KyroMsg.cpp: the in-process message service registry.
-#include "platform/KyroMsg.h"
+#include "fm_common/platform/KyroMsg.h"
 
-#include "platform/KyroGlobalUtils.h"
+#include "fm_common/platform/KyroGlobalUtils.h"
 
 namespace Kyrofm {
 

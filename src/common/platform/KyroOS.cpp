@@ -1,5 +1,5 @@
 // KyroOS.cpp: thin POSIX wrappers of the platform's file utilities.
-#include "platform/KyroOS.h"
+#include "fm_common/platform/KyroOS.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

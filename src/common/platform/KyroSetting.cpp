@@ -1,16 +1,16 @@
 // KyroSetting.cpp: the file-backed settings service (see the header for the
 // file format and the write discipline).
-#include "platform/KyroSetting.h"
+#include "fm_common/platform/KyroSetting.h"
 
-#include "platform/KyroOS.h"
+#include "fm_common/platform/KyroOS.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/KyroCommonUtils.h"
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

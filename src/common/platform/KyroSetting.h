@@ -32,8 +32,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/FMResult.h"
-#include "platform/KyroXmlFile.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroXmlFile.h"
 
 namespace Kyrofm {
 

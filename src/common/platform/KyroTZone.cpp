@@ -5,7 +5,7 @@
 // the load. The DST rule of getMOTimeInfo is read from the zone's transitions:
 // the standard offset is the offset of the nearest period that is not DST, the
 // DST amount the difference of a DST period's offset to it.
-#include "platform/KyroTZone.h"
+#include "fm_common/platform/KyroTZone.h"
 
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 

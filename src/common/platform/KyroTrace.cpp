@@ -2,7 +2,7 @@
 // thread; delivery goes to the sink that is current at that moment, held by a
 // shared pointer so that a sink swapped out while a message is in flight stays
 // alive until that message is written.
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
 // KyroXmlFile.cpp: atomic replacement, locking and parsing of the XML
 // configuration files (see the header for the rules).
-#include "platform/KyroXmlFile.h"
+#include "fm_common/platform/KyroXmlFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/KyroTrace.h"
+#include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
 namespace {

@@ -1,5 +1,5 @@
 // XRIMIrpPluginplat.cpp: the in-process plug-in object and naming registries.
-#include "platform/XRIMIrpPluginplat.h"
+#include "fm_common/platform/XRIMIrpPluginplat.h"
 
 namespace Kyrofm {
 

@@ -1,6 +1,6 @@
 // XRFMTimeCond.cpp: parsing and testing of weekly time conditions, and the NE
 // local time through the zone cache.
-#include "time/XRFMTimeCond.h"
+#include "fm_common/time/XRFMTimeCond.h"
 
 #include <ace/Guard_T.h>
 
@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fmcommon/SysAttr.h"
-#include "platform/CFDNSplitter.h"
-#include "platform/EAMUtil2DB.h"
-#include "platform/FMResult.h"
-#include "platform/KyroOS.h"
-#include "platform/KyroTZone.h"
-#include "platform/KyroTrace.h"
-#include "time/XRFMTimeUtil.h"
+#include "fm_common/fmcommon/SysAttr.h"
+#include "fm_common/platform/CFDNSplitter.h"
+#include "fm_common/platform/EAMUtil2DB.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroOS.h"
+#include "fm_common/platform/KyroTZone.h"
+#include "fm_common/platform/KyroTrace.h"
+#include "fm_common/time/XRFMTimeUtil.h"
 
 namespace Kyrofm {
 

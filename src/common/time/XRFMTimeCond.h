@@ -38,8 +38,8 @@
 #include <utility>
 #include <vector>
 
-#include "fmcommon/FMLock.h"
-#include "fmcommon/FMValueTypes.h"
+#include "fm_common/fmcommon/FMLock.h"
+#include "fm_common/fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
 

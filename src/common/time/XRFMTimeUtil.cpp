@@ -5,7 +5,7 @@
 // (localtime_r, mktime) is what the server clock shows; comparing the two is
 // how the service decides that the server is in daylight saving. All host
 // conversions are the reentrant ones.
-#include "time/XRFMTimeUtil.h"
+#include "fm_common/time/XRFMTimeUtil.h"
 
 #include <ace/OS_NS_sys_time.h>
 
@@ -16,13 +16,13 @@
 #include <ctime>
 #include <vector>
 
-#include "fmcommon/RecStringMap.h"
-#include "fmcommon/SysAttr.h"
-#include "platform/FMResult.h"
-#include "platform/KyroOS.h"
-#include "platform/KyroTZone.h"
-#include "platform/KyroTrace.h"
-#include "time/CalculateTime.h"
+#include "fm_common/fmcommon/RecStringMap.h"
+#include "fm_common/fmcommon/SysAttr.h"
+#include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroOS.h"
+#include "fm_common/platform/KyroTZone.h"
+#include "fm_common/platform/KyroTrace.h"
+#include "fm_common/time/CalculateTime.h"
 
 namespace Kyrofm {
 
