@@ -18,18 +18,14 @@
 
 #include "fm_common/filter/AlarmExp.h"
 #include "fm_common/platform/AlmRecord.h"
-#include "fm_common/platform/FMAlarmTableIO.h"
 #include "fm_common/platform/FMDBMaintain.h"
-#include "fm_common/platform/FMDBSchema.h"
-#include "fm_common/platform/FMDBTools.h"
+#include "support/FmFilterDiff.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
 namespace {
 
 using Kyrofmdb::CDBMaintain;
-using Kyrofmdb::CFMDBTools;
-using Kyrofmdb::FMAlarmTableIO;
 
 // A private alarm table (the columns of every alarm table) so that other
 // suites emptying the real ones do not disturb the records written once.
@@ -89,38 +85,16 @@ class SqlDifferentialTest : public ::testing::TestWithParam<std::string> {
   static constexpr int kRecords = 2400;
 
   void SetUp() override {
-    // One SQLite file per test process; the records are generated and
-    // written once per database and reused by every test of the suite.
-    static const std::string sqlite = "sqlite3://db=" + fmtest::makeTempDir("diff") + "/fm.db";
-    static std::map<std::string, std::vector<AlmRecord_t>> written;
-    if (GetParam() == "postgresql") {
-      if (fmtest::postgresUrl().empty()) GTEST_SKIP() << "no PostgreSQL (run under scripts/with-postgres)";
-      CDBMaintain::instance()->setDBUrl(fmtest::postgresUrl());
-    } else {
-      CDBMaintain::instance()->setDBUrl(sqlite);
-    }
-    ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
-    if (GetParam() == "postgresql") {  // the mod/bitand dialect: mod is built in
-      ASSERT_EQ(CFMDBTools::ExecuteSQL("create or replace function bitand(bigint, bigint) returns bigint "
-                                       "as 'select $1 & $2' language sql immutable"),
-                FM_SUCCESS);
-    }
-    auto it = written.find(GetParam());
-    long count = -1;
-    if (it != written.end() && CFMDBTools::getRecordCountOfTable(kTable, count, "") == FM_SUCCESS &&
-        count == static_cast<long>(it->second.size())) {
-      m_records = it->second;
-      return;
-    }
-    ASSERT_EQ(CFMDBTools::DropTable(kTable), FM_SUCCESS);
-    const int type = CDBMaintain::instance()->getDBType();
-    for (const auto& stmt :
-         Kyrofmdb::CFMDBSchema::splitStatements(Kyrofmdb::CFMDBSchema::alarmTableDdl(kTable, type))) {
-      ASSERT_EQ(CFMDBTools::ExecuteSQL(stmt), FM_SUCCESS) << stmt;
-    }
-    m_records = generate();
-    ASSERT_EQ(FMAlarmTableIO::writeRecords(kTable, m_records), FM_SUCCESS);
-    written[GetParam()] = m_records;
+    // The records are generated and written once per database and reused by
+    // every test of the suite.
+    static std::map<std::string, std::unique_ptr<fmtest::FilterDiffTable>> tables;
+    std::string skip = fmtest::useFilterDatabase(GetParam());
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    auto& table = tables[GetParam()];
+    if (!table || !table->intact()) table = std::make_unique<fmtest::FilterDiffTable>(kTable, generate());
+    ASSERT_TRUE(table->ok());
+    m_table = table.get();
+    m_records = table->records();
   }
 
   static std::vector<AlmRecord_t> generate() {
@@ -188,19 +162,8 @@ class SqlDifferentialTest : public ::testing::TestWithParam<std::string> {
     return s;
   }
 
-  std::set<long> inMemory(const AlarmExp& e) const {
-    std::set<long> out;
-    for (const auto& r : m_records) {
-      if (e.evaluate(r)) out.insert(r.getLogId());
-    }
-    return out;
-  }
-  std::set<long> inDatabase(const AlarmExp& e) const {
-    std::string cond = e.sqlWhereCond(kTable);
-    std::vector<long> csns;
-    EXPECT_EQ(FMAlarmTableIO::selectCsns(kTable, cond, csns), FM_SUCCESS) << cond.substr(0, 300);
-    return std::set<long>(csns.begin(), csns.end());
-  }
+  std::set<long> inMemory(const AlarmExp& e) const { return m_table->inMemory(e); }
+  std::set<long> inDatabase(const AlarmExp& e) const { return m_table->inDatabase(e, kTable); }
   // Rows whose extend information ends (suffix) or begins with a value.
   std::set<long> affixMatches(const std::set<std::string>& values, bool suffix) const {
     std::set<long> out;
@@ -219,6 +182,7 @@ class SqlDifferentialTest : public ::testing::TestWithParam<std::string> {
     return out;
   }
 
+  const fmtest::FilterDiffTable* m_table = nullptr;
   std::vector<AlmRecord_t> m_records;
 };
 
@@ -288,11 +252,7 @@ TEST_P(SqlDifferentialTest, AndOrCombinations) {
 // as the arithmetic in memory, on both databases, for negative and wrapped DST
 // fields (the remainder takes the dividend's sign) and negative bit fields.
 TEST_P(SqlDifferentialTest, ModAndBitandDialectsAgree) {
-  auto select = [&](const std::string& cond) {
-    std::vector<long> csns;
-    EXPECT_EQ(FMAlarmTableIO::selectCsns(kTable, cond, csns), FM_SUCCESS) << cond;
-    return std::set<long>(csns.begin(), csns.end());
-  };
+  auto select = [&](const std::string& cond) { return m_table->select(cond); };
   for (long k : {7200L, -21600L, 0L}) {
     for (long start : {1699900000L, 1700000000L, 1700123456L}) {
       std::set<long> mem;
