@@ -374,6 +374,19 @@ TEST_P(FdnManagerTest, DelFdnKeepsMemoryWhenTheTableRefuses) {
   EXPECT_EQ(tableRows().size(), 2u);
 }
 
+// FDNs of 256 characters or more are deleted like any other, by their own name
+// or with their parent.
+TEST_P(FdnManagerTest, DelFdnRemovesLongFdns) {
+  CFdnManager* m = CFdnManager::instance();
+  const std::string below = "NE=1," + std::string(300, 'x'), alone = std::string(300, 'z');
+  for (const std::string& f : {std::string("NE=1"), below, alone, std::string("NE=2")}) ASSERT_GT(m->GetIntFdn(f), 0);
+  m->DelFdn("NE=1");
+  m->DelFdn(alone);
+  EXPECT_EQ(m->getFdnIdEx(below), -100);
+  EXPECT_EQ(m->getFdnIdEx(alone), -100);
+  EXPECT_EQ(tableRows(), (IdMap{{4, "NE=2"}}));
+}
+
 TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
   CFdnManager* m = CFdnManager::instance();
   m->GetIntFdn("A");
@@ -387,6 +400,22 @@ TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
   EXPECT_EQ(m->getFdnIdEx("A"), -100);
   EXPECT_EQ(m->GetStrFdn(1), "A2");
   EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}, {2, "B"}}));
+}
+
+// Renaming onto an existing FDN merges, as the NE rename does: the name keeps
+// its id, the renamed id is merged away, in memory, table and after a restart.
+TEST_P(FdnManagerTest, UpdateFdnIdOntoAnExistingFdnMerges) {
+  CFdnManager* m = CFdnManager::instance();
+  const long a = m->GetIntFdn("REN=a"), b = m->GetIntFdn("REN=b");
+  std::map<std::string, std::string> ren{{"REN=a", "REN=b"}};
+  EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
+  std::set<long> eq;
+  m->QueryIntFdnEqualSet({"REN=b"}, eq);
+  EXPECT_EQ(eq, std::set<long>{b});
+  EXPECT_EQ(m->GetStrFdn(a), "UNKNOWN");
+  EXPECT_EQ(tableRows(), (IdMap{{a, "needdelete"}, {b, "REN=b"}}));
+  m = restart();
+  EXPECT_EQ(m->getFdnIdEx("REN=b"), b);
 }
 
 // NE rename: the subtree moves to the new NE FDN keeping its ids; an FDN whose
@@ -491,6 +520,23 @@ TEST_P(FdnManagerTest, OutageReplayedByTheNextInit) {
   EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, "B"}, {3, "C"}}));
   EXPECT_EQ(m->GetStrFdn(3), "C");
   EXPECT_EQ(m->GetIntFdn("D"), 4);
+}
+
+// A deletion reaches the FDN file too: an FDN that lived only there comes back
+// neither with the next replay nor after a restart.
+TEST_P(FdnManagerTest, FdnDeletedWhileInTheFileStaysDeleted) {
+  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
+  CFdnManager* m = CFdnManager::instance();
+  takeDown();
+  EXPECT_EQ(m->GetIntFdn("A"), 1);
+  EXPECT_EQ(m->GetIntFdn("B"), 2);
+  bringBack();
+  m->DelFdn("A");
+  EXPECT_EQ(m->GetIntFdn("C"), 3);  // replays the file
+  EXPECT_EQ(m->getFdnIdEx("A"), -100);
+  m = restart();
+  EXPECT_EQ(m->GetStrFdn(1), "UNKNOWN");
+  EXPECT_EQ(tableRows(), (IdMap{{2, "B"}, {3, "C"}}));
 }
 
 // An init that cannot read the table gives no identifier (it does not know the
