@@ -21,9 +21,11 @@
 //     cannot);
 //   - the counter starts above every identifier in the table, in the file and
 //     in memory; an identifier whose row is deleted (DelFdn) or merged away
-//     (the "needdelete" rows of an NE rename) stays reserved in the table as a
-//     row with an empty name when it was the highest one, so that a restart
-//     never gives it again;
+//     (the "needdelete" rows of a rename onto an existing FDN, UpdateFdnID or
+//     updateNefdn) stays reserved in the table as a row with an empty name
+//     when it was the highest one, so that a restart never gives it again;
+//   - a deleted FDN also leaves the FDN file, so that no replay brings it
+//     back;
 //   - a pair that can be stored neither in the table nor in the file is not
 //     handed out (its FDN answers -100/-2), so every identifier a caller ever
 //     received survives a restart.
