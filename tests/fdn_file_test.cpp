@@ -83,6 +83,7 @@ TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
       {" 4:F\n", false},         // blank before the id
       {"5:\n", false},           // no FDN
       {"99999999999999999999:G\n", false},  // id out of range
+      {"000000000000000000005:K\n", true},  // leading zeros: any length
       {"\n", false},             // blank line, skipped silently
       {"6:H\r\n", true},         // carriage return and line feed
       {"7:I\n", true},
@@ -95,7 +96,7 @@ TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
     text += l.text;
     if (!l.good && l.text != "\n") ++bad;
   }
-  expected = {{"A", 1}, {"H", 6}, {"I", 7}, {"J", 8}};
+  expected = {{"A", 1}, {"H", 6}, {"I", 7}, {"J", 8}, {"K", 5}};
   FdnFile file(freshPath("fdnfile_malformed"));
   writeAll(file.getFileName(), text);
   fmtest::TraceCapture cap;

@@ -327,7 +327,8 @@ TEST(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
 // identifier is never given again, not even after a restart.
 TEST_P(FdnManagerTest, DelFdnRemovesSubtreeAndNeverReusesItsIds) {
   CFdnManager* m = CFdnManager::instance();
-  for (const char* f : {"NE=1", "NE=2", "NE=2,S=1", "NE=2,S=1,P=1", "NE=22"}) m->GetIntFdn(f);
+  const std::string longFdn = "NE=2,S=1,P=" + std::string(300, '1');  // longer than 255: deleted all the same
+  for (const auto& f : std::vector<std::string>{"NE=1", "NE=2", "NE=2,S=1", longFdn, "NE=22"}) m->GetIntFdn(f);
   std::vector<std::string> received;
   std::string calledBack;
   auto sub = Kyroem::EventChannel::instance()->subscribe(0, [&](const Kyroem::EventBase& ev) {
@@ -340,7 +341,7 @@ TEST_P(FdnManagerTest, DelFdnRemovesSubtreeAndNeverReusesItsIds) {
   });
   m->DelFdn("NE=2");
   sub.reset();
-  EXPECT_EQ(received, (std::vector<std::string>{"NE=2", "NE=2,S=1", "NE=2,S=1,P=1"}));
+  EXPECT_EQ(received, (std::vector<std::string>{"NE=2", "NE=2,S=1", longFdn}));
   EXPECT_EQ(calledBack, "NE=1");
   EXPECT_EQ(m->getFdnIdEx("NE=2,S=1"), -100);
   EXPECT_EQ(m->GetStrFdn(3), "UNKNOWN");
@@ -378,7 +379,8 @@ TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
   CFdnManager* m = CFdnManager::instance();
   m->GetIntFdn("A");
   m->GetIntFdn("B");
-  std::map<std::string, std::string> ren{{"A", "A2"}, {"B", ""}, {"Z", "Z2"}};
+  m->GetIntFdn("C");  // renamed onto A2 once A is: merged into A2's id
+  std::map<std::string, std::string> ren{{"A", "A2"}, {"B", ""}, {"C", "A2"}, {"Z", "Z2"}};
   fmtest::TraceCapture cap;
   EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
   EXPECT_TRUE(cap.contains("CFdnManager::UpdateFdnID , The oldfdn not found, FDN is: Z", TRACE_ERROR));
@@ -386,7 +388,8 @@ TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
   EXPECT_EQ(m->getFdnIdEx("A2"), 1);
   EXPECT_EQ(m->getFdnIdEx("A"), -100);
   EXPECT_EQ(m->GetStrFdn(1), "A2");
-  EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}, {2, "B"}}));
+  EXPECT_EQ(m->GetStrFdn(3), "UNKNOWN");
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}, {2, "B"}, {3, "needdelete"}}));
 }
 
 // NE rename: the subtree moves to the new NE FDN keeping its ids; an FDN whose
@@ -477,7 +480,8 @@ TEST_P(FdnManagerTest, OutageKeepsIdsInTheFileAndReplaysThem) {
   EXPECT_EQ(distinct.size(), handed.size());
 }
 
-// The same outage, with the replay done by the next init.
+// The same outage, with the replay done by the next init; an FDN deleted while
+// only the file held it stays deleted (its id reserved).
 TEST_P(FdnManagerTest, OutageReplayedByTheNextInit) {
   if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
   CFdnManager* m = CFdnManager::instance();
@@ -486,9 +490,10 @@ TEST_P(FdnManagerTest, OutageReplayedByTheNextInit) {
   EXPECT_EQ(m->GetIntFdn("B"), 2);
   EXPECT_EQ(m->GetIntFdn("C"), 3);
   bringBack();
+  m->DelFdn("B");
   m = restart();
   EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
-  EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, "B"}, {3, "C"}}));
+  EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, ""}, {3, "C"}}));
   EXPECT_EQ(m->GetStrFdn(3), "C");
   EXPECT_EQ(m->GetIntFdn("D"), 4);
 }

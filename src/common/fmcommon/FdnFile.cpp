@@ -27,9 +27,11 @@ bool storable(const std::string& fdn) {
   return !fdn.empty() && fdn.find_first_of(":\r\n") == std::string::npos;
 }
 
-// Parses the decimal id of a line: the whole text, no blanks, within long.
+// Parses the id text of a line: an optional '-' and one or more decimal
+// digits (leading zeros allowed, no length limit), nothing else, whose value
+// fits in a long.
 bool parseId(const std::string& text, long& id) {
-  if (text.empty() || text.size() > 20) return false;
+  if (text.empty()) return false;
   size_t i = (text[0] == '-') ? 1 : 0;
   if (i == text.size()) return false;
   for (size_t k = i; k < text.size(); ++k)

@@ -3,12 +3,19 @@
 // out survive a restart until the file is replayed into the table.
 //
 // Format: plain text, one pair per line, "<fdnid>:<fdn>" and a line end (a
-// line feed; a carriage return before it is accepted when reading). A line holds
-// at most 511 characters. Appended blocks follow each other, so an FDN may occur
-// more than once; when read back the later line wins. An FDN that is empty or
-// contains ':', a carriage return or a line feed cannot be stored and is refused
-// when written; a line that does not parse is skipped when read, and so is an
-// incomplete last line (one without its line end, left by an interrupted write).
+// line feed; carriage returns and line feeds at either end of a line are
+// ignored when reading). A line holds at most 511 characters. Appended blocks
+// follow each other, so an FDN may occur more than once; when read back the
+// later line wins. An FDN that is empty or contains ':', a carriage return or a
+// line feed cannot be stored and is refused when written.
+//
+// A line parses when it splits at ':' into exactly two parts, the FDN is not
+// empty and the id text is an optional '-' followed by one or more decimal
+// digits and nothing else (no blanks, no '+'), of any length (leading zeros
+// are allowed: "000000000000000000005" is 5), whose value fits in a long. A
+// line that does not parse is skipped when read (an empty one silently), and
+// so is an incomplete last line (one without its line end, left by an
+// interrupted write).
 //
 // FdnFile owns its path and its streams. It has no lock: the FDN manager calls
 // it only while it holds its write lock, so one thread at a time.

@@ -291,10 +291,12 @@ void CFdnManager::putLocked(const std::string& fdn, long id) {
 }
 
 template <typename Take>
-void CFdnManager::walkSubtree(const StrMap& map, const std::string& fdn, Take take) const {
+void CFdnManager::walkSubtree(const StrMap& map, const std::string& fdn, Take take, bool anyLength) const {
   if (fdn.empty()) return;  // the empty FDN has no subtree
+  const char splitter = anyLength ? CKyroSettingOP::instance()->getFDNSplitter() : '\0';
   for (auto it = map.lower_bound(fdn); it != map.end(); ++it) {
-    if (CAlmValidCheck::isFdnParent(fdn, it->first, true)) {
+    if (anyLength ? CAlmValidCheck::CheckFdnParent(fdn, it->first, splitter)
+                  : CAlmValidCheck::isFdnParent(fdn, it->first, true)) {
       take(*it);
     } else if (it->first.compare(0, fdn.size(), fdn) != 0) {
       break;
@@ -831,23 +833,55 @@ void CFdnManager::DelFdn(const std::string& fdn) {
   EventList events;
   try {
     Write_Lock_Guard lock(m_rwLock);
+    // Whatever can be created can be deleted: FDNs of any length are taken.
+    StrMap pairs;
     std::set<long> ids;
-    std::vector<std::string> names;
-    std::list<FMNameValue_t> nv;
-    walkSubtree(m_FdnStrMap.ordered(), fdn, [&](const StrMap::value_type& e) {
+    auto take = [&](const StrMap::value_type& e) {
+      pairs.insert(e);
       ids.insert(e.second);
-      names.push_back(e.first);
-      nv.emplace_back(std::string(), e.first);
-    });
+    };
+    walkSubtree(m_FdnStrMap.ordered(), fdn, take, true);
     if (ids.empty()) {
       FM_TRACE(TRACE_PROGRESS, "CFdnManager::DelFdn>>No fdn need to delete!");
       return;
     }
+    // The FDN file may hold some of the pairs (given or renamed while the table
+    // refused writes): its next replay would bring them back, so they leave it
+    // too. It is read before the table is touched: an unreadable file changes
+    // nothing.
+    StrMap fileMap;
+    std::set<std::string> fileNames;
+    std::set<long> fileIds;
+    if (m_fdnFile.isFileExist()) {
+      if (m_fdnFile.FileToStrBuffer(fileMap) != FM_SUCCESS) {
+        FM_TRACE(TRACE_ERROR, "CFdnManager::DelFdn>>fdn file not read, %s not deleted", fdn.c_str());
+        return;
+      }
+      for (auto it = fileMap.begin(); it != fileMap.end();) {
+        if (!pairs.count(it->first) && !ids.count(it->second)) {
+          ++it;
+          continue;
+        }
+        fileNames.insert(it->first);
+        fileIds.insert(it->second);
+        it = fileMap.erase(it);
+      }
+    }
     if (DelFdnSetFromDB(ids) != FM_SUCCESS) return;  // memory stays as the table
-    for (long id : ids) m_FdnLongMap.erase(id);
-    for (const auto& n : names) {
-      m_FdnStrMap.erase(n);
-      FM_TRACE(TRACE_PROGRESS, "CFdnManager>>DelFdn deleted fdn:%s and its subObject:%s", fdn.c_str(), n.c_str());
+    // When the file cannot be rewritten, the pairs it holds stay (in memory and
+    // file; the next replay writes them to the table again): only the others
+    // are deleted.
+    const bool fileKept = !fileIds.empty() && m_fdnFile.flushFdnStrToFile(fileMap) == FM_FAILURE;
+    if (fileKept) FM_TRACE(TRACE_ERROR, "CFdnManager::DelFdn>>fdn file not rewritten, its fdns under %s are kept",
+                           fdn.c_str());
+    std::list<FMNameValue_t> nv;
+    for (const auto& kv : pairs) {
+      if (fileKept && (fileNames.count(kv.first) || fileIds.count(kv.second))) continue;
+      m_FdnLongMap.erase(kv.second);
+      m_FdnStrMap.erase(kv.first);
+      nv.emplace_back(std::string(), kv.first);
+      FM_TRACE(TRACE_PROGRESS, "CFdnManager>>DelFdn deleted fdn:%s and its subObject:%s", fdn.c_str(),
+               kv.first.c_str());
     }
     events.push_back(std::move(nv));
   } catch (const std::exception& e) {
@@ -908,6 +942,21 @@ int CFdnManager::UpdateFdnID(std::map<std::string, std::string>& oldToNew) {
         continue;
       }
       const long id = it->second;
+      auto existing = m_FdnStrMap.find(kv.second);
+      if (existing != m_FdnStrMap.end() && existing->second != id) {
+        // The new name has its id already: the renamed id is merged into it,
+        // as in the NE rename, so that the name keeps one id, also after a
+        // restart.
+        FM_TRACE(TRACE_ERROR, "CFdnManager::UpdateFdnID FDN existed. fdn is:%s, old FDNId is:%d. new FDNId is:%d",
+                 kv.first.c_str(), static_cast<int>(id), static_cast<int>(existing->second));
+        if (UpdateFdnToDBOrFile(id, kNeedDelete, kv.first, events) != FM_SUCCESS) {
+          rc = static_cast<int>(FM_FAILURE);
+          break;
+        }
+        m_FdnStrMap.erase(it);
+        m_FdnLongMap.erase(id);
+        continue;
+      }
       if (UpdateFdnToDBOrFile(id, kv.second, kv.first, events) != FM_SUCCESS) {
         rc = static_cast<int>(FM_FAILURE);
         break;

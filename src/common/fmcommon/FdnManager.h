@@ -21,9 +21,11 @@
 //     cannot);
 //   - the counter starts above every identifier in the table, in the file and
 //     in memory; an identifier whose row is deleted (DelFdn) or merged away
-//     (the "needdelete" rows of an NE rename) stays reserved in the table as a
-//     row with an empty name when it was the highest one, so that a restart
-//     never gives it again;
+//     (the "needdelete" rows of a rename onto an existing FDN, UpdateFdnID or
+//     updateNefdn) stays reserved in the table as a row with an empty name
+//     when it was the highest one, so that a restart never gives it again;
+//   - a deleted FDN also leaves the FDN file, so that no replay brings it
+//     back;
 //   - a pair that can be stored neither in the table nor in the file is not
 //     handed out (its FDN answers -100/-2), so every identifier a caller ever
 //     received survives a restart.
@@ -204,11 +206,16 @@ class CFdnManager {
   int GetStrFdnSet(const std::set<long>& ids, std::set<std::string>& out);
 
   // ---- changes
-  // Deletes fdn and its subtree from the table and, when that succeeded, from
-  // memory, then sends the deletion event.
+  // Deletes fdn and its subtree (FDNs of any length) from the table, from the
+  // FDN file when it holds some of them, and, when the table delete succeeded,
+  // from memory, then sends the deletion event. Nothing changes when the table
+  // delete fails or the file cannot be read; pairs held by a file that cannot
+  // be rewritten stay.
   void DelFdn(const std::string& fdn);
   // Renames single FDNs keeping their ids (in the table, or in the FDN file
-  // when the table refuses). 33000; 33002 at the first rename that could be
+  // when the table refuses). A new name that has an id already keeps it: the
+  // renamed id is merged into it (its row renamed "needdelete", removed from
+  // memory), as in updateNefdn. 33000; 33002 at the first rename that could be
   // stored nowhere (earlier ones stay done).
   int UpdateFdnID(std::map<std::string, std::string>& oldToNew);
   // NE FDN change: 33002 when something exists at or below the new FDN.
@@ -257,9 +264,10 @@ class CFdnManager {
   // True when this process may allocate now (reads the table when needed).
   bool readyToAllocateLocked();
 
-  // The subtree walk: calls take(entry) for P and every FDN below it.
+  // The subtree walk: calls take(entry) for P and every FDN below it. FDNs longer
+  // than CAlmValidCheck::MAX_FDN_LENGTH bytes are skipped unless anyLength.
   template <typename Take>
-  void walkSubtree(const StrMap& map, const std::string& fdn, Take take) const;
+  void walkSubtree(const StrMap& map, const std::string& fdn, Take take, bool anyLength = false) const;
   void likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
   void equalSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
 
