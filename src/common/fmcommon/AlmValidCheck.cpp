@@ -9,13 +9,10 @@
 // component boundary of the child.
 #include "fm_common/fmcommon/AlmValidCheck.h"
 
-#include <strings.h>
-
 #include <climits>
 
 #include "fm_common/fmcommon/KyroSettingOP.h"
 #include "fm_common/fmcommon/RecStringMap.h"
-#include "fm_common/platform/KyroCommonUtils.h"
 #include "fm_common/platform/KyroOS.h"
 #include "fm_common/platform/KyroTrace.h"
 
