@@ -8,8 +8,6 @@
 #include <string_view>
 
 static_assert(__cplusplus >= 201703L, "the package must make its consumers C++17");
-static_assert(FM_COMMON_VERSION ==
-              FM_COMMON_VERSION_MAJOR * 10000 + FM_COMMON_VERSION_MINOR * 100 + FM_COMMON_VERSION_PATCH);
 
 int main() {
   // The build passes the version it found the package with (find_package or pkg-config).
