@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "fm_common/platform/CFDNSplitter.h"
 #include "fm_common/platform/KyroConfigAdapter.h"
 #include "fm_common/platform/KyroGlobalUtils.h"

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "fm_common/platform/KyroCommonUtils.h"
 #include "fm_common/platform/KyroTrace.h"
 #include "fm_common/platform/KyroXmlFile.h"
@@ -94,17 +96,21 @@ std::string ConfigAdapter::resolve(const std::string& file) {
   return dir.empty() ? std::string() : dir + "/" + file;
 }
 
+ConfigAdapter::ConfigAdapter() : m_pDoc(std::make_unique<pugi::xml_document>()) {}
+
+ConfigAdapter::~ConfigAdapter() = default;
+
 int ConfigAdapter::init(const std::string& file, bool createIfMissing) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_bInit = false;
-  m_doc.reset();
+  m_pDoc->reset();
   m_strFile = resolve(file);
   if (m_strFile.empty()) {
     FM_TRACE(TRACE_ERROR, "ConfigAdapter::init, cannot resolve file '%s' (KYRO_ROOT not set?)", file.c_str());
     return CONFIG_NO_FILE;
   }
   try {
-    int rc = KyroXmlFile::loadDocument(m_strFile, m_doc, "ConfigAdapter::init");
+    int rc = KyroXmlFile::loadDocument(m_strFile, *m_pDoc, "ConfigAdapter::init");
     switch (rc) {
       case KYRO_FILE_OK:
         break;
@@ -122,7 +128,7 @@ int ConfigAdapter::init(const std::string& file, bool createIfMissing) {
     }
   } catch (const std::exception& e) {
     FM_TRACE(TRACE_ERROR, "ConfigAdapter::init, %s: %s", m_strFile.c_str(), e.what());
-    m_doc.reset();
+    m_pDoc->reset();
     return CONFIG_IO_ERROR;
   }
   m_bInit = true;
@@ -135,7 +141,7 @@ int ConfigAdapter::getSysParam(const std::string& section, const std::string& ke
   if (!m_bInit) return CONFIG_NOT_INIT;
   std::vector<std::string> parts = splitSection(section);
   if (parts.empty() || key.empty()) return CONFIG_INVALID_ARG;
-  pugi::xml_node node = findNode(const_cast<pugi::xml_document&>(m_doc), parts, false);
+  pugi::xml_node node = findNode(const_cast<pugi::xml_document&>(*m_pDoc), parts, false);
   if (!node) return CONFIG_NO_SUCH_PARAM;
   return lookup(node, key, value) ? 0 : CONFIG_NO_SUCH_PARAM;
 }
@@ -146,7 +152,7 @@ int ConfigAdapter::getAllSysParam(const std::string& section,
   if (!m_bInit) return CONFIG_NOT_INIT;
   std::vector<std::string> parts = splitSection(section);
   if (parts.empty()) return CONFIG_INVALID_ARG;
-  pugi::xml_node node = findNode(const_cast<pugi::xml_document&>(m_doc), parts, false);
+  pugi::xml_node node = findNode(const_cast<pugi::xml_document&>(*m_pDoc), parts, false);
   if (!node) return CONFIG_NO_SUCH_PARAM;
   // Attributes first, then leaf elements, then param entries: the documented
   // precedence of lookup decides when a key appears in several forms.
@@ -226,7 +232,7 @@ int ConfigAdapter::modifySysParam(const std::string& section, const std::string&
                error.c_str());
       return CONFIG_IO_ERROR;
     }
-    m_doc.reset(doc);
+    m_pDoc->reset(doc);
     return 0;
   } catch (const std::exception& e) {
     FM_TRACE(TRACE_ERROR, "ConfigAdapter::modifySysParam, %s: %s", m_strFile.c_str(), e.what());

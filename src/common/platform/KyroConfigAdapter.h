@@ -23,10 +23,13 @@
 #define FM_PLATFORM_KYROCONFIGADAPTER_H
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
-#include <pugixml.hpp>
+namespace pugi {
+class xml_document;
+}
 
 namespace Kyrofm {
 
@@ -40,7 +43,8 @@ constexpr int CONFIG_INVALID_ARG = 1014;    // empty node path or key
 
 class ConfigAdapter {
  public:
-  ConfigAdapter() = default;
+  ConfigAdapter();
+  ~ConfigAdapter();
   ConfigAdapter(const ConfigAdapter&) = delete;
   ConfigAdapter& operator=(const ConfigAdapter&) = delete;
 
@@ -82,7 +86,7 @@ class ConfigAdapter {
   mutable std::mutex m_mutex;
   std::string m_strFile;
   bool m_bInit = false;
-  pugi::xml_document m_doc;
+  std::unique_ptr<pugi::xml_document> m_pDoc;  // never null
 };
 
 }  // namespace Kyrofm

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pugixml.hpp>
+
 #include "fm_common/platform/KyroCommonUtils.h"
 #include "fm_common/platform/KyroTrace.h"
 

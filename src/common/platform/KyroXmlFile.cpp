@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {

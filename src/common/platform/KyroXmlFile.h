@@ -22,9 +22,14 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 
-#include <pugixml.hpp>
+// The documents are pugixml's; only the .cpp files that parse or build them
+// include pugixml, so it stays off the include path of the library's users.
+namespace pugi {
+class xml_document;
+}
 
 namespace Kyrofm {
 
