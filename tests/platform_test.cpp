@@ -1,6 +1,11 @@
 // Tests of the platform layer: trace client and alarm record.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -58,6 +63,98 @@ TEST(KyroTraceConcurrency, ConcurrentTracing) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(cap.sink().messages().size(), 800u);
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST(KyroTraceFileTest, LineCarriesTimePidTidAndFoldsBreaks) {
+  std::string path = fmtest::makeTempDir("trace_line") + "/t.log";
+  KyroStreamSink(path).write({TRACE_ERROR, FM_MODULE, "first  \r\n  second\n"});
+  auto lines = readLines(path);
+  ASSERT_EQ(lines.size(), 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}Z )"
+                                                       R"(pid=(\d+) tid=(\d+) ERROR mod=16 first \| second)")))
+      << lines[0];
+  EXPECT_EQ(std::stol(m[1]), static_cast<long>(::getpid()));
+  EXPECT_EQ(std::stol(m[2]), static_cast<long>(::syscall(SYS_gettid)));
+}
+
+// The two files must hold a suffix of what was written: per writer, a run of
+// numbers without gaps up to its last line. Writer 3 runs alone at the end.
+TEST(KyroTraceFileTest, RotatesAtTheCapKeepingOneOlderFile) {
+  std::string path = fmtest::makeTempDir("trace_rot") + "/r.log";
+  KyroTrace::setMaxFileBytes(3000);
+  const int counts[] = {150, 150, 150, 60};
+  {
+    KyroStreamSink sink(path);
+    auto writer = [&sink, &counts](int t) {
+      for (int i = 0; i < counts[t]; ++i) {
+        sink.write({TRACE_ERROR, FM_MODULE, "w" + std::to_string(t) + " " + std::to_string(i)});
+      }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) threads.emplace_back(writer, t);
+    for (auto& th : threads) th.join();
+    writer(3);
+  }
+  KyroTrace::setMaxFileBytes(10u << 20);
+  EXPECT_FALSE(std::ifstream(path + ".2").good());
+  std::vector<int> next(4, -1);
+  bool w3InOld = false;
+  for (const std::string& file : {path + ".1", path}) {
+    std::ifstream f(file, std::ios::ate);
+    EXPECT_LE(f.tellg(), 3000);
+    if (file != path) {
+      EXPECT_GT(f.tellg(), 2900);
+    }
+    for (const auto& l : readLines(file)) {
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(l, m, std::regex(R"(mod=16 w(\d) (\d+)$)"))) << l;
+      int t = std::stoi(m[1]), i = std::stoi(m[2]);
+      if (next[t] >= 0) {
+        EXPECT_EQ(i, next[t]) << l;
+      }
+      next[t] = i + 1;
+      w3InOld = w3InOld || (t == 3 && file != path);
+    }
+  }
+  for (int t = 0; t < 4; ++t) EXPECT_TRUE(next[t] == counts[t] || (t < 3 && next[t] < 0)) << t;
+  EXPECT_TRUE(w3InOld);  // its 60 lines pass the cap: the rotation happened while it wrote
+}
+
+TEST(KyroTraceFileTest, DefaultSinkMakesTheFolderWithParentsOrFallsBackToStderr) {
+  std::string base = fmtest::makeTempDir("trace_root");
+  std::ofstream(base + "/plain") << "x";
+  struct { std::string root, file; } cases[] = {
+      {base + "/a/b", base + "/a/b/log/fm_common.log"}, {base + "/plain/r", ""}};
+  auto previous = KyroTrace::setSink(nullptr);
+  for (const auto& c : cases) {
+    ::setenv("KYRO_ROOT", c.root.c_str(), 1);
+    FM_TRACE(TRACE_ERROR, "marker %s", c.root.c_str());
+    EXPECT_EQ(KyroTrace::logFilePath(), c.file);
+    if (!c.file.empty()) {
+      EXPECT_NE(readLines(c.file).at(0).find("marker " + c.root), std::string::npos);
+    }
+  }
+  ::setenv("KYRO_ROOT", fmtest::kyroRoot().c_str(), 1);
+  KyroTrace::setSink(previous);
+}
+
+TEST(KyroTraceTest, LevelParsing) {
+  struct { const char* text; int level; } cases[] = {
+      {"detail", 2}, {"PROGRESS", 3}, {" Warning ", 4}, {"error", 5}, {"2", 2}, {"5", 5},
+      {"debug", 0}, {"1", 0}, {"6", 0}, {"3x", 0}, {"", 0}, {"err", 0}};
+  for (const auto& c : cases) {
+    int level = 0;
+    EXPECT_EQ(KyroTrace::parseLevel(c.text, level), c.level != 0) << c.text;
+    EXPECT_EQ(level, c.level) << c.text;
+  }
 }
 
 TEST(AlmRecordTest, CopiesAreIndependentAndParamSixIsGroup) {
