@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,14 +110,13 @@ FILE* openAppend(const std::string& path) {
   return std::fopen(path.c_str(), "a");
 }
 
+// Not cached: a forked child's thread would keep its parent's id.
 unsigned long threadId() {
 #if defined(__linux__)
-  thread_local unsigned long tid = static_cast<unsigned long>(::syscall(SYS_gettid));
+  return static_cast<unsigned long>(::syscall(SYS_gettid));
 #else
-  thread_local unsigned long tid =
-      static_cast<unsigned long>(std::hash<std::thread::id>()(std::this_thread::get_id()));
+  return static_cast<unsigned long>(std::hash<std::thread::id>()(std::this_thread::get_id()));
 #endif
-  return tid;
 }
 
 const char* levelName(int level) {
