@@ -743,12 +743,16 @@ TEST(DbLayerFailureTest, UnopenableSqliteFileGivesConnectFail) {
   {
     fmtest::TraceCapture cap;
     long rc = CFMDBGuard::run(__FILE__, __LINE__, nullptr, 4242, [](SAConnection& conn) -> long {
-      SACommand cmd(&conn, "select * from no_such_table_y");
+      SACommand cmd(&conn, "select *\n  from no_such_table_y");
       cmd.Execute();
       return FM_SUCCESS;
     });
     EXPECT_EQ(rc, 4242);
-    EXPECT_TRUE(cap.contains("Get database connection throw SAException!"));
+    // One line with the operation and the driver's cause, line breaks folded.
+    EXPECT_EQ(cap.count("Get database connection throw SAException! cause: SACommand::Execute [select * | from "
+                        "no_such_table_y]"), 1u);
+    EXPECT_EQ(cap.count("no such table", Kyrofm::TRACE_ERROR), 1u);
+    for (const auto& m : cap.sink().messages()) EXPECT_EQ(m.text.find('\n'), std::string::npos) << m.text;
   }
   CDBMaintain::instance()->setDBUrl("");
 }

@@ -1,6 +1,11 @@
 // Tests of the platform layer: trace client and alarm record.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -58,6 +63,80 @@ TEST(KyroTraceConcurrency, ConcurrentTracing) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(cap.sink().messages().size(), 800u);
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST(KyroTraceFileTest, LineCarriesTimePidTidAndFoldsBreaks) {
+  std::string path = fmtest::makeTempDir("trace_line") + "/t.log";
+  KyroStreamSink(path).write({TRACE_ERROR, FM_MODULE, "first  \r\n  second\n"});
+  auto lines = readLines(path);
+  std::smatch m;
+  std::regex re(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}Z pid=(\d+) tid=(\d+) ERROR mod=16 first \| second)");
+  ASSERT_TRUE(lines.size() == 1 && std::regex_match(lines[0], m, re)) << lines.at(0);
+  EXPECT_EQ(std::stol(m[1]), static_cast<long>(::getpid()));
+  EXPECT_EQ(std::stol(m[2]), static_cast<long>(::syscall(SYS_gettid)));
+}
+
+// Together the two files hold a suffix of what was written: per writer, its
+// numbers without a gap up to its last line; the last writer runs alone.
+TEST(KyroTraceFileTest, RotatesAtTheCapKeepingOneOlderFile) {
+  std::string path = fmtest::makeTempDir("trace_rot") + "/r.log";
+  KyroTrace::setMaxFileBytes(3000);
+  const int counts[] = {150, 150, 150, 60};
+  {
+    KyroStreamSink sink(path);
+    auto writer = [&](int t) {
+      for (int i = 0; i < counts[t]; ++i) sink.write({5, 16, " w" + std::to_string(t) + std::to_string(i)});
+    };
+    std::thread a(writer, 0), b(writer, 1), c(writer, 2);
+    a.join(), b.join(), c.join(), writer(3);
+  }
+  KyroTrace::setMaxFileBytes(10u << 20);
+  EXPECT_FALSE(std::ifstream(path + ".2").good());
+  int next[] = {-1, -1, -1, -1};
+  for (const std::string& file : {path + ".1", path}) {
+    long size = std::ifstream(file, std::ios::ate).tellg();
+    EXPECT_TRUE(size <= 3000 && (file == path || size > 2900)) << file << " " << size;
+    for (const auto& l : readLines(file)) {
+      int t = l[l.find(" w") + 2] - '0', i = std::stoi(l.substr(l.find(" w") + 3));
+      EXPECT_TRUE(next[t] < 0 || next[t] == i) << l;
+      next[t] = i + 1;
+    }
+  }
+  for (int t = 0; t < 4; ++t) EXPECT_TRUE(next[t] == counts[t] || (t < 3 && next[t] < 0)) << t;
+}
+
+TEST(KyroTraceFileTest, DefaultSinkMakesTheFolderWithParentsOrFallsBackToStderr) {
+  std::string base = fmtest::makeTempDir("trace_root");
+  std::ofstream(base + "/plain") << "x";
+  struct { std::string root, file; } cases[] = {
+      {base + "/a/b", base + "/a/b/log/fm_common.log"}, {base + "/plain/r", ""}};
+  auto previous = KyroTrace::setSink(nullptr);
+  for (const auto& c : cases) {
+    ::setenv("KYRO_ROOT", c.root.c_str(), 1);
+    FM_TRACE(TRACE_ERROR, "marker %s", c.root.c_str());
+    EXPECT_EQ(KyroTrace::logFilePath(), c.file);
+    EXPECT_TRUE(c.file.empty() || readLines(c.file).at(0).find("marker " + c.root) != std::string::npos);
+  }
+  ::setenv("KYRO_ROOT", fmtest::kyroRoot().c_str(), 1);
+  KyroTrace::setSink(previous);
+}
+
+TEST(KyroTraceTest, LevelParsing) {
+  struct { const char* text; int level; } cases[] = {
+      {"detail", 2}, {"PROGRESS", 3}, {" Warning ", 4}, {"error", 5}, {"2", 2}, {"5", 5},
+      {"debug", 0}, {"1", 0}, {"6", 0}, {"3x", 0}, {"", 0}, {"err", 0}};
+  for (const auto& c : cases) {
+    int level = 0;
+    EXPECT_EQ(KyroTrace::parseLevel(c.text, level), c.level != 0) << c.text;
+    EXPECT_EQ(level, c.level) << c.text;
+  }
 }
 
 TEST(AlmRecordTest, CopiesAreIndependentAndParamSixIsGroup) {

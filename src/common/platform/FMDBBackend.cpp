@@ -71,7 +71,8 @@ void sqliteBitand(sqlite_api::sqlite3_context* ctx, int argc, sqlite_api::sqlite
 }
 
 void postgresNotice(void*, const char* message) {
-  FM_TRACE(Kyrofm::TRACE_DETAIL, "PostgreSQL: %s", message ? message : "");
+  FM_TRACE(Kyrofm::TRACE_DETAIL, "PostgreSQL: %s",
+           Kyrofm::KyroTrace::oneLine(message ? message : "").c_str());
 }
 
 }  // namespace

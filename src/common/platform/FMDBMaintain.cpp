@@ -83,7 +83,7 @@ bool SAConnection::ensureAlive(const std::string& url) {
     return true;
   } catch (const std::exception& e) {
     FM_TRACE(Kyrofm::TRACE_ERROR, "SAConnection::ensureAlive, connection %lu cannot be opened: %s",
-             static_cast<unsigned long>(m_nPos), e.what());
+             static_cast<unsigned long>(m_nPos), Kyrofm::KyroTrace::oneLine(e.what()).c_str());
     return false;
   }
 }
@@ -203,7 +203,8 @@ long CDBMaintain::Init(int poolSize) {
     pool->open();
     m_pPool.store(pool.release());
   } catch (const std::exception& e) {
-    FM_TRACE(Kyrofm::TRACE_ERROR, "CDBMaintain::Init, open database fail: %s", e.what());
+    FM_TRACE(Kyrofm::TRACE_ERROR, "CDBMaintain::Init, open database fail: %s",
+             Kyrofm::KyroTrace::oneLine(e.what()).c_str());
     return Kyrofm::FM_DB_CONNECT_FAIL;
   }
   FM_TRACE(Kyrofm::TRACE_PROGRESS, "CDBMaintain::Init, database type %d, pool size %d", type, poolSize);
@@ -348,14 +349,16 @@ bool SAConnection::endScope(bool commit) {
       m_pSession->commit();
       return true;
     } catch (const std::exception& e) {
-      FM_TRACE(Kyrofm::TRACE_ERROR, "FMAutoTransaction, commit fail, rolling back: %s", e.what());
+      FM_TRACE(Kyrofm::TRACE_ERROR, "FMAutoTransaction, commit fail, rolling back: %s",
+               Kyrofm::KyroTrace::oneLine(e.what()).c_str());
       m_bFailed = true;
     }
   }
   try {
     m_pSession->rollback();
   } catch (const std::exception& e) {
-    FM_TRACE(Kyrofm::TRACE_ERROR, "FMAutoTransaction, rollback fail: %s", e.what());
+    FM_TRACE(Kyrofm::TRACE_ERROR, "FMAutoTransaction, rollback fail: %s",
+             Kyrofm::KyroTrace::oneLine(e.what()).c_str());
   }
   return false;
 }
@@ -382,7 +385,8 @@ FMAutoTransaction::FMAutoTransaction(CFMDBPool* pool, long timeoutMs)
     } catch (const std::exception& e) {
       m_pConn->m_bInTransaction = false;
       m_pConn->m_bSuspect = true;
-      FM_TRACE(Kyrofm::TRACE_WARNING, "FMAutoTransaction, begin transaction fail: %s", e.what());
+      FM_TRACE(Kyrofm::TRACE_WARNING, "FMAutoTransaction, begin transaction fail: %s",
+               Kyrofm::KyroTrace::oneLine(e.what()).c_str());
     }
   }
 }
@@ -438,13 +442,14 @@ void CFMDBGuard::logNoConnection(const char* name) {
   }
 }
 
+// One line: the operation's message and the driver's cause.
 void CFMDBGuard::logException(const char* name, const std::exception& e) {
+  std::string cause = Kyrofm::KyroTrace::oneLine(e.what());
   if (name == nullptr || *name == '\0') {
-    FM_TRACE(Kyrofm::TRACE_ERROR, "Get database connection throw SAException!");
+    FM_TRACE(Kyrofm::TRACE_ERROR, "Get database connection throw SAException! cause: %s", cause.c_str());
   } else {
-    FM_TRACE(Kyrofm::TRACE_ERROR, "%s: get database throw SAException!", name);
+    FM_TRACE(Kyrofm::TRACE_ERROR, "%s: get database throw SAException! cause: %s", name, cause.c_str());
   }
-  FM_TRACE(Kyrofm::TRACE_ERROR, "%s: %s", name ? name : "database error", e.what());
 }
 
 long CFMDBGuard::run(const char* file, int line, const char* name, long failCode,

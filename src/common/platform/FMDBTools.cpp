@@ -173,9 +173,10 @@ long CFMDBTools::CreateTable(const std::string& table) {
 long CFMDBTools::ExecuteSQL(const std::string& sql, int retryTimes, bool bIgnoreError) {
   if (retryTimes < 1) retryTimes = 1;
   long rc = Kyrofm::FM_FAILURE;
+  std::string error;
   for (int attempt = 0; attempt < retryTimes; ++attempt) {
     bool busy = false;
-    std::string error;
+    error.clear();
     rc = CFMDBGuard::run(__FILE__, __LINE__, "CFMDBTools::ExecuteSQL", Kyrofm::FM_FAILURE,
                          [&](SAConnection& conn) -> long {
                            SACommand cmd(&conn, sql);
@@ -191,18 +192,19 @@ long CFMDBTools::ExecuteSQL(const std::string& sql, int retryTimes, bool bIgnore
     if (rc == Kyrofm::FM_SUCCESS) return rc;
     if (rc == Kyrofm::FM_FAILURE && !busy) {
       if (bIgnoreError) {
-        FM_TRACE(Kyrofm::TRACE_DETAIL, "CFMDBTools::ExecuteSQL, ignored error of [%s]: %s", sql.c_str(),
-                 error.c_str());
+        FM_TRACE(Kyrofm::TRACE_DETAIL, "CFMDBTools::ExecuteSQL, ignored error of [%s]: %s",
+                 Kyrofm::KyroTrace::oneLine(sql).c_str(), Kyrofm::KyroTrace::oneLine(error).c_str());
         return Kyrofm::FM_SUCCESS;
       }
-      FM_TRACE(Kyrofm::TRACE_ERROR, "CFMDBTools::ExecuteSQL fail, sql is: %s, error: %s", sql.c_str(),
-               error.c_str());
+      FM_TRACE(Kyrofm::TRACE_ERROR, "CFMDBTools::ExecuteSQL fail, sql is: %s, error: %s",
+               Kyrofm::KyroTrace::oneLine(sql).c_str(), Kyrofm::KyroTrace::oneLine(error).c_str());
       return rc;
     }
     if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  FM_TRACE(Kyrofm::TRACE_ERROR, "CFMDBTools::ExecuteSQL fail after %d attempts, return %ld, sql is: %s",
-           retryTimes, rc, sql.c_str());
+  FM_TRACE(Kyrofm::TRACE_ERROR,
+           "CFMDBTools::ExecuteSQL fail after %d attempts, return %ld, sql is: %s, error: %s", retryTimes,
+           rc, Kyrofm::KyroTrace::oneLine(sql).c_str(), Kyrofm::KyroTrace::oneLine(error).c_str());
   return rc;
 }
 
