@@ -149,6 +149,22 @@ bool fmdbPostgresAlive(soci::session& session) {
   return PQstatus(conn) == CONNECTION_OK;
 }
 
+bool fmdbPostgresWritable(soci::session& session) {
+  PGconn* conn = postgresHandle(session);
+  if (conn == nullptr) return false;
+  // Parses what PQconsumeInput read: parameter changes the server reported.
+  (void)PQisBusy(conn);
+  const char* standby = PQparameterStatus(conn, "in_hot_standby");
+  const char* readOnly = PQparameterStatus(conn, "default_transaction_read_only");
+  return !(standby != nullptr && std::string(standby) == "on") &&
+         !(readOnly != nullptr && std::string(readOnly) == "on");
+}
+
+bool fmdbUrlWantsWriter(const std::string& url) {
+  return url.find("target_session_attrs=read-write") != std::string::npos ||
+         url.find("target_session_attrs=primary") != std::string::npos;
+}
+
 void fmdbRethrow(const char* what) {
   try {
     throw;

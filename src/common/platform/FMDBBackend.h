@@ -31,6 +31,17 @@ void fmdbSetupPostgresSession(soci::session& session);
 // False when the server closed the connection (without blocking).
 bool fmdbPostgresAlive(soci::session& session);
 
+// False when the server last reported that it takes no writes: a hot standby,
+// or a server whose transactions are read-only by default (a fenced old
+// primary). Reads only what the server reported (no round trip), so a change
+// is seen after the next statement on the connection.
+bool fmdbPostgresWritable(soci::session& session);
+
+// True when a PostgreSQL URL asks libpq for a writable server
+// (target_session_attrs=read-write or primary): a connection that has lost
+// that property must be reopened.
+bool fmdbUrlWantsWriter(const std::string& url);
+
 // Rethrows the exception being handled as SAException; call from a catch
 // block only. what names the operation for the message.
 [[noreturn]] void fmdbRethrow(const char* what);

@@ -4,7 +4,10 @@
 // A pooled connection is checked each time it is leased: a connection that no
 // longer reaches its server (PostgreSQL restarted, a failed reopen) is reopened
 // then, so the pool serves again as soon as the database is back, without a
-// restart of the process. A connection that cannot be revived is given back
+// restart of the process. With a multi-host URL that asks for a writable
+// server (target_session_attrs=read-write) the reopen reaches whichever node
+// is primary after a failover, and a connection whose server has turned
+// read-only is reopened the same way. A connection that cannot be revived is given back
 // unusable and the caller answers 33038.
 #include "fm_common/platform/FMDBMaintain.h"
 
@@ -68,9 +71,13 @@ bool SAConnection::ensureAlive(const std::string& url) {
     if (m_bOpened && m_pSession->get_backend() != nullptr) {
       bool alive = !m_bSuspect && (m_iDBType != FM_DBTYPE_POSTGRESQL || fmdbPostgresAlive(*m_pSession));
       m_bSuspect = false;
-      if (alive) return true;
-      FM_TRACE(Kyrofm::TRACE_WARNING, "SAConnection::ensureAlive, connection %lu lost, reconnecting",
-               static_cast<unsigned long>(m_nPos));
+      // After a failover the old primary may live on read-only (fenced):
+      // a pool that was told to write only to a primary leaves it.
+      bool writable = !alive || m_iDBType != FM_DBTYPE_POSTGRESQL || !fmdbUrlWantsWriter(url) ||
+                      fmdbPostgresWritable(*m_pSession);
+      if (alive && writable) return true;
+      FM_TRACE(Kyrofm::TRACE_WARNING, "SAConnection::ensureAlive, connection %lu %s, reconnecting",
+               static_cast<unsigned long>(m_nPos), alive ? "on a read-only server" : "lost");
       m_pSession->reconnect();
     } else if (m_bOpened) {
       m_pSession->reconnect();
