@@ -4,6 +4,8 @@
 // alive until that message is written.
 #include "fm_common/platform/KyroTrace.h"
 
+#include "fm_common/platform/KyroCommonUtils.h"
+
 #include <sys/stat.h>
 
 #include <atomic>
@@ -34,9 +36,9 @@ std::atomic<int> g_minLevel{initialLevel()};
 class DefaultSink : public KyroTraceSink {
  public:
   DefaultSink() {
-    const char* root = std::getenv("KYRO_ROOT");
-    if (root && *root) {
-      std::string dir = std::string(root) + "/log";
+    const std::string root = KyroCommonUtils::getRoot();
+    if (!root.empty()) {
+      std::string dir = root + "/log";
       ::mkdir(dir.c_str(), 0755);
       std::string path = dir + "/fm_common.log";
       if (FILE* f = std::fopen(path.c_str(), "a")) {
