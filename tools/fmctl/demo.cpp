@@ -18,7 +18,9 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -344,7 +346,8 @@ int runDemo(const std::vector<std::string>& args) {
   }
   ScratchDatabase scratch;
   if (!scratch.create(keep)) {
-    return reportFailure(kCmd, "cannot make a scratch directory below " + Kyrofm::KyroCommonUtils::getRoot() + "/tmp",
+    return reportFailure(kCmd, "cannot make a scratch directory below " + Kyrofm::KyroCommonUtils::getRoot() +
+                                   "/tmp (" + std::strerror(errno) + ")",
                          Kyrofm::FM_FAILURE);
   }
   int rc = runDemoSteps(scratch);
