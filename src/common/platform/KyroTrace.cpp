@@ -49,6 +49,7 @@ class DefaultSink : public KyroTraceSink {
     }
     m_stderr = std::make_unique<KyroStreamSink>();
   }
+  std::string filePath() const override { return m_file ? m_file->filePath() : std::string(); }
   void write(const KyroTraceMessage& msg) override {
     if (m_file) {
       m_file->write(msg);
@@ -83,7 +84,7 @@ const char* levelName(int level) {
 KyroStreamSink::KyroStreamSink() : m_pFile(stderr), m_bOwned(false) {}
 
 KyroStreamSink::KyroStreamSink(const std::string& path)
-    : m_pFile(std::fopen(path.c_str(), "a")), m_bOwned(true) {
+    : m_strPath(path), m_pFile(std::fopen(path.c_str(), "a")), m_bOwned(true) {
   if (!m_pFile) {
     m_pFile = stderr;
     m_bOwned = false;
@@ -174,6 +175,8 @@ std::shared_ptr<KyroTraceSink> KyroTrace::setSink(std::shared_ptr<KyroTraceSink>
 }
 
 std::shared_ptr<KyroTraceSink> KyroTrace::getSink() { return currentSink(); }
+
+std::string KyroTrace::logFilePath() { return currentSink()->filePath(); }
 
 void KyroTrace::setMinLevel(int level) { g_minLevel.store(level); }
 int KyroTrace::getMinLevel() { return g_minLevel.load(); }

@@ -43,6 +43,8 @@ class KyroTraceSink {
  public:
   virtual ~KyroTraceSink() = default;
   virtual void write(const KyroTraceMessage& msg) = 0;
+  // The file this sink writes lines to; "" when it writes elsewhere.
+  virtual std::string filePath() const { return std::string(); }
 };
 
 // Writes each message as one line to a stdio stream (stderr or a file it owns).
@@ -52,8 +54,10 @@ class KyroStreamSink : public KyroTraceSink {
   explicit KyroStreamSink(const std::string& path);  // appends to path; stderr if it cannot be opened
   ~KyroStreamSink() override;
   void write(const KyroTraceMessage& msg) override;
+  std::string filePath() const override { return m_bOwned ? m_strPath : std::string(); }
 
  private:
+  std::string m_strPath;
   FILE* m_pFile;
   bool m_bOwned;
   std::mutex m_mutex;
@@ -86,6 +90,10 @@ class KyroTrace {
   // Installs a sink; null restores the default sink. Returns the previous one.
   static std::shared_ptr<KyroTraceSink> setSink(std::shared_ptr<KyroTraceSink> sink);
   static std::shared_ptr<KyroTraceSink> getSink();
+
+  // The path of the log file that lines currently go to; "" when they go to
+  // stderr or to a sink that writes no file.
+  static std::string logFilePath();
 
   // Messages below this level are dropped (default 3, or KYRO_TRACE_LEVEL).
   static void setMinLevel(int level);
