@@ -104,6 +104,13 @@ TEST(FmctlTest, ArgumentsAndResultTexts) {
     EXPECT_NE((c.rc == 0 ? r.out : r.err).find("usage: fmctl"), std::string::npos) << c.args;
     EXPECT_EQ((c.rc == 0 ? r.err : r.out), "") << c.args;
   }
+  // A failure names its cause and the log file.
+  const std::string root = fmtest::makeTempDir("blocked");
+  std::ofstream(root + "/tmp") << "a file where the scratch directory should go";
+  Ran r = sh(".", "KYRO_ROOT=" + root + " " FM_FMCTL " demo");
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("(Not a directory): general failure (33002)\n  see " + root + "/log/fm_common.log"),
+            std::string::npos) << r.err;
   EXPECT_EQ(FMResultText(1005), "no such settings path (1005)");
   EXPECT_EQ(FMResultText(33038), "no database connection (33038)");
   EXPECT_EQ(FMResultText(33997), "busy: an alarm synchronisation is running (33997)");

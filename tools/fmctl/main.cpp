@@ -51,6 +51,9 @@ class CauseSink : public Kyrofm::KyroTraceSink {
     }
     if (m_next) m_next->write(msg);
   }
+  // The log file of the sink underneath, so that KyroTrace::logFilePath()
+  // still names it while this sink is installed.
+  std::string filePath() const override { return m_next ? m_next->filePath() : std::string(); }
   std::string lastError() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_lastError;
@@ -64,10 +67,6 @@ class CauseSink : public Kyrofm::KyroTraceSink {
 
 std::shared_ptr<CauseSink> g_causes;
 
-// Where the library's log lines go, for "see <path>"; "" when they go to stderr.
-// FIXME(trace): the single call site for the log file path; answers "" until
-// the trace client can name its log file.
-std::string logFilePath() { return std::string(); }
 
 void printUsage(const Command& cmd, FILE* out) { std::fprintf(out, "usage: fmctl %s %s", cmd.name, cmd.usage); }
 
@@ -85,7 +84,7 @@ int reportFailure(const char* cmd, const std::string& what, long code) {
   std::fprintf(stderr, "fmctl %s: %s: %s\n", cmd, what.c_str(), Kyrofm::FMResultText(code).c_str());
   const std::string cause = g_causes ? g_causes->lastError() : std::string();
   if (!cause.empty()) std::fprintf(stderr, "  cause: %s\n", cause.c_str());
-  const std::string log = logFilePath();
+  const std::string log = Kyrofm::KyroTrace::logFilePath();  // "" when the log goes to stderr
   if (!log.empty()) std::fprintf(stderr, "  see %s\n", log.c_str());
   return 1;
 }
