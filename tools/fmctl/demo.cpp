@@ -213,7 +213,6 @@ class ScratchDatabase {
     }
     return found;
   }
-  const std::string& dir() const { return m_dir; }
   const std::string& file() const { return m_strFile; }
   std::string url() const { return "sqlite3://db=" + m_strFile; }
 
