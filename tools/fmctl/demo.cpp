@@ -8,11 +8,24 @@
 // managed object's FDN (a string field). Each leaf notes its verdict while the
 // tree is evaluated, so the demo can tell which leaves were asked and which one
 // decided.
+//
+// The SQL half runs on a scratch SQLite database that the demo creates in a
+// fresh directory below <root>/tmp (mkdtemp, so it can never be a database
+// someone else made) and removes at the end unless --keep is given. The
+// database named by KYRO_FM_DB or the default one under the root is never
+// opened. The pool is closed before the demo ends, so SQLite folds its WAL
+// back into the file and leaves no -wal or -shm file behind.
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "fm_common/filter/AlarmExp.h"
@@ -21,6 +34,8 @@
 #include "fm_common/platform/FMDBMaintain.h"
 #include "fm_common/platform/FMDBTools.h"
 #include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fmctl.h"
 
 namespace fmctl {
 namespace {
@@ -153,28 +168,82 @@ AlmRecord_t makeAlarm(long logId, char level, const std::string& fdn) {
   return r;
 }
 
-// Writes the alarms into the current-alarm table of the embedded database
-// (emptied first), selects them with the tree's WHERE text and prints the
-// rows next to the in-memory answer.
-int runInDatabase(const std::vector<AlmRecord_t>& alarms, const AlarmExp& tree, const std::string& where) {
+constexpr const char* kCmd = "demo";
+
+// The demo's own database: a fresh directory below <root>/tmp holding
+// "demo.db". The directory is removed when the object goes, unless kept.
+class ScratchDatabase {
+ public:
+  ScratchDatabase() = default;
+  ScratchDatabase(const ScratchDatabase&) = delete;
+  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+  ~ScratchDatabase() {
+    close();
+    if (!m_dir.empty() && !m_bKeep) {
+      std::error_code ec;
+      std::filesystem::remove_all(m_dir, ec);
+    }
+  }
+
+  // Makes the directory and points the database layer at the file in it.
+  // False (errno tells why) when the directory cannot be made.
+  bool create(bool keep) {
+    m_bKeep = keep;
+    const std::string parent = Kyrofm::KyroCommonUtils::getRoot() + "/tmp";
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    std::string templ = parent + "/fmctl-demo-XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) return false;
+    m_dir = templ;
+    m_strFile = m_dir + "/demo.db";
+    Kyrofmdb::CDBMaintain::instance()->setDBUrl(url());
+    return true;
+  }
+  // Closes the pool: the last connection folds the WAL back into the file.
+  void close() {
+    if (m_dir.empty()) return;
+    Kyrofmdb::CDBMaintain::instance()->setDBUrl(std::string());
+  }
+  // The -wal and -shm files still present after close() (none expected).
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> found;
+    for (const char* suffix : {"-wal", "-shm"}) {
+      std::error_code ec;
+      if (std::filesystem::exists(m_strFile + suffix, ec)) found.push_back(m_strFile + suffix);
+    }
+    return found;
+  }
+  const std::string& file() const { return m_strFile; }
+  std::string url() const { return "sqlite3://db=" + m_strFile; }
+
+ private:
+  std::string m_dir;
+  std::string m_strFile;
+  bool m_bKeep = false;
+};
+
+// Writes the alarms into the current-alarm table of the scratch database,
+// selects them with the tree's WHERE text and prints the rows next to the
+// in-memory answer.
+int runInDatabase(const ScratchDatabase& scratch, const std::vector<AlmRecord_t>& alarms, const AlarmExp& tree,
+                  const std::string& where) {
   using Kyrofmdb::CDBMaintain;
-  using Kyrofmdb::CFMDBTools;
   using Kyrofmdb::FMAlarmTableIO;
   CDBMaintain* db = CDBMaintain::instance();
-  if (db->Init(5) != Kyrofm::FM_SUCCESS) {
-    std::fprintf(stderr, "fmctl demo: cannot open the database %s\n", db->getDBUrl().c_str());
-    return 1;
+  // Never write anywhere but into the database made for this run.
+  if (db->getDBUrl() != scratch.url()) {
+    return reportFailure(kCmd, "the database layer is not on the scratch database", Kyrofm::FM_FAILURE);
   }
-  std::printf("Database: %s\n", db->getDBUrl().c_str());
-  if (CFMDBTools::truncateTable("tbl_cur_alm") != Kyrofm::FM_SUCCESS ||
-      FMAlarmTableIO::writeRecords("tbl_cur_alm", alarms) != Kyrofm::FM_SUCCESS) {
-    std::fprintf(stderr, "fmctl demo: cannot write the alarms into tbl_cur_alm\n");
-    return 1;
+  if (long rc = db->Init(1); rc != Kyrofm::FM_SUCCESS) {
+    return reportFailure(kCmd, "cannot open the scratch database " + scratch.file(), rc);
+  }
+  std::printf("Database: %s (a scratch SQLite database made for this run)\n", scratch.file().c_str());
+  if (long rc = FMAlarmTableIO::writeRecords("tbl_cur_alm", alarms); rc != Kyrofm::FM_SUCCESS) {
+    return reportFailure(kCmd, "cannot write the alarms into tbl_cur_alm", rc);
   }
   std::vector<long> selected;
-  if (FMAlarmTableIO::selectCsns("tbl_cur_alm", where, selected) != Kyrofm::FM_SUCCESS) {
-    std::fprintf(stderr, "fmctl demo: the WHERE text did not run\n");
-    return 1;
+  if (long rc = FMAlarmTableIO::selectCsns("tbl_cur_alm", where, selected); rc != Kyrofm::FM_SUCCESS) {
+    return reportFailure(kCmd, "the WHERE text did not run", rc);
   }
   std::printf("The %zu alarms were written to tbl_cur_alm; the WHERE text selects:\n\n", alarms.size());
   std::printf("  alarm  in memory  in SQL\n");
@@ -189,9 +258,9 @@ int runInDatabase(const std::vector<AlmRecord_t>& alarms, const AlarmExp& tree, 
   return same ? 0 : 1;
 }
 
-}  // namespace
 
-int runDemo(int, char**) {
+// The three steps of the demo; 0 when they all worked and both answers agree.
+int runDemoSteps(const ScratchDatabase& scratch) {
   std::printf(
       "fmctl demo: one alarm filter, two uses\n"
       "======================================\n\n"
@@ -242,7 +311,7 @@ int runDemo(int, char**) {
       "the current-alarm table (an empty FDN text is stored as NULL):\n\n");
   const std::string where = tree->sqlWhereCond("tbl_cur_alm");
   std::printf("  select * from tbl_cur_alm where%s\n\n", where.c_str());
-  if (int rc = runInDatabase(alarms, *tree, where); rc != 0) return rc;
+  if (int rc = runInDatabase(scratch, alarms, *tree, where); rc != 0) return rc;
 
   std::printf(
       "Reading it: \" 1 > 0 \" closes a list of values (long lists are cut into\n"
@@ -257,13 +326,37 @@ int runDemo(int, char**) {
       "original is untouched:\n\n");
   DemoLevelExp criticalOnly("critical", 1, {1});
   std::unique_ptr<AlarmExp> narrowed = tree->cloneReplaced("severe", &criticalOnly);
-  if (!narrowed) {
-    std::fprintf(stderr, "fmctl demo: replace failed\n");
-    return 1;
-  }
+  if (!narrowed) return reportFailure(kCmd, "replace failed", Kyrofm::FM_FAILURE);
   printTree(narrowed.get(), "", true, true);
   std::printf("\n  where%s\n", narrowed->sqlWhereCond("tbl_cur_alm").c_str());
   return 0;
+}
+
+}  // namespace
+
+int runDemo(const std::vector<std::string>& args) {
+  bool keep = false;
+  for (const auto& a : args) {
+    if (a == "--keep") {
+      keep = true;
+    } else {
+      return badArgument(kCmd, a);
+    }
+  }
+  ScratchDatabase scratch;
+  if (!scratch.create(keep)) {
+    return reportFailure(kCmd, "cannot make a scratch directory below " + Kyrofm::KyroCommonUtils::getRoot() +
+                                   "/tmp (" + std::strerror(errno) + ")",
+                         Kyrofm::FM_FAILURE);
+  }
+  int rc = runDemoSteps(scratch);
+  scratch.close();
+  if (const auto left = scratch.leftovers(); !left.empty()) {
+    rc = reportFailure(kCmd, "the scratch database left " + left.front() + " behind", Kyrofm::FM_FAILURE);
+  }
+  std::printf(keep ? "\nThe scratch database stays at %s\n" : "\nThe scratch database %s has been removed.\n",
+              scratch.file().c_str());
+  return rc;
 }
 
 }  // namespace fmctl

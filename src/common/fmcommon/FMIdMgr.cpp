@@ -110,7 +110,6 @@ void FMIdMgr::destroy() {
 
 std::string FMIdMgr::getCfgFile() {
   std::string root = KyroCommonUtils::getRoot();
-  if (root.empty()) return std::string();
   if (root.back() != '/') root += '/';
   return root + "etc/dynamic/fm_cfg.xml";
 }

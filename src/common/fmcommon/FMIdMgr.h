@@ -109,8 +109,8 @@ class FMIdMgr {
   // "sFMID:lMemMax(..)lDBMax(..)lDBTimer(..)strName(..)".
   static std::string tostring(const SFMID& sfmid);
 
-  // The file of the marks: "$KYRO_ROOT/etc/dynamic/fm_cfg.xml" (empty without
-  // KYRO_ROOT).
+  // The file of the marks: "<root>/etc/dynamic/fm_cfg.xml" under
+  // KyroCommonUtils::getRoot().
   static std::string getCfgFile();
 
  private:

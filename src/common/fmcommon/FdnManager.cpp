@@ -123,16 +123,10 @@ int CFdnManager::init() {
   FM_FUNC_TRACE("CFdnManager::init");
   try {
     Write_Lock_Guard lock(m_rwLock);
-    std::string path = KyroCommonUtils::getRoot();
-    path += '/';
-    path += "var";
-    path += '/';
-    path += "fm";
-    path += '/';
-    path += "fmdb_FDN";
+    const std::string path = KyroCommonUtils::getRoot() + "/var/fm/fmdb_FDN";
     FM_TRACE(TRACE_PROGRESS, "CFdnManager ,fdn filename is %s", path.c_str());
     m_fdnFile.setFileName(path);
-    if (!KyroCommonUtils::getRoot().empty()) {
+    {
       std::error_code ec;  // a missing directory only costs the file fallback
       std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     }

@@ -43,8 +43,7 @@ std::string CCentralCfg::GetRecConfigFileName() {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_override.empty()) return g_override;
   }
-  std::string root = KyroCommonUtils::getRoot();
-  std::string site = root.empty() ? std::string(REC_CONFIG_FILE) : root + "/etc/" + REC_CONFIG_FILE;
+  std::string site = KyroCommonUtils::getRoot() + "/etc/" + REC_CONFIG_FILE;
   if (readable(site)) return site;
   std::string installed = GetInstalledRecConfigFileName();
   return installed.empty() ? site : installed;

@@ -11,8 +11,8 @@
 //   3. the copy installed with the library, "<prefix>/share/fm_common/etc/fm.xml",
 //      found from the location of libfm_common.so ("<prefix>/lib" or
 //      "<prefix>/lib/<multiarch>").
-// When none exists it answers the KYRO_ROOT path (or "fm.xml" without
-// KYRO_ROOT), and opening that fails.
+// When none exists it answers the site path under KyroCommonUtils::getRoot(),
+// and opening that fails.
 //
 // Threads: every function may be called from any thread.
 #ifndef FM_PLATFORM_CCENTRALCFG_H

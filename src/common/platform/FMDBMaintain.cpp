@@ -181,9 +181,7 @@ std::string CDBMaintain::getDBUrl() const {
   if (!m_strUrl.empty()) return m_strUrl;
   const char* env = std::getenv("KYRO_FM_DB");
   if (env != nullptr && *env != '\0') return env;
-  std::string root = Kyrofm::KyroCommonUtils::getRoot();
-  if (root.empty()) root = ".";
-  return "sqlite3://db=" + root + "/var/fm/fm.db";
+  return "sqlite3://db=" + Kyrofm::KyroCommonUtils::getRoot() + "/var/fm/fm.db";
 }
 
 int CDBMaintain::getDBType() const {

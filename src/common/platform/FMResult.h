@@ -6,6 +6,8 @@
 #ifndef FM_PLATFORM_FMRESULT_H
 #define FM_PLATFORM_FMRESULT_H
 
+#include <string>
+
 namespace Kyrofm {
 
 constexpr long FM_SUCCESS = 33000;          // the operation succeeded
@@ -20,6 +22,12 @@ constexpr long FM_NO_RIGHT = 33101;         // the user has no right on the obje
 
 // Answer of the settings service for a path that does not exist.
 constexpr int SETTING_NO_SUCH_PATH = 1005;
+
+// A short English text for a result code, for log lines and tools (not for
+// users: their texts come from the error file). Known codes give
+// "<meaning> (<code>)", e.g. "no database connection (33038)"; any other code
+// gives "unknown result code <code>". Thread-safe, never fails.
+std::string FMResultText(long code);
 
 }  // namespace Kyrofm
 

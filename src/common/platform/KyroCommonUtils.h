@@ -22,7 +22,12 @@ class KyroCommonUtils {
   static const std::string& getEscapeString();
   static constexpr char LIKE_ESCAPE_CHAR = '\\';
 
-  // The value of KYRO_ROOT, empty when unset.
+  // The root directory of every file the library reads or writes (database,
+  // FDN file, settings, configuration, identifier marks, logs): KYRO_ROOT when
+  // it is set and not empty; otherwise "<working directory>/var", fixed at the
+  // first such call, which writes one warning line to stderr (directly, not
+  // through the trace client). Never empty. Every path of the library is built
+  // from this answer; nothing reads KYRO_ROOT on its own.
   static std::string getRoot();
 
   // Gives the file to the service's user; a no-op where the process already

@@ -85,8 +85,7 @@ bool validName(const std::string& s) {
 }  // namespace
 
 std::string ConfigAdapter::configDir() {
-  std::string root = KyroCommonUtils::getRoot();
-  return root.empty() ? std::string() : root + "/etc";
+  return KyroCommonUtils::getRoot() + "/etc";
 }
 
 std::string ConfigAdapter::resolve(const std::string& file) {

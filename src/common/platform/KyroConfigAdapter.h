@@ -77,7 +77,7 @@ class ConfigAdapter {
   static int readValue(const std::string& file, const std::string& nodePath, const std::string& key,
                        std::string& value);
 
-  // "$KYRO_ROOT/etc", empty without KYRO_ROOT.
+  // "<root>/etc" under KyroCommonUtils::getRoot().
   static std::string configDir();
   // `file` as this adapter resolves it (empty when it cannot be resolved).
   static std::string resolve(const std::string& file);

@@ -59,9 +59,7 @@ void Setting::destroy() {
 Setting::Setting() = default;
 
 std::string Setting::defaultStorePath() {
-  std::string root = KyroCommonUtils::getRoot();
-  if (root.empty()) return std::string();
-  return root + "/etc/kyro_settings.xml";
+  return KyroCommonUtils::getRoot() + "/etc/kyro_settings.xml";
 }
 
 void Setting::setStorePath(const std::string& path) {

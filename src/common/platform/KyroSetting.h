@@ -19,8 +19,8 @@
 // replaces the file atomically (KyroXmlFile.h), keeping the rest of the file,
 // comments included, as it was. A malformed file is reported with its path and
 // line and reads treat it as absent; writes refuse to replace it so that an
-// operator's hand edit is never thrown away. Without KYRO_ROOT (and no store
-// path set) every path is absent and writes fail.
+// operator's hand edit is never thrown away. The root is the one of
+// KyroCommonUtils::getRoot() (KYRO_ROOT, or ./var when it is unset).
 //
 // Ownership and threads: one process-wide object (instance/destroy); every
 // operation may be called from any thread.
@@ -73,7 +73,7 @@ class Setting {
   // KYRO_ROOT. Hosts and tests use it to point the service at another file.
   void setStorePath(const std::string& path);
   std::string getStorePath() const;
-  // "$KYRO_ROOT/etc/kyro_settings.xml", empty without KYRO_ROOT.
+  // "<root>/etc/kyro_settings.xml" under KyroCommonUtils::getRoot().
   static std::string defaultStorePath();
 
   // Strict decimal parse used for numeric reads: blanks around the number are
