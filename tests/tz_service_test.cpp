@@ -7,6 +7,8 @@
 #include <cctz/time_zone.h>
 
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,11 +35,11 @@ long utcOf(int y, int mo, int d, int h, int mi, int s) {
 
 // Instants to check in a zone: every transition from 1990 to 2030 and the
 // seconds around it, plus a sweep every 7 days and 13 hours.
-std::vector<long> probeInstants(const std::string& zone) {
+std::vector<long> probeInstants(const std::string& zone, long from = utcOf(1990, 1, 1, 0, 0, 0)) {
   std::vector<long> out;
   cctz::time_zone tz;
   EXPECT_TRUE(cctz::load_time_zone(zone, &tz));
-  long from = utcOf(1990, 1, 1, 0, 0, 0), to = utcOf(2030, 12, 31, 0, 0, 0);
+  long to = utcOf(2030, 12, 31, 0, 0, 0);
   auto tp = cctz::time_point<cctz::seconds>(cctz::seconds(from));
   cctz::time_zone::civil_transition tr;
   while (tz.next_transition(tp, &tr)) {
@@ -140,6 +142,17 @@ TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
       {"Europe/Berlin", utcOf(2024, 7, 1, 0, 0, 0), 3600, 3600, true, utcOf(2024, 3, 31, 1, 0, 0),
        utcOf(2024, 10, 27, 1, 0, 0)},
       {"UTC", utcOf(2024, 7, 1, 0, 0, 0), 0, 0, false, 0, 0},
+      // Standard offset changed where DST started, ended, or at the switch second.
+      {"America/Scoresbysund", utcOf(2024, 7, 1, 0, 0, 0), -7200, 3600, true, utcOf(2024, 3, 31, 1, 0, 0), 0},
+      {"Pacific/Apia", utcOf(2012, 1, 15, 0, 0, 0), 46800, 3600, true, 0, utcOf(2012, 3, 31, 14, 0, 0)},
+      {"America/Cambridge_Bay", utcOf(2001, 7, 1, 0, 0, 0), -25200, 3600, true, utcOf(2001, 4, 1, 9, 0, 0), 0},
+      {"America/Nuuk", utcOf(2024, 3, 31, 1, 0, 0), -7200, 3600, true, utcOf(2024, 3, 31, 1, 0, 0), 0},
+      {"Europe/Istanbul", utcOf(2016, 7, 1, 0, 0, 0), 7200, 3600, true, 0, utcOf(2016, 9, 6, 21, 0, 0)},
+      // Negative DST in the zone data, shown positive: Irish winter is standard GMT.
+      {"Europe/Dublin", utcOf(2024, 1, 15, 0, 0, 0), 0, 3600, true, utcOf(2024, 3, 31, 1, 0, 0),
+       utcOf(2024, 10, 27, 1, 0, 0)},
+      {"Europe/Dublin", utcOf(2024, 7, 1, 0, 0, 0), 0, 3600, true, 0, 0},
+      {"Africa/Casablanca", utcOf(2024, 7, 1, 0, 0, 0), 0, 3600, true, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.zone) + " @" + std::to_string(c.ref));
@@ -157,6 +170,62 @@ TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
     if (c.dstEnd) {
       EXPECT_EQ(info.lDstEnd, c.dstEnd);
     }
+  }
+}
+
+// Every zone of the database at each switch since 2015 and the seconds around
+// it: the wall clock is the C library's, standard plus DST gives its offset,
+// the DST flag is its flag (but in zones whose data had negative DST), and DST
+// is the hour it has been everywhere since, but for Lord Howe's half hour and
+// Troll's two hours.
+TEST(KyroTZoneTest, DstReadingAgreesWithHostInEveryZoneSince2015) {
+  std::ifstream tab(KyroTZone::zoneDirectory() + "/zone1970.tab");
+  std::string line;
+  int zones = 0;
+  while (std::getline(tab, line)) {
+    std::istringstream fields(line);
+    std::string code, coord, zone;
+    if (line.empty() || line[0] == '#' || !(fields >> code >> coord >> zone)) continue;
+    SCOPED_TRACE(zone);
+    ++zones;
+    fmtest::ScopedTZ host(zone);
+    auto tz = KyroTZone::create(zone);
+    ASSERT_TRUE(tz);
+    const bool negative = zone == "Europe/Dublin" || zone == "Africa/Casablanca" || zone == "Africa/El_Aaiun" ||
+                          zone == "Africa/Windhoek";
+    const long amount = zone == "Australia/Lord_Howe" ? 1800 : zone == "Antarctica/Troll" ? 7200 : 3600;
+    for (long t : probeInstants(zone, utcOf(2015, 1, 1, 0, 0, 0))) {
+      KyroTime kt;
+      MOTimeInfo_t info;
+      ASSERT_EQ(tz->getLocalTime(t, kt), KYROTZ_OK);
+      ASSERT_EQ(tz->getMOTimeInfo(info, t), KYROTZ_OK);
+      time_t tt = static_cast<time_t>(t);
+      struct tm tmv;
+      ASSERT_NE(localtime_r(&tt, &tmv), nullptr);
+      ASSERT_EQ(KyroTZone::toLongTime(kt), t + tmv.tm_gmtoff) << t;
+      ASSERT_EQ(info.lTimeZone + (kt.isdst ? info.lDstOffset : 0), tmv.tm_gmtoff) << t;
+      if (!negative) {
+        ASSERT_EQ(kt.isdst > 0, tmv.tm_isdst > 0) << t;
+      }
+      if (kt.isdst) {
+        ASSERT_EQ(info.lDstOffset, amount) << t;
+      }
+    }
+  }
+  EXPECT_GT(zones, 250);
+}
+
+TEST(KyroTZoneTest, IrishWinterIsStandardTimeAndSummerIsDst) {
+  auto tz = KyroTZone::create("Europe/Dublin");
+  ASSERT_TRUE(tz);
+  KyroTime kt;
+  for (long t : {utcOf(2024, 1, 15, 0, 0, 0), utcOf(2024, 3, 31, 0, 59, 59), utcOf(2024, 10, 27, 1, 0, 0)}) {
+    ASSERT_EQ(tz->getLocalTime(t, kt), KYROTZ_OK);
+    EXPECT_EQ(kt.isdst, 0) << t;
+  }
+  for (long t : {utcOf(2024, 3, 31, 1, 0, 0), utcOf(2024, 10, 27, 0, 59, 59)}) {
+    ASSERT_EQ(tz->getLocalTime(t, kt), KYROTZ_OK);
+    EXPECT_EQ(kt.isdst, 1) << t;
   }
 }
 
