@@ -7,7 +7,6 @@
 #include <cctz/time_zone.h>
 
 #include <atomic>
-#include <climits>
 #include <thread>
 #include <vector>
 
