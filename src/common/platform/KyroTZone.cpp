@@ -156,12 +156,11 @@ struct KyroTZone::Impl {
     if (!periodStart(t, start) || !periodEnd(t, end)) return r;
     auto prev = at(start - 1), next = at(end);
     if (!prev.is_dst || !next.is_dst) return r;
-    long prevSave = rawSave(start - 1), nextSave = rawSave(end);
-    if (prevSave < 0 && nextSave < 0 && prev.offset - prevSave == al.offset) {
-      r.dst = true;
-      r.amount = -prevSave;
-      r.standard = al.offset - r.amount;
-    }
+    long prevSave = rawSave(start - 1);
+    if (prevSave >= 0 || prev.offset - prevSave != al.offset || rawSave(end) >= 0) return r;
+    r.dst = true;
+    r.amount = -prevSave;
+    r.standard = al.offset - r.amount;
     return r;
   }
 };
