@@ -229,11 +229,10 @@ TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
 
 TEST_F(SysAttrTest, WithoutServerTimeSettingsTheHostStandardOffsetIsUsed) {
   if (!fs::exists("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no zone database";
-  // Standard time, whatever the season; Irish standard time is GMT although the zone data call it +01:00.
   for (auto zone : {std::make_pair("Europe/Berlin", 3600L), std::make_pair("Europe/Dublin", 0L)}) {
     fmtest::ScopedTZ host(zone.first);
     CSysAttr& a = fresh(baseSettings());
-    EXPECT_EQ(a.GetSvrTimeZone(), zone.second) << zone.first;
+    EXPECT_EQ(a.GetSvrTimeZone(), zone.second) << zone.first << ": standard time, whatever the season";
     EXPECT_EQ(a.GetSvrDSTOffset(), 0);
   }
 }

@@ -160,15 +160,14 @@ TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
   }
 }
 
-// Every zone at each switch since 2001 (Cambridge Bay 2001, Samoa 2011, Nuuk, Scoresbysund 2024) against
-// the C library: standard + DST is its offset, the DST flag its flag (the opposite in Dublin's negative DST,
-// not compared where the data had both kinds), DST one hour but for Lord Howe's half and Troll's two.
+// Every zone at each switch since 2001 against the C library: standard + DST is its offset, the DST flag its
+// flag (the opposite in Dublin, not compared where the data had both), DST 1 h (Lord Howe 0.5 h, Troll 2 h).
 TEST(KyroTZoneTest, DstReadingAgreesWithHostInEveryZoneSince2001) {
   std::ifstream tab(KyroTZone::zoneDirectory() + "/zone1970.tab");
-  int zones = 0;
+  ASSERT_TRUE(tab.is_open());
   for (std::string line, code, coord, zone; std::getline(tab, line);) {
     std::istringstream fields(line);
-    if (line[0] == '#' || !(fields >> code >> coord >> zone) || !++zones) continue;
+    if (line[0] == '#' || !(fields >> code >> coord >> zone)) continue;
     fmtest::ScopedTZ host(zone);
     auto tz = KyroTZone::create(zone);
     ASSERT_TRUE(tz) << zone;
@@ -186,7 +185,6 @@ TEST(KyroTZoneTest, DstReadingAgreesWithHostInEveryZoneSince2001) {
       ASSERT_TRUE(!kt.isdst || info.lDstOffset == amount) << zone << " " << t;
     }
   }
-  EXPECT_GT(zones, 250);
 }
 
 TEST(KyroTZoneTest, MalformedOrUnknownZoneNamesFailWithCodeAndLog) {
