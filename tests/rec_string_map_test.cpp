@@ -316,6 +316,11 @@ TEST_F(RecStringMapTest, TimeTexts) {
   EXPECT_EQ(s, "2024-07-01 18:00:00 GMT+05:30");
   EXPECT_EQ(m->formatTime2Str(0, 19800, 0, s), FM_SUCCESS);
   EXPECT_EQ(s, "");
+  for (long x : {LONG_MIN, 67768036191676800L}) {  // beyond years 1..9999 or long: refused, no overflow
+    m->UTCToString(x, s);
+    EXPECT_TRUE(s.empty() && m->DateTimeEx(x, s, 0, 0) == FM_FAILURE && m->TimeForXML(x, 0, s) == FM_FAILURE &&
+                m->TimeForXML(wall, x, s) == FM_FAILURE && m->formatTime2Str(x, x, x, s) == FM_FAILURE) << x;
+  }
 
   fmtest::ServerZone server("Asia/Kolkata", 19800, 0);
   std::string now = getCurrentServerTimeWithDst();

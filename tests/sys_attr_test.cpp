@@ -17,6 +17,7 @@
 #include "fm_common/platform/KyroSetting.h"
 #include "support/FmSettingsFile.h"
 #include "support/FmTestSupport.h"
+#include "support_tz.h"
 
 namespace Kyrofm {
 namespace {
@@ -228,20 +229,12 @@ TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
 
 TEST_F(SysAttrTest, WithoutServerTimeSettingsTheHostStandardOffsetIsUsed) {
   if (!fs::exists("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no zone database";
-  const char* saved = std::getenv("TZ");
-  std::string savedTz = saved ? saved : "";
-  ::setenv("TZ", "Europe/Berlin", 1);
-  ::tzset();
-  CSysAttr& a = fresh(baseSettings());
-  long offset = a.GetSvrTimeZone();
-  if (saved) {
-    ::setenv("TZ", savedTz.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
+  for (auto zone : {std::make_pair("Europe/Berlin", 3600L), std::make_pair("Europe/Dublin", 0L)}) {
+    fmtest::ScopedTZ host(zone.first);
+    CSysAttr& a = fresh(baseSettings());
+    EXPECT_EQ(a.GetSvrTimeZone(), zone.second) << zone.first << ": standard time, whatever the season";
+    EXPECT_EQ(a.GetSvrDSTOffset(), 0);
   }
-  ::tzset();
-  EXPECT_EQ(offset, 3600) << "standard time, whatever the season";
-  EXPECT_EQ(a.GetSvrDSTOffset(), 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -388,11 +388,12 @@ TEST_F(NETimeTest, FailuresFallBackToServerTime) {
       {"NE=mars", winter, winter + 3600, 0, "XRFMTimeCond::GetNECurrentTime GetTZBystrZone fail, pTZ is NULL"},
       {"NE=kolkata", kYear10000Jan11, kYear10000Jan11 + 3600, 0, "XRFMTimeCond::GetNECurrentTime getLocalTime fail"},
       {"NE=kolkata", -100000, -100000 + 3600, 0, "XRFMTimeCond::GetNECurrentTime failed, NELocalTime is: -80200"},
+      {"NE=kolkata", LONG_MAX - 3599, 0, 0, "XRFMTimeCond::GetNECurrentTime, utc time 9223372036854772208 out of"},
   };
   for (const auto& c : cases) {
     cap.sink().clear();
     CMOTimeInfo info;
-    EXPECT_EQ(mgr->GetNECurrentTime(c.ne, c.utc, info), FM_SUCCESS) << c.ne;
+    EXPECT_EQ(mgr->GetNECurrentTime(c.ne, c.utc, info), c.local ? FM_SUCCESS : FM_INVALID_ARG) << c.ne;
     EXPECT_EQ(info.m_lNELocalTime, c.local) << c.ne << " " << c.utc;
     EXPECT_EQ(info.m_lNEDstOffset, c.dst) << c.ne << " " << c.utc;
     EXPECT_TRUE(cap.contains(c.log)) << c.log;

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "fm_common/platform/FMResult.h"
+#include "fm_common/platform/KyroOS.h"
+#include "fm_common/time/XRFMTimeCond.h"
 #include "support/FmTestSupport.h"
 #include "support_tz.h"
 #include "fm_common/time/CalculateTime.h"
@@ -109,7 +111,7 @@ TEST(XRFMTimeUtilTest, DateTimeSecondsRoundTrip) {
   }
   struct {
     long date, time;
-  } fixed[] = {{20000229, 235959}, {21000228, 0}, {19700101, 1}, {20380119, 31408}, {23991231, 235959}};
+  } fixed[] = {{20000229, 235959}, {21000228, 0}, {19700101, 1}, {20380119, 31408}, {99991231, 235959}, {10101, 0}};
   for (const auto& f : fixed) {
     long d = 0, t = 0;
     XRFMTimeUtil::Seconds2Time(XRFMTimeUtil::TimeToSeconds(f.date, f.time), d, t);
@@ -139,6 +141,40 @@ TEST(XRFMTimeUtilTest, HabuDstOffsetPacksAndUnpacks) {
   EXPECT_EQ(ne, 21600);
   EXPECT_EQ(svr, -21600);
   EXPECT_TRUE(cap.contains("XRFMTimeUtil::HabuDstOffset", TRACE_ERROR));
+}
+
+// Far beyond years 1..9999: refused by every function without overflow (the suite runs under UBSan).
+TEST(XRFMTimeUtilTest, ExtremeInputsAreRefused) {
+  for (long x : {LONG_MIN, LONG_MIN + 1, -67768040609740800L, 67768036191676800L, LONG_MAX}) {
+    long d[5] = {1, 1, 1, 1, 1}, t[5] = {1, 1, 1, 1, 1};
+    std::string s = "junk", a;
+    XRFMTimeUtil::Seconds2Time(x, d[0], t[0]);
+    XRFMTimeUtil::UTCSeconds2Time(x, x, d[1], t[1]);
+    XRFMTimeUtil::GetSvrCurrentStdTime(d[2], t[2], x);
+    XRFMTimeUtil::HabuDstOffset(x, d[4], t[4]);
+    EXPECT_EQ(d[0] + t[0] + d[1] + t[1] + d[2] + t[2] + d[4] + t[4], 0) << x;
+    EXPECT_EQ(getCurrentTime(d[3], t[3], x) + XRFMTimeUtil::TimeToSeconds(x, 0) + XRFMTimeUtil::UTCTime(x, x, 0) +
+                  calculateDynamicTime("day:1", x, a, a, a, a), -4) << x;
+    EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(x), 0) << x;
+    TimeToString(s, x);
+    EXPECT_EQ(s + FormatTimeZone(x), "") << x;
+  }
+  EXPECT_EQ(FormatTimeZone(86399) + FormatTimeZone(-86400), " GMT+23:59");
+}
+
+// An embedded NUL byte is a character like any other: no parser stops at it.
+TEST(XRFMTimeUtilTest, EmbeddedNulMakesEveryParserFail) {
+  using namespace std::string_literals;
+  long v = 0;
+  std::bitset<7> bits;
+  std::string a;
+  EXPECT_EQ(getBitWeekDay("1\0x"s, bits) + TimeFormatStringToLong(v, "12\0zz:30"s), 2 * FM_FAILURE);
+  EXPECT_FALSE(checkAutoTaskTimeValid("1:2\0x"s));
+  EXPECT_EQ(converTime(a, "2024-01-01 10:00:00\0"s) + DateTimeFormat(1, 2, 3, "%d\0%s"s, a), FM_INVALID_ARG - 1);
+  EXPECT_TRUE(KyroUtils::parseLong("-9223372036854775808", v) && v == LONG_MIN &&
+              KyroUtils::parseLong(" +9223372036854775807\t", v) && v == LONG_MAX);
+  EXPECT_FALSE(KyroUtils::parseLong("9223372036854775808", v) || KyroUtils::parseLong("-9223372036854775809", v) ||
+               KyroUtils::parseLong("- 1", v));
 }
 
 TEST(XRFMTimeUtilTest, ServerDstOffsetFollowsHostClock) {
@@ -217,6 +253,7 @@ TEST(XRFMTimeUtilTest, CheckTimeRangeRejectsMalformedLists) {
       {{"1", "2024-01-01", "0", "20240102", "0"}, FM_INVALID_ARG, "time value invalid:2024-01-01"},
       {{"1", "", "0", "20240102", "0"}, FM_INVALID_ARG, "time value invalid"},
       {{"1", "0", "0", "0", "0"}, FM_TIME_RANGE_EMPTY, nullptr},
+      {{"1", "99999999999", "0", "99999999999", "0"}, FM_INVALID_ARG, "date out of range:99999999999 0"},
   };
   for (const auto& c : cases) {
     fmtest::TraceCapture cap;
@@ -257,7 +294,8 @@ TEST(XRFMTimeUtilTest, TimeFormatStringToLongTable) {
       {"", FM_FAILURE, 0},          {":", FM_FAILURE, 0},         {"1:2:3:4", FM_FAILURE, 0},
       {"a:b", FM_FAILURE, 0},       {"9:5x", FM_FAILURE, 0},      {"12:", FM_FAILURE, 0},
       {"99999999999999999999:1", FM_FAILURE, 0},                  {"99999999:99:99", FM_FAILURE, 0},
-      {"-1:0", FM_FAILURE, 0},      {"::::::::", FM_FAILURE, 0},
+      {"-1:0", FM_FAILURE, 0},      {"::::::::", FM_FAILURE, 0},  {"1:-1", FM_SUCCESS, 9900},
+      {"0:-1:100000099", FM_SUCCESS, 99999999}, {"0:0:100000000", FM_FAILURE, 0}, {"9223372036854775:0", FM_FAILURE, 0},
   };
   for (const auto& c : cases) {
     fmtest::TraceCapture cap;

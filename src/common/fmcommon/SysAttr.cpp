@@ -63,12 +63,16 @@ int switchOf(const std::map<std::string, std::string>& group, const char* name) 
   return Setting::parseLong(it->second, v) && v != 0 ? 1 : 0;
 }
 
-// The host's standard offset (seconds east of UTC) this year: the offset of
-// January or July 1 that is not daylight saving.
+// The host's standard offset (seconds east of UTC) this year: the smaller of
+// the offsets of January 1 and July 1. Daylight saving adds to the standard
+// offset in either hemisphere; taking the smaller rather than the one the C
+// library flags as not DST gives an Irish host GMT, not the +01:00 that the
+// zone data (negative DST in winter) calls standard.
 long hostStandardOffset() {
   time_t now = ::time(nullptr);
   struct tm t;
   if (::localtime_r(&now, &t) == nullptr) return 0;
+  long offset = t.tm_gmtoff;
   for (int mon : {0, 6}) {
     struct tm probe{};
     probe.tm_year = t.tm_year;
@@ -78,11 +82,11 @@ long hostStandardOffset() {
     probe.tm_isdst = -1;
     time_t when = ::mktime(&probe);
     struct tm local;
-    if (when != static_cast<time_t>(-1) && ::localtime_r(&when, &local) != nullptr && local.tm_isdst == 0) {
-      return local.tm_gmtoff;
+    if (when != static_cast<time_t>(-1) && ::localtime_r(&when, &local) != nullptr && local.tm_gmtoff < offset) {
+      offset = local.tm_gmtoff;
     }
   }
-  return t.tm_gmtoff;
+  return offset;
 }
 
 // Days since 1970-01-01 of a Gregorian date (any year).
