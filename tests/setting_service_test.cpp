@@ -383,6 +383,58 @@ TEST_F(SettingServiceTest, ConfigAdapterMissingAndMalformedFiles) {
   EXPECT_TRUE(cap.contains("malformed XML file " + file + " at line 3", TRACE_ERROR));
 }
 
+// Every read and the write find a key by one rule: first <param> entry, then
+// first leaf element, then attribute; a <param> element is never a leaf.
+TEST_F(SettingServiceTest, ConfigAdapterPathsAgreeOnWhichFormHoldsAKey) {
+  const std::string file = m_dir + "/agree.xml";
+  struct Case {
+    const char* node;  // the node "vela/s"
+    const char* key;
+    const char* expected;  // nullptr: absent
+  } cases[] = {
+      {"<s><n>1</n><n>2</n></s>", "n", "1"},
+      {"<s><n><x/></n><n>2</n></s>", "n", "2"},
+      {"<s n=\"a\"><n><x/></n></s>", "n", "a"},
+      {"<s><param name=\"n\" value=\"1\"/><param name=\"n\" value=\"2\"/></s>", "n", "1"},
+      {"<s n=\"a\"><n>l</n><param name=\"n\">t</param></s>", "n", "t"},
+      {"<s param=\"a\"><param name=\"x\" value=\"y\"/></s>", "param", "a"},
+      {"<s><param>5</param></s>", "param", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.node);
+    writeAll(file, std::string("<vela>") + c.node + "</vela>");
+    ConfigAdapter adapter;
+    ASSERT_EQ(adapter.init(file), 0);
+    std::string v;
+    std::map<std::string, std::string> all;
+    ASSERT_EQ(adapter.getAllSysParam("vela/s", all), 0);
+    if (!c.expected) {
+      EXPECT_EQ(adapter.getSysParam("vela/s", c.key, v), CONFIG_NO_SUCH_PARAM);
+      EXPECT_EQ(all.count(c.key), 0u);
+      EXPECT_EQ(adapter.modifySysParam("vela/s", c.key, "new", false), CONFIG_NO_SUCH_PARAM);
+      continue;
+    }
+    ASSERT_EQ(adapter.getSysParam("vela/s", c.key, v), 0);
+    EXPECT_EQ(v, c.expected);
+    EXPECT_EQ(all[c.key], c.expected);
+    ASSERT_EQ(adapter.modifySysParam("vela/s", c.key, "new", false), 0);
+    ConfigAdapter reread;
+    ASSERT_EQ(reread.init(file), 0);
+    for (const ConfigAdapter* a : {&adapter, &reread}) {
+      all.clear();
+      ASSERT_EQ(a->getAllSysParam("vela/s", all), 0);
+      EXPECT_EQ(all[c.key], "new");
+      ASSERT_EQ(a->getSysParam("vela/s", c.key, v), 0);
+      EXPECT_EQ(v, "new");
+    }
+  }
+  std::string v;
+  ConfigAdapter adapter;
+  ASSERT_EQ(adapter.init(file), 0);
+  EXPECT_EQ(adapter.getSysParam("vela/s", std::string("param\0x", 7), v), CONFIG_INVALID_ARG);
+  EXPECT_EQ(adapter.modifySysParam("vela/s", "k", std::string("a\0b", 3), true), CONFIG_INVALID_ARG);
+}
+
 TEST_F(SettingServiceTest, ConfigAdapterResolvesBareNamesUnderTheRoot) {
   EXPECT_EQ(ConfigAdapter::configDir(), fmtest::kyroRoot() + "/etc");
   EXPECT_EQ(ConfigAdapter::resolve("alarm_conf.xml"), fmtest::kyroRoot() + "/etc/alarm_conf.xml");
