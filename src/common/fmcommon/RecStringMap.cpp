@@ -626,7 +626,7 @@ void CRecStringMap::UTCToString(std::int64_t utc, std::string& text) const {
   }
   time_t t = static_cast<time_t>(utc);
   struct tm tmv;
-  if (gmtime_r(&t, &tmv) == nullptr || tmv.tm_year + 1900 > 9999 || tmv.tm_year + 1900 < 1) {
+  if (gmtime_r(&t, &tmv) == nullptr || tmv.tm_year > 9999 - 1900 || tmv.tm_year < 1 - 1900) {
     FM_TRACE(TRACE_ERROR, "CRecStringMap::UTCToString: time %ld invalid.", static_cast<long>(utc));
     text.clear();
     return;
@@ -660,6 +660,7 @@ int CRecStringMap::DateTimeEx(long wallSeconds, std::string& text, long offset, 
   text.clear();
   long date = 0, time = 0;
   XRFMTimeUtil::Seconds2Time(wallSeconds, date, time);
+  if (date == 0 && wallSeconds != 0) return FM_FAILURE;  // outside years 1..9999, logged
   std::string d, t;
   int ret = Date(date, d);
   if (ret == FM_SUCCESS) ret = Time(time, t, offset, dst);
@@ -672,7 +673,11 @@ int CRecStringMap::TimeForXML(long wallSeconds, long offset, std::string& text) 
   text.clear();
   time_t t = static_cast<time_t>(wallSeconds);
   struct tm tmv;
-  if (gmtime_r(&t, &tmv) == nullptr) return FM_FAILURE;
+  if (gmtime_r(&t, &tmv) == nullptr || tmv.tm_year > 9999 - 1900 || tmv.tm_year < 1 - 1900 ||
+      offset < -FM_ZONE_OFFSET_LIMIT || offset > FM_ZONE_OFFSET_LIMIT) {
+    FM_TRACE(TRACE_ERROR, "CRecStringMap::TimeForXML: time %ld or offset %ld invalid.", wallSeconds, offset);
+    return FM_FAILURE;
+  }
   long a = offset < 0 ? -offset : offset;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", tmv.tm_year + 1900, tmv.tm_mon + 1,
@@ -686,7 +691,14 @@ int CRecStringMap::formatTime2Str(long utc, long offset, long dst, std::string& 
     text.clear();
     return FM_SUCCESS;
   }
-  return DateTimeEx(utc + offset + dst, text, offset, dst);
+  long wall = 0;
+  if (__builtin_add_overflow(utc, offset, &wall) || __builtin_add_overflow(wall, dst, &wall)) {
+    FM_TRACE(TRACE_ERROR, "CRecStringMap::formatTime2Str: time %ld with offset %ld and dst %ld invalid.", utc, offset,
+             dst);
+    text.clear();
+    return FM_FAILURE;
+  }
+  return DateTimeEx(wall, text, offset, dst);
 }
 
 // ---------------------------------------------------------------------------

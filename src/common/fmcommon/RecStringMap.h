@@ -147,12 +147,15 @@ class CRecStringMap {
   // Hour and minute of HHMMSS with the hour format.
   int GetHourString(long hhmmss, std::string& text) const;
   // Wall-clock seconds (a local time counted like UTC seconds) as date, " ",
-  // time, zone text of `offset` and " DST" when dst is nonzero.
+  // time, zone text of `offset` and " DST" when dst is nonzero. 33002 and
+  // an empty text (logged) outside years 1..9999.
   int DateTimeEx(long wallSeconds, std::string& text, long offset, long dst) const;
-  // Wall-clock seconds as "YYYY-MM-DDTHH:MM:SS+hh:mm" with `offset`.
+  // Wall-clock seconds as "YYYY-MM-DDTHH:MM:SS+hh:mm" with `offset`. 33002
+  // and an empty text (logged) outside years 1..9999 or for an offset
+  // beyond +-86399.
   int TimeForXML(long wallSeconds, long offset, std::string& text) const;
   // An instant (UTC seconds) shown in the zone of `offset`: DateTimeEx of
-  // utc + offset + dst. "" for utc 0.
+  // utc + offset + dst. "" for utc 0; 33002 (logged) when the sum overflows.
   int formatTime2Str(long utc, long offset, long dst, std::string& text) const;
 
   const std::string& getDateFormat() const { return m_strDateFormat; }

@@ -44,16 +44,26 @@ std::vector<std::string> KyroUtils::split(const std::string& text, char separato
 }
 
 bool KyroUtils::parseLong(const std::string& text, long& value) {
-  const char* p = text.c_str();
-  while (*p == ' ' || *p == '\t') ++p;
-  const char* digits = (*p == '+' || *p == '-') ? p + 1 : p;
-  if (*digits < '0' || *digits > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  long v = std::strtol(p, &end, 10);
-  if (errno == ERANGE) return false;
-  while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0') return false;
+  // Indexes the string itself rather than its c_str(): an embedded NUL is a
+  // character like any other here, and not a digit or a blank, so "1\0x" is
+  // refused instead of being read as "1".
+  const std::string::size_type n = text.size();
+  std::string::size_type i = 0;
+  auto blank = [&text](std::string::size_type k) { return text[k] == ' ' || text[k] == '\t'; };
+  while (i < n && blank(i)) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == n || text[i] < '0' || text[i] > '9') return false;
+  // Accumulated towards the negative side, which holds LONG_MIN.
+  long v = 0;
+  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (__builtin_mul_overflow(v, 10L, &v) || __builtin_sub_overflow(v, static_cast<long>(text[i] - '0'), &v)) {
+      return false;
+    }
+  }
+  while (i < n && blank(i)) ++i;
+  if (i != n) return false;
+  if (!negative && __builtin_mul_overflow(v, -1L, &v)) return false;
   value = v;
   return true;
 }

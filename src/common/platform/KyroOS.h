@@ -58,9 +58,10 @@ class KyroUtils {
   // The same at a one-character separator, returning the parts.
   static std::vector<std::string> split(const std::string& text, char separator);
 
-  // Reads a whole decimal integer: blanks around it and a sign are allowed,
-  // anything else (no digit, trailing text, a value outside long) gives false
-  // and leaves `value` unchanged.
+  // Reads a whole decimal integer: blanks (space, tab) around it and a sign
+  // are allowed, anything else (no digit, trailing text, an embedded NUL, a
+  // value outside long) gives false and leaves `value` unchanged. The whole
+  // string counts, not just the part before a NUL.
   static bool parseLong(const std::string& text, long& value);
 };
 

@@ -2,9 +2,13 @@
 //
 // cctz keeps every zone it has loaded in a process-wide cache and hands out
 // cheap immutable handles, so a KyroTZone is a name, a handle and the result of
-// the load. The DST rule of getMOTimeInfo is read from the zone's transitions:
-// the standard offset is the offset of the nearest period that is not DST, the
-// DST amount the difference of a DST period's offset to it.
+// the load.
+//
+// The compiled zone data tells for each period between two transitions its
+// UTC offset and whether it is daylight saving, but not the standard offset
+// under it. The amount of a DST period is therefore inferred from the
+// standard periods around it (see Impl::rawSave), and periods of negative DST
+// are turned into the positive form operators know (see Impl::classify).
 #include "fm_common/platform/KyroTZone.h"
 
 #include <cctz/civil_time.h>
@@ -41,37 +45,124 @@ bool isWellFormedName(const std::string& name) {
   return true;
 }
 
-// Instant of a transition found by next_transition/prev_transition.
-long transitionInstant(const cctz::time_zone& tz, const cctz::time_zone::civil_transition& tr) {
-  return fromPoint(tz.lookup(tr.to).trans);
+// Largest DST amount taken as plausible: larger differences between two
+// neighbouring periods are changes of the standard offset (Samoa's date-line
+// jump is 24 hours), not daylight saving. Real amounts are 20 min .. 2 h.
+constexpr long MAX_DST_AMOUNT = 10800;
+
+// Periods walked in either direction to find a standard period: enough for
+// the longest chains of DST periods on record (war-time double summer time).
+constexpr int MAX_WALK = 16;
+
+// Whether amount `a` is a better guess than `b` (both plausible): a positive
+// amount beats a negative one, else the smaller magnitude wins (a standard
+// offset that changed where DST started or ended makes the other candidate
+// the old-rules difference, which is the larger one).
+bool betterAmount(long a, long b) {
+  if ((a > 0) != (b > 0)) return a > 0;
+  return (a < 0 ? -a : a) < (b < 0 ? -b : b);
 }
+
+bool plausibleAmount(long d) { return d != 0 && d >= -MAX_DST_AMOUNT && d <= MAX_DST_AMOUNT; }
 
 }  // namespace
 
 struct KyroTZone::Impl {
   cctz::time_zone tz;
 
-  // Standard offset at t: the offset at t when it is not DST, else that of the
-  // nearest earlier period that is not DST, else of the nearest later one.
-  long standardOffset(long t) const {
-    auto al = tz.lookup(toPoint(t));
-    if (!al.is_dst) return al.offset;
+  // How an instant is shown to operators.
+  struct Reading {
+    long offset = 0;     // UTC offset at the instant
+    bool dst = false;    // daylight saving in force
+    long standard = 0;   // standard offset under it
+    long amount = 0;     // offset - standard; 0 when !dst
+  };
+
+  cctz::time_zone::absolute_lookup at(long t) const { return tz.lookup(toPoint(t)); }
+
+  // First instant of the period holding t (a transition at or before t).
+  bool periodStart(long t, long& start) const {
     cctz::time_zone::civil_transition tr;
-    Seconds tp = toPoint(t);
-    for (int i = 0; i < 8 && tz.prev_transition(tp, &tr); ++i) {
-      long at = transitionInstant(tz, tr);
-      auto before = tz.lookup(toPoint(at - 1));
-      if (!before.is_dst) return before.offset;
-      tp = toPoint(at);
+    if (!tz.prev_transition(toPoint(t + 1), &tr)) return false;
+    start = fromPoint(tz.lookup(tr.to).trans);
+    return true;
+  }
+
+  // First instant after the period holding t (a transition after t).
+  bool periodEnd(long t, long& end) const {
+    cctz::time_zone::civil_transition tr;
+    if (!tz.next_transition(toPoint(t), &tr)) return false;
+    end = fromPoint(tz.lookup(tr.to).trans);
+    return true;
+  }
+
+  // DST amount of the zone data's DST period holding t, negative for negative
+  // DST; 0 when no neighbouring standard period gives a plausible one. The
+  // candidates are the differences to the nearest standard period before and
+  // the nearest one after the period: each is right unless the standard
+  // offset changed at that side (Scoresbysund 2024, Samoa 2011, Istanbul
+  // 2016), so a plausible one is taken, the better of two (betterAmount).
+  long rawSave(long t) const {
+    const long offset = at(t).offset;
+    long before = 0, after = 0, p = t, edge = 0;
+    for (int i = 0; i < MAX_WALK && periodStart(p, edge); ++i) {
+      auto prev = at(edge - 1);
+      if (!prev.is_dst) {
+        before = offset - prev.offset;
+        break;
+      }
+      p = edge - 1;
     }
-    tp = toPoint(t);
-    for (int i = 0; i < 8 && tz.next_transition(tp, &tr); ++i) {
-      long at = transitionInstant(tz, tr);
-      auto after = tz.lookup(toPoint(at));
-      if (!after.is_dst) return after.offset;
-      tp = toPoint(at);
+    p = t;
+    for (int i = 0; i < MAX_WALK && periodEnd(p, edge); ++i) {
+      auto next = at(edge);
+      if (!next.is_dst) {
+        after = offset - next.offset;
+        break;
+      }
+      p = edge;
     }
-    return al.offset - 3600;  // DST all the time: assume the usual hour
+    bool b = plausibleAmount(before), a = plausibleAmount(after);
+    if (b && a) return betterAmount(after, before) ? after : before;
+    if (b) return before;
+    if (a) return after;
+    return 0;
+  }
+
+  // The operator's reading of instant t. A DST period of the zone data has
+  // its inferred amount (one hour when none can be told). Negative DST (the
+  // zone data of Ireland, Namibia 1994-2017 and Morocco since 2019 flag the
+  // winter or Ramadan time as DST with a negative amount) is shown the way
+  // those countries' clocks are usually described: the lower offset is the
+  // standard time and the higher one, between two negative-DST periods, is
+  // DST by the same amount. Irish winter is GMT+00:00 standard, Irish summer
+  // GMT+01:00 with one hour of DST.
+  Reading classify(long t) const {
+    auto al = at(t);
+    Reading r;
+    r.offset = al.offset;
+    r.standard = al.offset;
+    if (al.is_dst) {
+      long save = rawSave(t);
+      if (save == 0) save = 3600;
+      if (save > 0) {
+        r.dst = true;
+        r.amount = save;
+        r.standard = al.offset - save;
+      }
+      return r;
+    }
+    long start = 0, end = 0;
+    if (!periodStart(t, start) || !periodEnd(t, end)) return r;
+    auto prev = at(start - 1), next = at(end);
+    if (!prev.is_dst || !next.is_dst) return r;
+    long prevSave = rawSave(start - 1), nextSave = rawSave(end);
+    if (prevSave < 0 && nextSave < 0 && prev.offset - prevSave == al.offset) {
+      r.dst = true;
+      r.amount = -prevSave;
+      r.standard = al.offset - r.amount;
+    }
+    return r;
   }
 };
 
@@ -112,7 +203,7 @@ long KyroTZone::getLocalTime(long utcSeconds, KyroTime& out) const {
   out.hour = al.cs.hour();
   out.minute = al.cs.minute();
   out.second = al.cs.second();
-  out.isdst = al.is_dst ? 1 : 0;
+  out.isdst = m_pImpl->classify(utcSeconds).dst ? 1 : 0;
   return KYROTZ_OK;
 }
 
@@ -137,37 +228,36 @@ long KyroTZone::getMOTimeInfo(MOTimeInfo_t& info, long refUtc) const {
   info.strZoneName = m_strZoneName;
   if (!isValid()) return m_lInitResult;
   if (refUtc < MIN_SECONDS || refUtc > MAX_SECONDS) return KYROTZ_ERR_OUT_OF_RANGE;
-  const cctz::time_zone& tz = m_pImpl->tz;
-  info.lTimeZone = m_pImpl->standardOffset(refUtc);
-  auto al = tz.lookup(toPoint(refUtc));
-  if (al.is_dst) info.lDstOffset = al.offset - info.lTimeZone;
+  const Impl& z = *m_pImpl;
+  Impl::Reading now = z.classify(refUtc);
+  info.lTimeZone = now.standard;
+  info.lDstOffset = now.amount;
 
   // DST periods of the UTC calendar year of refUtc.
   auto year = cctz::civil_year(cctz::convert(toPoint(refUtc), cctz::utc_time_zone()));
   long yearStart = fromPoint(cctz::convert(cctz::civil_second(year), cctz::utc_time_zone()));
   long yearEnd = fromPoint(cctz::convert(cctz::civil_second(year + 1), cctz::utc_time_zone()));
-  bool wasDst = tz.lookup(toPoint(yearStart - 1)).is_dst;
+  bool wasDst = z.classify(yearStart - 1).dst;
   if (wasDst) info.bHasDst = true;
   cctz::time_zone::civil_transition tr;
   Seconds tp = toPoint(yearStart - 1);
-  for (int i = 0; i < 16 && tz.next_transition(tp, &tr); ++i) {
-    long at = transitionInstant(tz, tr);
+  for (int i = 0; i < 16 && z.tz.next_transition(tp, &tr); ++i) {
+    long at = fromPoint(z.tz.lookup(tr.to).trans);
     if (at >= yearEnd || at <= fromPoint(tp)) break;
-    auto now = tz.lookup(toPoint(at));
-    if (now.is_dst && !wasDst) {
+    Impl::Reading r = z.classify(at);
+    if (r.dst && !wasDst) {
       info.bHasDst = true;
       if (info.lDstStart == 0) info.lDstStart = at;
-      if (info.lDstOffset == 0) info.lDstOffset = now.offset - m_pImpl->standardOffset(at);
-    } else if (!now.is_dst && wasDst) {
+      if (info.lDstOffset == 0) info.lDstOffset = r.amount;
+    } else if (!r.dst && wasDst) {
       if (info.lDstEnd == 0) info.lDstEnd = at;
     }
-    wasDst = now.is_dst;
+    wasDst = r.dst;
     tp = toPoint(at);
   }
   if (info.bHasDst && info.lDstOffset == 0) {
     // DST throughout the year: its amount is that of the period at the start.
-    auto first = tz.lookup(toPoint(yearStart));
-    info.lDstOffset = first.offset - m_pImpl->standardOffset(yearStart);
+    info.lDstOffset = z.classify(yearStart).amount;
   }
   return KYROTZ_OK;
 }

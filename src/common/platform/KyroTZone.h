@@ -9,6 +9,26 @@
 // toLongTime(z.getLocalTime(t)) is t plus the zone's offset at t, the "wall-clock
 // time counted like epoch seconds" that NE local times are stored as.
 //
+// Daylight saving as reported here (KyroTime::isdst, MOTimeInfo_t) is the
+// operator's reading of the zone data, which can differ from the C library's
+// tm_isdst in two ways:
+//  - The standard offset under a DST period is not in the compiled data; it
+//    is taken from the standard period before or after the DST period,
+//    whichever gives a plausible amount (non-zero, at most 3 h; a positive
+//    one, else the smaller one, when both do). So a zone whose standard offset
+//    changes where DST starts or ends (America/Scoresbysund 2024, Pacific/Apia
+//    2011-12, America/Nuuk 2024) gets the new standard offset and a one-hour
+//    DST, from the switch second on. A DST period with no plausible amount is
+//    taken as one hour.
+//  - Negative DST is shown in positive form. The zone data flag Irish winter
+//    time (Europe/Dublin, GMT) as DST with -1 h under a standard IST of +1 h,
+//    and do the same for Namibia 1994-2017 and Morocco's Ramadan time since
+//    2019; the C library reports tm_isdst 1 in Irish winter. Here Irish winter
+//    is standard time at GMT+00:00 and Irish summer is DST, standard +00:00
+//    plus one hour: a DST period of negative amount is standard time at its own
+//    offset, and a standard period between two such periods is DST over them.
+// The UTC offset itself (wall clock) always agrees with the C library.
+//
 // An unknown or malformed zone name does not throw: create() answers null with
 // a result code and a level-5 trace line; a constructed object reports the same
 // through getInitResult() and then fails every conversion with that code.
@@ -38,7 +58,8 @@ constexpr long KYROTZ_ERR_NO_DATABASE = 3;   // the zone database directory is n
 
 // Broken-down wall-clock time: full year, month 1..12, day 1..31, hour 0..23,
 // minute 0..59, second 0..60. millisecond is always 0 from this service; isdst
-// is above 0 when daylight saving is in force at the instant, 0 otherwise.
+// is above 0 when daylight saving (as read above: Irish winter is not DST) is
+// in force at the instant, 0 otherwise.
 struct KyroTime {
   int year = 0;
   int month = 0;
@@ -87,8 +108,11 @@ class KyroTZone {
   long getUTCTime(const KyroTime& local, long& utcSeconds) const;
 
   // Standard offset and DST rule of the zone at `refUtc` (default: now). When
-  // DST is in force at refUtc, lDstOffset is the amount it adds there;
-  // otherwise the amount of the zone's DST period in the same year, 0 if none.
+  // DST is in force at refUtc, lDstOffset is the amount it adds there (always
+  // positive) and lTimeZone + lDstOffset is the UTC offset at refUtc;
+  // otherwise lTimeZone is that offset and lDstOffset the amount of the
+  // zone's first DST period in the same year, 0 if none. DST and standard
+  // offsets are read as the header comment describes.
   long getMOTimeInfo(MOTimeInfo_t& info) const;
   long getMOTimeInfo(MOTimeInfo_t& info, long refUtc) const;
 

@@ -291,9 +291,15 @@ KyroTZone* XRFMTimeCond::GetTZBystrZone(const std::string& zone) {
   return p;
 }
 
-void XRFMTimeCond::serverTime(long utc, CMOTimeInfo& info) const {
+long XRFMTimeCond::serverTime(long utc, CMOTimeInfo& info) const {
   info.m_lNEDstOffset = XRFMTimeUtil::GetSvrCurrentDstOffset(utc);
-  info.m_lNELocalTime = utc + m_lOMCNETimeZone + info.m_lNEDstOffset;
+  if (__builtin_add_overflow(utc, m_lOMCNETimeZone, &info.m_lNELocalTime) ||
+      __builtin_add_overflow(info.m_lNELocalTime, info.m_lNEDstOffset, &info.m_lNELocalTime)) {
+    FM_TRACE(TRACE_ERROR, "XRFMTimeCond::GetNECurrentTime, utc time %ld out of range", utc);
+    info = CMOTimeInfo();
+    return FM_INVALID_ARG;
+  }
+  return FM_SUCCESS;
 }
 
 long XRFMTimeCond::GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeInfo& info) {
@@ -303,8 +309,7 @@ long XRFMTimeCond::GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeI
     FM_TRACE(TRACE_PROGRESS,
              "XRFMTimeCond::GetNECurrentTime GetZoneInfoByNe failed. iRet:%d, strNEFDN:%s, strKYROTZone=[%s]", ret,
              neFdn.c_str(), zone.c_str());
-    serverTime(utc, info);
-    return FM_SUCCESS;
+    return serverTime(utc, info);
   }
   KyroTime local;
   MOTimeInfo_t mo;
@@ -315,8 +320,7 @@ long XRFMTimeCond::GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeI
     KyroTZone* tz = GetTZBystrZone(zone);
     if (tz == nullptr) {
       FM_TRACE(TRACE_ERROR, "XRFMTimeCond::GetNECurrentTime GetTZBystrZone fail, pTZ is NULL");
-      serverTime(utc, info);
-      return FM_SUCCESS;
+      return serverTime(utc, info);
     }
     localRet = tz->getLocalTime(utc, local);
     dst = localRet == 0 && local.isdst > 0;
@@ -325,8 +329,7 @@ long XRFMTimeCond::GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeI
   if (localRet != 0) {
     FM_TRACE(TRACE_ERROR, "XRFMTimeCond::GetNECurrentTime getLocalTime fail,DN:%s,timezone:%s,ret:%ld",
              neFdn.c_str(), zone.c_str(), localRet);
-    serverTime(utc, info);
-    return FM_SUCCESS;
+    return serverTime(utc, info);
   }
   info.m_lNELocalTime = KyroTZone::toLongTime(local);
   info.m_lNEDstOffset = 0;
@@ -345,7 +348,7 @@ long XRFMTimeCond::GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeI
   }
   if (info.m_lNELocalTime < 1) {
     FM_TRACE(TRACE_ERROR, "XRFMTimeCond::GetNECurrentTime failed, NELocalTime is: %ld", info.m_lNELocalTime);
-    serverTime(utc, info);
+    return serverTime(utc, info);
   }
   return FM_SUCCESS;
 }

@@ -64,7 +64,8 @@ struct CMOTimeInfo {
 };
 
 // Parses a week-day text into `bits` (cleared first). 33000; 33002 (logged)
-// for a part that is not a number 1..7, with the days before it set.
+// for a part that is not a number 1..7 (an embedded NUL byte makes a part
+// invalid), with the days before it set.
 long getBitWeekDay(const std::string& text, std::bitset<7>& bits);
 
 // Parses a period text into `ranges` (cleared first); empty gives (-1, -1).
@@ -103,7 +104,8 @@ bool IsMeetTimeCond(const std::list<tagTimeCond>& conds);
 bool IsMeetTimeCond(const std::list<tagTimeCond>& conds, const struct tm& when);
 
 // True for an automatic task's execution time "H:M" with hour 0..23 and
-// minute 0..59 (decimal integers); false (logged) otherwise.
+// minute 0..59 (decimal integers, blanks around them allowed, no NUL byte);
+// false (logged) otherwise.
 bool checkAutoTaskTimeValid(const std::string& text);
 
 // The zone cache and NE local time. Owned by XRFMTimeCondMgr.
@@ -119,9 +121,13 @@ class XRFMTimeCond {
   // managed network (CFDNSplitter).
   void init();
 
-  // The NE's local time at `utc` and its DST offset. Always 33000: when the
-  // NE's zone is unknown or cannot be used, the server's time is given
-  // (utc + server standard offset + server DST offset of utc).
+  // The NE's local time at `utc` and its DST offset. 33000: when the NE's
+  // zone is unknown or cannot be used, the server's time is given (utc +
+  // server standard offset + server DST offset of utc). The DST offset is
+  // the zone's as KyroTZone reads it: positive, with the standard offset of
+  // the rules in force (Irish winter is standard time, Irish summer DST).
+  // 33021 (logged, `info` zeroed) for a utc so far out that the server's
+  // time overflows long.
   long GetNECurrentTime(const std::string& neFdn, long utc, CMOTimeInfo& info);
 
   // The NE's standard offset in seconds now; the server's when the NE's zone
@@ -139,8 +145,9 @@ class XRFMTimeCond {
   size_t getZoneCacheSize() const;
 
  private:
-  // Server fallback of GetNECurrentTime.
-  void serverTime(long utc, CMOTimeInfo& info) const;
+  // Server fallback of GetNECurrentTime: 33000, or 33021 (logged, `info`
+  // zeroed) when the sum overflows.
+  long serverTime(long utc, CMOTimeInfo& info) const;
 
   long m_lOMCNETimeZone = 0;
   std::string m_strOMCNEFDN;

@@ -28,19 +28,39 @@ namespace Kyrofm {
 
 namespace {
 
+// Epoch seconds of 0001-01-01 00:00:00 and 9999-12-31 23:59:59 UTC. Every
+// broken-down time handed on from here lies in years 1..9999 (four-digit years,
+// YYYYMMDD dates); instants farther out than a day beyond are refused before
+// the C library sees them, so that its year never nears the end of int.
+constexpr long FIRST_SECOND = -62135596800L;
+constexpr long LAST_SECOND = 253402300799L;
+
+bool inYears(const struct tm& t) { return t.tm_year >= 1 - 1900 && t.tm_year <= 9999 - 1900; }
+
+// gmtime_r / localtime_r of `seconds`, false when the conversion fails or the
+// year is outside 1..9999.
 bool utcBreakDown(long seconds, struct tm& out) {
+  if (seconds < FIRST_SECOND - 86400 || seconds > LAST_SECOND + 86400) return false;
   time_t t = static_cast<time_t>(seconds);
-  return gmtime_r(&t, &out) != nullptr;
+  return gmtime_r(&t, &out) != nullptr && inYears(out);
 }
 
 bool localBreakDown(long seconds, struct tm& out) {
+  if (seconds < FIRST_SECOND - 86400 || seconds > LAST_SECOND + 86400) return false;
   time_t t = static_cast<time_t>(seconds);
-  return localtime_r(&t, &out) != nullptr;
+  return localtime_r(&t, &out) != nullptr && inYears(out);
+}
+
+// a + b + c, false on overflow of long.
+bool addSeconds(long a, long b, long c, long& sum) {
+  return !__builtin_add_overflow(a, b, &sum) && !__builtin_add_overflow(sum, c, &sum);
 }
 
 long joinDate(const struct tm& t) {
   return (t.tm_year + 1900L) * 10000L + (t.tm_mon + 1L) * 100L + t.tm_mday;
 }
+
+long fullYear(const struct tm& t) { return t.tm_year + 1900L; }
 
 long joinTime(const struct tm& t) { return t.tm_hour * 10000L + t.tm_min * 100L + t.tm_sec; }
 
@@ -158,6 +178,10 @@ long XRFMTimeUtil::UTCTime(long year, long month, long day, long hour, long minu
 long XRFMTimeUtil::MakeTime(long date, long time) { return UTCTime(date, time, 0); }
 
 long XRFMTimeUtil::TimeToSeconds(long date, long time) {
+  if (date < 0 || date > 99999999 || time < 0 || time > 999999) {
+    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::TimeToSeconds, date %ld or time %ld out of range", date, time);
+    return -1;
+  }
   KyroTime kt;
   kt.year = static_cast<int>(date / 10000);
   kt.month = static_cast<int>(date % 10000 / 100);
@@ -174,7 +198,8 @@ void XRFMTimeUtil::Seconds2Time(long seconds, long& date, long& time) {
   if (seconds == 0) return;
   struct tm t;
   if (!utcBreakDown(seconds, t)) {
-    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::Seconds2Time, gmtime_r fail, seconds:%ld", seconds);
+    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::Seconds2Time, gmtime_r fail or year out of 1..9999, seconds:%ld",
+             seconds);
     return;
   }
   date = joinDate(t);
@@ -186,8 +211,10 @@ void XRFMTimeUtil::UTCSeconds2Time(long seconds, long dst, long& date, long& tim
   time = 0;
   if (seconds == 0) return;
   struct tm t;
-  if (!utcBreakDown(seconds + CSysAttr::Instance()->GetSvrTimeZone() + dst, t)) {
-    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::UTCSeconds2Time, gmtime_r fail, seconds:%ld", seconds);
+  long wall = 0;
+  if (!addSeconds(seconds, CSysAttr::Instance()->GetSvrTimeZone(), dst, wall) || !utcBreakDown(wall, t)) {
+    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::UTCSeconds2Time, gmtime_r fail or out of range, seconds:%ld, dst:%ld",
+             seconds, dst);
     return;
   }
   date = joinDate(t);
@@ -196,8 +223,10 @@ void XRFMTimeUtil::UTCSeconds2Time(long seconds, long dst, long& date, long& tim
 
 void XRFMTimeUtil::GetSvrCurrentStdTime(long& date, long& time, long back) {
   struct tm t;
-  long now = static_cast<long>(std::time(nullptr));
-  if (!utcBreakDown(now - back + CSysAttr::Instance()->GetSvrTimeZone(), t)) {
+  long now = static_cast<long>(std::time(nullptr)), wall = 0;
+  if (__builtin_sub_overflow(now, back, &now) || !addSeconds(now, CSysAttr::Instance()->GetSvrTimeZone(), 0, wall) ||
+      !utcBreakDown(wall, t)) {
+    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::GetSvrCurrentStdTime, out of range, back:%ld", back);
     date = 0;
     time = 0;
     return;
@@ -208,7 +237,9 @@ void XRFMTimeUtil::GetSvrCurrentStdTime(long& date, long& time, long back) {
 
 long XRFMTimeUtil::GetSvrCurrentDstOffset(long seconds) {
   struct tm std, local;
-  if (!utcBreakDown(seconds + CSysAttr::Instance()->GetSvrTimeZone(), std) || !localBreakDown(seconds, local)) {
+  long wall = 0;
+  if (!addSeconds(seconds, CSysAttr::Instance()->GetSvrTimeZone(), 0, wall) || !utcBreakDown(wall, std) ||
+      !localBreakDown(seconds, local)) {
     FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::GetSvrCurrentDstOffset, time conversion fail, seconds:%ld", seconds);
     return 0;
   }
@@ -251,13 +282,18 @@ long XRFMTimeUtil::HabuDstOffset(long neOffset, long svrOffset) {
 }
 
 void XRFMTimeUtil::HabuDstOffset(long packed, long& neOffset, long& svrOffset) {
-  if (packed == 0) {
-    neOffset = 0;
-    svrOffset = 0;
+  neOffset = 0;
+  svrOffset = 0;
+  if (packed == 0) return;
+  // Both halves of a packed pair lie in 0..43200; anything else did not come
+  // from the packing above.
+  const long high = packed >> 16, low = packed & 0xFFFF;
+  if (packed < 0 || high > 2 * FM_DST_OFFSET_LIMIT || low > 2 * FM_DST_OFFSET_LIMIT) {
+    FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::HabuDstOffset, packed dst pair %ld invalid", packed);
     return;
   }
-  neOffset = (packed >> 16) - FM_DST_OFFSET_LIMIT;
-  svrOffset = (packed & 0xFFFF) - FM_DST_OFFSET_LIMIT;
+  neOffset = high - FM_DST_OFFSET_LIMIT;
+  svrOffset = low - FM_DST_OFFSET_LIMIT;
 }
 
 void XRFMTimeUtil::MakeDefaulTimeRange(std::list<std::string>& timeRange, long type) {
@@ -294,6 +330,15 @@ long XRFMTimeUtil::checkTimeRangeVilad(const std::list<std::string>& timeRange) 
     FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::checkTimeRangeVilad, time type invalid:%d", static_cast<int>(v[0]));
     return FM_INVALID_ARG;
   }
+  for (int k = 1; k < 5; k += 2) {
+    // A date whose year UTCTime cannot convert (outside 1..9999; 0 is "no
+    // time") or fields beyond its ranges would read as -1 on both sides.
+    long year = v[k] / 10000;
+    if (v[k] != 0 && (year < 1 || year > 9999 || v[k + 1] < -99999999 || v[k + 1] > 99999999)) {
+      FM_TRACE(TRACE_ERROR, "XRFMTimeUtil::checkTimeRangeVilad, date out of range:%ld %ld", v[k], v[k + 1]);
+      return FM_INVALID_ARG;
+    }
+  }
   long start = UTCTime(v[1], v[2], 0);
   long end = UTCTime(v[3], v[4], 0);
   if (start == end) return FM_TIME_RANGE_EMPTY;
@@ -305,7 +350,8 @@ long XRFMTimeUtil::checkTimeRangeVilad(const std::list<std::string>& timeRange) 
 
 long getCurrentTime(long& date, long& time, long back) {
   struct tm t;
-  if (!localBreakDown(static_cast<long>(std::time(nullptr)) - back, t)) {
+  long when = 0;
+  if (__builtin_sub_overflow(static_cast<long>(std::time(nullptr)), back, &when) || !localBreakDown(when, t)) {
     FM_TRACE(TRACE_ERROR, "getCurrentTime localtime_r fail");
     date = 0;
     time = 0;
@@ -327,8 +373,8 @@ std::string getCurrentTimeString() {
     return std::string();
   }
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(buf, sizeof buf, "%04ld-%02d-%02d %02d:%02d:%02d", fullYear(t), t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                t.tm_min, t.tm_sec);
   return buf;
 }
 
@@ -340,8 +386,8 @@ void TimeToString(std::string& strTime, long seconds) {
     return;
   }
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d : %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(buf, sizeof buf, "%04ld-%02d-%02d : %02d:%02d:%02d", fullYear(t), t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                t.tm_min, t.tm_sec);
   strTime = buf;
 }
 
@@ -363,14 +409,13 @@ long TimeFormatStringToLong(long& time, const std::string& strTime) {
   auto parts = splitKeepEmpty(strTime, ':');
   long v[3] = {0, 0, 0};
   bool ok = parts.size() == 2 || parts.size() == 3;
-  for (size_t i = 0; ok && i < parts.size(); ++i) {
-    // Each part within +-99999999 keeps the arithmetic far from overflow.
-    ok = parseLong(parts[i], v[i]) && v[i] >= -99999999 && v[i] <= 99999999;
-  }
+  for (size_t i = 0; ok && i < parts.size(); ++i) ok = parseLong(parts[i], v[i]);
+  // Exact arithmetic: a result that does not fit long is out of range too.
   long result = 0;
   if (ok) {
-    result = (v[0] * 100 + v[1]) * 100 + (parts.size() == 3 ? v[2] : 0);
-    ok = result >= 0 && result <= 99999999;
+    ok = !__builtin_mul_overflow(v[0], 100L, &result) && !__builtin_add_overflow(result, v[1], &result) &&
+         !__builtin_mul_overflow(result, 100L, &result) && !__builtin_add_overflow(result, v[2], &result) &&
+         result >= 0 && result <= 99999999;
   }
   if (!ok) {
     FM_TRACE(TRACE_ERROR, "tools:TimeFormatLongToString , strTime is not valid strTime=%s", strTime.c_str());
@@ -402,6 +447,10 @@ std::string getCurrentServerTimeWithDst() {
 }
 
 std::string FormatTimeZone(long seconds) {
+  if (seconds < -FM_ZONE_OFFSET_LIMIT || seconds > FM_ZONE_OFFSET_LIMIT) {
+    FM_TRACE(TRACE_ERROR, "FormatTimeZone, offset %ld out of range", seconds);
+    return std::string();
+  }
   std::string out = " GMT+";
   if (seconds < 0) {
     out = " GMT-";
@@ -416,6 +465,10 @@ std::string FormatTimeZone(long seconds) {
 }
 
 long converTime(std::string& out, const std::string& in) {
+  if (in.find('\0') != std::string::npos) {
+    FM_TRACE(TRACE_ERROR, "converTime: strTime holds a NUL byte.");
+    return -1;
+  }
   auto pos = in.rfind(' ');
   if (pos == std::string::npos) {
     FM_TRACE(TRACE_ERROR, "converTime:Cannot file postfix to change strTime.");
@@ -446,17 +499,17 @@ long calculateDynamicTime(const std::string& dynamicTime, long now, std::string&
   std::string unit = dynamicTime.substr(0, colon);
   struct tm t;
   if (!localBreakDown(now, t)) {
-    FM_TRACE(TRACE_ERROR, "tools:calculateDynamicTime, localtime_r fail");
+    FM_TRACE(TRACE_ERROR, "tools:calculateDynamicTime, localtime_r fail or now %ld outside years 1..9999", now);
     return -1;
   }
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+  std::snprintf(buf, sizeof buf, "%04ld%02d%02d", fullYear(t), t.tm_mon + 1, t.tm_mday);
   std::string nowDate = buf;
   std::snprintf(buf, sizeof buf, "%d", static_cast<int>(joinTime(t)));
   std::string nowTime = buf;
 
   if (unit == "month") {
-    long year = t.tm_year + 1900L, month = t.tm_mon + 1L, day = t.tm_mday;
+    long year = fullYear(t), month = t.tm_mon + 1L, day = t.tm_mday;
     if (count < 0 || count / 12 >= year) {
       FM_TRACE(TRACE_ERROR, "tools:calculateDynamicTime, execute time month:%d, error!", static_cast<int>(count));
       return -1;
@@ -498,12 +551,12 @@ long calculateDynamicTime(const std::string& dynamicTime, long now, std::string&
   long span = 0, from = 0;
   struct tm s;
   if (count < 0 || __builtin_mul_overflow(count, unitSeconds, &span) || __builtin_sub_overflow(now, span, &from) ||
-      !localBreakDown(from, s) || s.tm_year + 1900 < 1) {
+      !localBreakDown(from, s)) {
     FM_TRACE(TRACE_ERROR, "tools:calculateDynamicTime, execute time %s:%d, error!", unit.c_str(),
              static_cast<int>(count));
     return -1;
   }
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", s.tm_year + 1900, s.tm_mon + 1, s.tm_mday);
+  std::snprintf(buf, sizeof buf, "%04ld%02d%02d", fullYear(s), s.tm_mon + 1, s.tm_mday);
   startDate = buf;
   std::snprintf(buf, sizeof buf, "%02d%02d%02d", s.tm_hour, s.tm_min, s.tm_sec);
   startTime = buf;
@@ -514,7 +567,7 @@ long calculateDynamicTime(const std::string& dynamicTime, long now, std::string&
 
 long DateTimeFormat(int a, int b, int c, const std::string& format, std::string& out) {
   out.clear();
-  if (!isIntFormat(format)) {
+  if (format.find('\0') != std::string::npos || !isIntFormat(format)) {
     FM_TRACE(TRACE_ERROR, "DateTimeFormat, invalid format:%s", format.c_str());
     return FM_INVALID_ARG;
   }
