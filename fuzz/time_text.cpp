@@ -41,22 +41,28 @@ bool refLong(const std::string& s, long& v) {
 
 std::vector<std::string> splitColon(const std::string& s) {
   std::vector<std::string> parts(1);
-  for (char c : s) c == ':' ? parts.emplace_back() : parts.back().push_back(c);
+  for (char c : s) {
+    if (c == ':') {
+      parts.emplace_back();
+    } else {
+      parts.back().push_back(c);
+    }
+  }
   return parts;
 }
 
-// "h:m" or "h:m:s" as (h*100+m)*100+s; each part within +-99999999 and the
-// result within 0..99999999.
+// "h:m" or "h:m:s" as (h*100+m)*100+s, computed exactly; parts are whole
+// integers (refLong), the result must lie within 0..99999999.
 bool refTimeText(const std::string& s, long& out) {
   auto parts = splitColon(s);
   if (parts.size() != 2 && parts.size() != 3) return false;
   long v[3] = {0, 0, 0};
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (!refLong(parts[i], v[i]) || v[i] < -99999999 || v[i] > 99999999) return false;
+    if (!refLong(parts[i], v[i])) return false;
   }
-  long r = (v[0] * 100 + v[1]) * 100 + v[2];
+  __int128 r = (static_cast<__int128>(v[0]) * 100 + v[1]) * 100 + v[2];
   if (r < 0 || r > 99999999) return false;
-  out = r;
+  out = static_cast<long>(r);
   return true;
 }
 
@@ -135,9 +141,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(out.compare(blank + 1, s.size() - blank - 1, s.substr(blank + 1)) == 0);
     }
   }
+  for (long offset : {static_cast<long>(a), static_cast<long>(a % 100000)}) {
+    std::string zone = FormatTimeZone(offset);
+    long x = offset < 0 ? -offset : offset;
+    char want[32];
+    std::snprintf(want, sizeof want, " GMT%c%02ld:%02ld", offset < 0 ? '-' : '+', x / 3600, x % 3600 / 60);
+    FUZZ_CHECK(zone == (x <= 86399 ? std::string(want) : std::string()));
+  }
   std::list<std::string> range(lines.begin(), lines.end());
-  long rc = XRFMTimeCond::checkTimeRangeVilad(range);
-  FUZZ_CHECK(rc == FM_SUCCESS || rc == FM_INVALID_ARG || rc == 33405);
+  long rc = XRFMTimeUtil::checkTimeRangeVilad(range);
+  FUZZ_CHECK(rc == FM_SUCCESS || rc == FM_INVALID_ARG || rc == FM_TIME_RANGE_EMPTY);
   FUZZ_CHECK(rc != FM_SUCCESS || range.size() == 5);
   return 0;
 }
