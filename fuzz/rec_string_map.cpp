@@ -1,8 +1,9 @@
 // Fuzz target: the fault-management information file read by CRecStringMap
 // (ReadFMInfoFile; the same input also as the combined-alarm filter file of
-// ReadMBTSFilterFile). After a read the ranges must be consistent with the
-// lookups (a valid level or type has a name), and the display texts built
-// with the formats taken from the file must stay within their buffers.
+// ReadMBTSFilterFile), read by a new map each time so that no input depends
+// on the one before. After a read the lookups must agree with the ranges (a
+// name only for a valid level, every valid type named), and the display texts
+// built with the formats taken from the file must stay within their buffers.
 #include "FuzzSupport.h"
 #include "fm_common/fmcommon/RecStringMap.h"
 #include "fm_common/platform/FMResult.h"
@@ -13,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& root = fmfuzz::fuzzEnv();
   fmfuzz::writeFile(root + "/etc/fm.xml", data, size);
   fmfuzz::writeFile(root + "/etc/FMNotify/MBTSFilter.xml", data, size);
-  CRecStringMap* map = CRecStringMap::Instance();
+  CRecStringMap::Destroy();
+  CRecStringMap* map = CRecStringMap::Instance();  // reads fm.xml
   FUZZ_CHECK(map != nullptr);
   int rc = map->ReadFMInfoFile();
   FUZZ_CHECK(rc == FM_SUCCESS || rc == FM_FAILURE);
@@ -22,9 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string text;
   for (int v = -2; v <= 20; ++v) {
+    rc = map->Level(v, text);
+    FUZZ_CHECK(rc == FM_SUCCESS ? map->isAlmLevelValid(static_cast<char>(v)) : rc == FM_INVALID_ARG && text.empty());
     if (map->isAlmLevelValid(static_cast<char>(v))) {
       FUZZ_CHECK(v >= map->getAlmLevelMin() && v <= map->getAlmLevelMax());
-      FUZZ_CHECK(map->Level(v, text) == FM_SUCCESS);
     }
     if (map->isAlmTypeValid(static_cast<char>(v))) {
       FUZZ_CHECK(v >= 1 && v <= 16 && v >= map->getAlmTypeMin() && v <= map->getAlmTypeMax());

@@ -29,10 +29,13 @@ std::vector<std::string> splitSection(const std::string& section) {
 }
 
 // The node of `section`, null when any step is missing (or `create` makes it).
+// The first step is the document element: the parser also accepts further
+// top-level elements, which no read or write addresses.
 pugi::xml_node findNode(pugi::xml_document& doc, const std::vector<std::string>& parts, bool create) {
   pugi::xml_node cur = doc;
   for (const auto& name : parts) {
-    pugi::xml_node next = cur.child(name.c_str());
+    pugi::xml_node next = cur == doc ? doc.document_element() : cur.child(name.c_str());
+    if (next && name != next.name()) next = pugi::xml_node();
     if (!next) {
       if (!create) return pugi::xml_node();
       next = cur.append_child(name.c_str());
