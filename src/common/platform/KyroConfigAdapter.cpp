@@ -103,7 +103,20 @@ void setSlot(KeySlot slot, const std::string& value) {
     }
     v = value.c_str();
   } else if (slot.leaf) {
-    slot.leaf.text().set(value.c_str());
+    // Element text loses a carriage return (line ends are normalised when the
+    // file is read) and a text of blanks only (dropped as indentation): such a
+    // value replaces the leaf by an entry, whose attribute keeps it exactly.
+    pugi::xml_node parent = slot.leaf.parent();
+    if (value.find('\r') != std::string::npos ||
+        (!value.empty() && value.find_first_not_of(" \t\n") == std::string::npos)) {
+      pugi::xml_node p = parent.insert_child_before("param", slot.leaf);
+      p.append_attribute("name") = slot.leaf.name();
+      p.append_attribute("value") = value.c_str();
+      parent.remove_child(slot.leaf);
+      return;
+    }
+    while (slot.leaf.first_child()) slot.leaf.remove_child(slot.leaf.first_child());
+    slot.leaf.append_child(pugi::node_pcdata).set_value(value.c_str());
   } else {
     pugi::xml_attribute a = slot.attr;
     a = value.c_str();
