@@ -387,51 +387,33 @@ TEST_F(SettingServiceTest, ConfigAdapterMissingAndMalformedFiles) {
 // first leaf element, then attribute; a <param> element is never a leaf.
 TEST_F(SettingServiceTest, ConfigAdapterPathsAgreeOnWhichFormHoldsAKey) {
   const std::string file = m_dir + "/agree.xml";
-  struct Case {
-    const char* node;  // the node "vela/s"
-    const char* key;
-    const char* expected;  // nullptr: absent
-  } cases[] = {
+  const char* const cases[][3] = {  // node "vela/s", key, its value (nullptr: absent)
       {"<s><n>1</n><n>2</n></s>", "n", "1"},
-      {"<s><n><x/></n><n>2</n></s>", "n", "2"},
-      {"<s n=\"a\"><n><x/></n></s>", "n", "a"},
-      {"<s><param name=\"n\" value=\"1\"/><param name=\"n\" value=\"2\"/></s>", "n", "1"},
-      {"<s n=\"a\"><n>l</n><param name=\"n\">t</param></s>", "n", "t"},
+      {"<s n=\"a\"><n><x/></n><n>2</n></s>", "n", "2"},
+      {"<s n=\"a\"><n>l</n><param name=\"n\">t</param><param name=\"n\" value=\"2\"/></s>", "n", "t"},
       {"<s param=\"a\"><param name=\"x\" value=\"y\"/></s>", "param", "a"},
       {"<s><param>5</param></s>", "param", nullptr},
+      {"<s n=\"a\"><n><x/></n></s>", "n", "a"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.node);
-    writeAll(file, std::string("<vela>") + c.node + "</vela>");
-    ConfigAdapter adapter;
-    ASSERT_EQ(adapter.init(file), 0);
-    std::string v;
-    std::map<std::string, std::string> all;
-    ASSERT_EQ(adapter.getAllSysParam("vela/s", all), 0);
-    if (!c.expected) {
-      EXPECT_EQ(adapter.getSysParam("vela/s", c.key, v), CONFIG_NO_SUCH_PARAM);
-      EXPECT_EQ(all.count(c.key), 0u);
-      EXPECT_EQ(adapter.modifySysParam("vela/s", c.key, "new", false), CONFIG_NO_SUCH_PARAM);
-      continue;
-    }
-    ASSERT_EQ(adapter.getSysParam("vela/s", c.key, v), 0);
-    EXPECT_EQ(v, c.expected);
-    EXPECT_EQ(all[c.key], c.expected);
-    // Element text would lose a carriage return or a text of blanks only.
-    const std::string written = (&c - cases) % 2 ? " \t" : "x\r\ny";
-    ASSERT_EQ(adapter.modifySysParam("vela/s", c.key, written, false), 0);
-    ConfigAdapter reread;
-    ASSERT_EQ(reread.init(file), 0);
-    for (const ConfigAdapter* a : {&adapter, &reread}) {
-      all.clear();
-      ASSERT_EQ(a->getAllSysParam("vela/s", all), 0);
-      EXPECT_EQ(all[c.key], written);
-      ASSERT_EQ(a->getSysParam("vela/s", c.key, v), 0);
-      EXPECT_EQ(v, written);
+    SCOPED_TRACE(c[0]);
+    writeAll(file, std::string("<vela>") + c[0] + "</vela>");
+    const std::string next = (&c - cases) % 2 ? " \t" : "x\r\ny";  // element text would lose these
+    for (int round = 0; round < 2; ++round) {  // as written by hand, then after modifySysParam
+      const std::string want = c[2] == nullptr ? "(absent)" : round ? next : c[2];
+      ConfigAdapter adapter;
+      std::string v = "(absent)";
+      std::map<std::string, std::string> all{{c[1], "(absent)"}};
+      ASSERT_EQ(adapter.init(file), 0);
+      ASSERT_EQ(adapter.getAllSysParam("vela/s", all), 0);
+      adapter.getSysParam("vela/s", c[1], v);
+      EXPECT_EQ(v, want);
+      EXPECT_EQ(all[c[1]], want);
+      if (round == 0) EXPECT_EQ(adapter.modifySysParam("vela/s", c[1], next, false), c[2] ? 0 : CONFIG_NO_SUCH_PARAM);
     }
   }
-  std::string v;
   ConfigAdapter adapter;
+  std::string v;
   ASSERT_EQ(adapter.init(file), 0);
   EXPECT_EQ(adapter.getSysParam("vela/s", std::string("param\0x", 7), v), CONFIG_INVALID_ARG);
   EXPECT_EQ(adapter.modifySysParam("vela/s", "k", std::string("a\0b", 3), true), CONFIG_INVALID_ARG);
