@@ -409,7 +409,9 @@ TEST_F(SettingServiceTest, ConfigAdapterPathsAgreeOnWhichFormHoldsAKey) {
       adapter.getSysParam("vela/s", c[1], v);
       EXPECT_EQ(v, want);
       EXPECT_EQ(all[c[1]], want);
-      if (round == 0) EXPECT_EQ(adapter.modifySysParam("vela/s", c[1], next, false), c[2] ? 0 : CONFIG_NO_SUCH_PARAM);
+      if (round == 0) {
+        EXPECT_EQ(adapter.modifySysParam("vela/s", c[1], next, false), c[2] ? 0 : CONFIG_NO_SUCH_PARAM);
+      }
     }
   }
   ConfigAdapter adapter;
