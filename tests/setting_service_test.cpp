@@ -385,6 +385,44 @@ TEST_F(SettingServiceTest, ConfigAdapterMissingAndMalformedFiles) {
   EXPECT_TRUE(cap.contains("malformed XML file " + file + " at line 3", TRACE_ERROR));
 }
 
+// Every read and the write find a key by one rule: first <param> entry, then
+// first leaf element, then attribute; a <param> element is never a leaf.
+TEST_F(SettingServiceTest, ConfigAdapterPathsAgreeOnWhichFormHoldsAKey) {
+  const std::string file = m_dir + "/agree.xml";
+  const char* const cases[][3] = {  // node "vela/s", key, its value (nullptr: absent)
+      {"<s><n>1</n><n>2</n></s>", "n", "1"},
+      {"<s n=\"a\"><n><x/></n><n>2</n></s>", "n", "2"},
+      {"<s n=\"a\"><n>l</n><param name=\"n\">t</param><param name=\"n\" value=\"2\"/></s>", "n", "t"},
+      {"<s param=\"a\"><param name=\"x\" value=\"y\"/></s>", "param", "a"},
+      {"<s><param>5</param></s>", "param", nullptr},
+      {"<s n=\"a\"><n><x/></n></s>", "n", "a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0]);
+    writeAll(file, std::string("<vela>") + c[0] + "</vela>");
+    const std::string next = (&c - cases) % 2 ? " \t" : "x\r\ny";  // element text would lose these
+    for (int round = 0; round < 2; ++round) {  // as written by hand, then after modifySysParam
+      const std::string want = c[2] == nullptr ? "(absent)" : round ? next : c[2];
+      ConfigAdapter adapter;
+      std::string v = "(absent)";
+      std::map<std::string, std::string> all{{c[1], "(absent)"}};
+      ASSERT_EQ(adapter.init(file), 0);
+      ASSERT_EQ(adapter.getAllSysParam("vela/s", all), 0);
+      adapter.getSysParam("vela/s", c[1], v);
+      EXPECT_EQ(v, want);
+      EXPECT_EQ(all[c[1]], want);
+      if (round == 0) {
+        EXPECT_EQ(adapter.modifySysParam("vela/s", c[1], next, false), c[2] ? 0 : CONFIG_NO_SUCH_PARAM);
+      }
+    }
+  }
+  ConfigAdapter adapter;
+  std::string v;
+  ASSERT_EQ(adapter.init(file), 0);
+  EXPECT_EQ(adapter.getSysParam("vela/s", std::string("param\0x", 7), v), CONFIG_INVALID_ARG);
+  EXPECT_EQ(adapter.modifySysParam("vela/s", "k", std::string("a\0b", 3), true), CONFIG_INVALID_ARG);
+}
+
 TEST_F(SettingServiceTest, ConfigAdapterResolvesBareNamesUnderTheRoot) {
   EXPECT_EQ(ConfigAdapter::configDir(), fmtest::kyroRoot() + "/etc");
   EXPECT_EQ(ConfigAdapter::resolve("alarm_conf.xml"), fmtest::kyroRoot() + "/etc/alarm_conf.xml");

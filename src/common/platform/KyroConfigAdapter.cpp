@@ -2,6 +2,8 @@
 // configuration files (see the header for the addressing rules).
 #include "fm_common/platform/KyroConfigAdapter.h"
 
+#include <cstring>
+#include <set>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -29,10 +31,13 @@ std::vector<std::string> splitSection(const std::string& section) {
 }
 
 // The node of `section`, null when any step is missing (or `create` makes it).
+// The first step is the document element: the parser also accepts further
+// top-level elements, which no read or write addresses.
 pugi::xml_node findNode(pugi::xml_document& doc, const std::vector<std::string>& parts, bool create) {
   pugi::xml_node cur = doc;
   for (const auto& name : parts) {
-    pugi::xml_node next = cur.child(name.c_str());
+    pugi::xml_node next = cur == doc ? doc.document_element() : cur.child(name.c_str());
+    if (next && name != next.name()) next = pugi::xml_node();
     if (!next) {
       if (!create) return pugi::xml_node();
       next = cur.append_child(name.c_str());
@@ -42,13 +47,6 @@ pugi::xml_node findNode(pugi::xml_document& doc, const std::vector<std::string>&
   return cur;
 }
 
-pugi::xml_node findParam(const pugi::xml_node& node, const std::string& key) {
-  for (pugi::xml_node p = node.child("param"); p; p = p.next_sibling("param")) {
-    if (key == p.attribute("name").value()) return p;
-  }
-  return pugi::xml_node();
-}
-
 bool isLeaf(const pugi::xml_node& n) {
   for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
     if (c.type() == pugi::node_element) return false;
@@ -56,23 +54,80 @@ bool isLeaf(const pugi::xml_node& n) {
   return true;
 }
 
-bool lookup(const pugi::xml_node& node, const std::string& key, std::string& value) {
-  if (pugi::xml_node p = findParam(node, key)) {
-    pugi::xml_attribute v = p.attribute("value");
-    value = v ? v.value() : p.text().get();
-    return true;
+bool isParam(const pugi::xml_node& n) { return std::strcmp(n.name(), "param") == 0; }
+
+// Where the key of a node is held. The one lookup rule of every operation:
+// the first <param name="KEY"> entry; else the first leaf child element named
+// KEY (a <param> element is always an entry, never a leaf named "param", and
+// an element with element children is a node, not a value); else the
+// attribute KEY of the node.
+struct KeySlot {
+  pugi::xml_node param;
+  pugi::xml_node leaf;
+  pugi::xml_attribute attr;
+  explicit operator bool() const { return param || leaf || attr; }
+};
+
+KeySlot findKey(const pugi::xml_node& node, const std::string& key) {
+  KeySlot slot;
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+    if (c.type() != pugi::node_element) continue;
+    if (isParam(c)) {
+      if (key == c.attribute("name").value()) {
+        slot.param = c;
+        return slot;
+      }
+    } else if (!slot.leaf && key == c.name() && isLeaf(c)) {
+      slot.leaf = c;
+    }
   }
-  pugi::xml_node leaf = node.child(key.c_str());
-  if (leaf && isLeaf(leaf)) {
-    value = leaf.text().get();
-    return true;
-  }
-  if (pugi::xml_attribute a = node.attribute(key.c_str())) {
-    value = a.value();
-    return true;
-  }
-  return false;
+  if (!slot.leaf) slot.attr = node.attribute(key.c_str());
+  return slot;
 }
+
+// The value held by a slot found by findKey; an entry without a value
+// attribute holds its text.
+std::string slotValue(const KeySlot& slot) {
+  if (slot.param) {
+    pugi::xml_attribute v = slot.param.attribute("value");
+    return v ? v.value() : slot.param.text().get();
+  }
+  if (slot.leaf) return slot.leaf.text().get();
+  return slot.attr.value();
+}
+
+void setSlot(KeySlot slot, const std::string& value) {
+  if (slot.param) {
+    pugi::xml_attribute v = slot.param.attribute("value");
+    if (!v) {
+      while (slot.param.first_child()) slot.param.remove_child(slot.param.first_child());
+      v = slot.param.append_attribute("value");
+    }
+    v = value.c_str();
+  } else if (slot.leaf) {
+    // Element text loses a carriage return (line ends are normalised when the
+    // file is read) and a text of blanks only (dropped as indentation): such a
+    // value replaces the leaf by an entry, whose attribute keeps it exactly.
+    pugi::xml_node parent = slot.leaf.parent();
+    if (value.find('\r') != std::string::npos ||
+        (!value.empty() && value.find_first_not_of(" \t\n") == std::string::npos)) {
+      pugi::xml_node p = parent.insert_child_before("param", slot.leaf);
+      p.append_attribute("name") = slot.leaf.name();
+      p.append_attribute("value") = value.c_str();
+      parent.remove_child(slot.leaf);
+      return;
+    }
+    while (slot.leaf.first_child()) slot.leaf.remove_child(slot.leaf.first_child());
+    slot.leaf.append_child(pugi::node_pcdata).set_value(value.c_str());
+  } else {
+    pugi::xml_attribute a = slot.attr;
+    a = value.c_str();
+  }
+}
+
+// Names and texts reach pugixml as C strings: an embedded NUL would address
+// another key than the one asked for.
+bool hasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 
 bool validName(const std::string& s) {
   if (s.empty()) return false;
@@ -139,10 +194,13 @@ int ConfigAdapter::getSysParam(const std::string& section, const std::string& ke
   std::lock_guard<std::mutex> guard(m_mutex);
   if (!m_bInit) return CONFIG_NOT_INIT;
   std::vector<std::string> parts = splitSection(section);
-  if (parts.empty() || key.empty()) return CONFIG_INVALID_ARG;
+  if (parts.empty() || key.empty() || hasNul(section) || hasNul(key)) return CONFIG_INVALID_ARG;
   pugi::xml_node node = findNode(const_cast<pugi::xml_document&>(*m_pDoc), parts, false);
   if (!node) return CONFIG_NO_SUCH_PARAM;
-  return lookup(node, key, value) ? 0 : CONFIG_NO_SUCH_PARAM;
+  KeySlot slot = findKey(node, key);
+  if (!slot) return CONFIG_NO_SUCH_PARAM;
+  value = slotValue(slot);
+  return 0;
 }
 
 int ConfigAdapter::getAllSysParam(const std::string& section,
@@ -150,25 +208,24 @@ int ConfigAdapter::getAllSysParam(const std::string& section,
   std::lock_guard<std::mutex> guard(m_mutex);
   if (!m_bInit) return CONFIG_NOT_INIT;
   std::vector<std::string> parts = splitSection(section);
-  if (parts.empty()) return CONFIG_INVALID_ARG;
+  if (parts.empty() || hasNul(section)) return CONFIG_INVALID_ARG;
   pugi::xml_node node = findNode(const_cast<pugi::xml_document&>(*m_pDoc), parts, false);
   if (!node) return CONFIG_NO_SUCH_PARAM;
-  // Attributes first, then leaf elements, then param entries: the documented
-  // precedence of lookup decides when a key appears in several forms.
-  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-    params[a.name()] = a.value();
-  }
+  // Every name the node holds in any form, each resolved by the same rule as
+  // getSysParam, so that both always agree.
+  std::set<std::string> names;
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) names.insert(a.name());
   for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
-    if (c.type() == pugi::node_element && std::string(c.name()) != "param" && isLeaf(c)) {
-      params[c.name()] = c.text().get();
+    if (c.type() != pugi::node_element) continue;
+    if (isParam(c)) {
+      names.insert(c.attribute("name").value());
+    } else if (isLeaf(c)) {
+      names.insert(c.name());
     }
   }
-  for (pugi::xml_node p = node.last_child(); p; p = p.previous_sibling()) {
-    if (p.type() != pugi::node_element || std::string(p.name()) != "param") continue;
-    std::string name = p.attribute("name").value();
-    if (name.empty()) continue;
-    pugi::xml_attribute v = p.attribute("value");
-    params[name] = v ? v.value() : p.text().get();
+  names.erase(std::string());
+  for (const auto& name : names) {
+    if (KeySlot slot = findKey(node, name)) params[name] = slotValue(slot);
   }
   return 0;
 }
@@ -178,7 +235,9 @@ int ConfigAdapter::modifySysParam(const std::string& section, const std::string&
   std::lock_guard<std::mutex> guard(m_mutex);
   if (!m_bInit) return CONFIG_NOT_INIT;
   std::vector<std::string> parts = splitSection(section);
-  if (parts.empty() || key.empty()) return CONFIG_INVALID_ARG;
+  if (parts.empty() || key.empty() || hasNul(section) || hasNul(key) || hasNul(value)) {
+    return CONFIG_INVALID_ARG;
+  }
   for (const auto& p : parts) {
     if (!validName(p)) return CONFIG_INVALID_ARG;
   }
@@ -207,17 +266,8 @@ int ConfigAdapter::modifySysParam(const std::string& section, const std::string&
     if (!node) return CONFIG_NO_SUCH_PARAM;
 
     // Change the key in whichever form holds it; a new key gets the param form.
-    if (pugi::xml_node p = findParam(node, key)) {
-      pugi::xml_attribute v = p.attribute("value");
-      if (!v) {
-        while (p.first_child()) p.remove_child(p.first_child());
-        v = p.append_attribute("value");
-      }
-      v = value.c_str();
-    } else if (pugi::xml_node leaf = node.child(key.c_str()); leaf && isLeaf(leaf)) {
-      leaf.text().set(value.c_str());
-    } else if (pugi::xml_attribute a = node.attribute(key.c_str())) {
-      a = value.c_str();
+    if (KeySlot slot = findKey(node, key)) {
+      setSlot(slot, value);
     } else {
       if (!create) return CONFIG_NO_SUCH_PARAM;
       pugi::xml_node p = node.append_child("param");

@@ -4,11 +4,17 @@
 // ("alarm_conf.xml", "fm_cfg.xml", "KYRO_velasvc.xml", "MBTSFilter.xml").
 // A value is addressed by the path of its node (element names from the
 // document element down, "/vela/correlate" or "vela/fmdb/tables/TBL_FM_ID";
-// the leading '/' is optional) and a key. Within the node a key is found as,
-// in this order:
-//   <param name="KEY" value="VALUE"/>     (the form written by this adapter)
+// the leading '/' is optional; each step takes the first child element of
+// that name) and a key. Within the node a key is found as, in this order:
+//   <param name="KEY" value="VALUE"/>     (the form written by this adapter;
+//                                          without a value attribute, its text)
 //   <KEY>VALUE</KEY>                      (a leaf child element)
 //   KEY="VALUE"                           (an attribute of the node)
+// and within a form the first occurrence counts. A <param> element is always
+// an entry, never the leaf of a key "param"; an element with element children
+// is a node, never a value. getSysParam, getAllSysParam and modifySysParam
+// all apply this one rule, so a value written is the value every read sees.
+// Names and values containing a NUL character are refused (CONFIG_INVALID_ARG).
 // File names without a '/' are taken from the configuration directory
 // "$KYRO_ROOT/etc"; other names are used as given.
 //
