@@ -88,6 +88,7 @@ TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
       {"6:H\r\n", true},         // carriage return and line feed
       {"7:I\n", true},
       {"8:J\r\r\n", true},
+      {"9:L\rM\n", false},     // carriage return inside: the writer could not store it again
   };
   std::string text;
   FdnMap expected;

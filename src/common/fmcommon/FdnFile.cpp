@@ -194,7 +194,10 @@ long FdnFile::FileToStrBuffer(std::map<std::string, long>& fdns) {
       if (line.empty()) return;
       KyroUtils::split(line, ":", parts);
       long id = 0;
-      if (parts.size() != 2 || parts[1].empty() || !parseId(parts[0], id)) {
+      // A pair the writer could not store again (an FDN with a carriage
+      // return inside) never came from it: skipped, so that a rewrite of what
+      // was read never drops a pair silently.
+      if (parts.size() != 2 || !storable(parts[1]) || !parseId(parts[0], id)) {
         FM_TRACE(TRACE_ERROR, "FdnFile::FileToStrBuffer>>lineString(%s) parse failed!", line.c_str());
         return;
       }

@@ -9,8 +9,9 @@
 // later line wins. An FDN that is empty or contains ':', a carriage return or a
 // line feed cannot be stored and is refused when written.
 //
-// A line parses when it splits at ':' into exactly two parts, the FDN is not
-// empty and the id text is an optional '-' followed by one or more decimal
+// A line parses when it splits at ':' into exactly two parts, the FDN (the
+// line's ends trimmed) is one the writer can store, so no carriage return
+// inside, and the id text is an optional '-' followed by one or more decimal
 // digits and nothing else (no blanks, no '+'), of any length (leading zeros
 // are allowed: "000000000000000000005" is 5), whose value fits in a long. A
 // line that does not parse is skipped when read (an empty one silently), and
