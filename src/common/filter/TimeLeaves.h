@@ -63,8 +63,10 @@ long timeLeafNow();
 // Common part of the three window leaves. setFilter takes the values type,
 // start date, start time, end date, end time (YYYYMMDD, HHMMSS);
 // setStringContent the same five fields separated by "," (missing ones are 0).
-// Four zero date/time values set the match-all flag. A rejected value list
-// leaves the leaf unchanged.
+// Each value is a whole decimal number (an empty one reads as 0); text after
+// the digits or a NUL byte rejects the list like an invalid date. Four zero
+// date/time values set the match-all flag. A rejected value list leaves the
+// leaf unchanged. A bound of 0 or less is open, in memory and in SQL alike.
 class TimeWindowExp : public BasicExp {
  public:
   bool setFilter(const std::list<std::string>& values, bool selectAll) override;
