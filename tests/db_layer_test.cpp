@@ -608,6 +608,21 @@ TEST(DbLayerConcurrencyTest, PooledConnectionsOnPostgres) {
   CDBMaintain::instance()->setDBUrl("");
 }
 
+// Only the id of the root FDN "*" in a user's right table makes the check of the user's rows needless.
+TEST_P(DbLayerTest, NeedCheckRightOnlyForTheRootObject) {
+  const std::string t = "tbl_test_right_1", ddl = CFMDBSchema::rightTableDdl(t, 1), ins = "insert into " + t;
+  const std::pair<std::string, long> steps[] = {  // a statement, then the answer
+      {"drop table if exists " + t, FM_FAILURE}, {"delete from tbl_fdn_mgr", FM_FAILURE},
+      {"insert into tbl_fdn_mgr (fdnid, fdnname) values (1, 'NE=1'), (2, '*')", FM_FAILURE},
+      {ddl.substr(0, ddl.rfind(';')), Kyrofm::FM_NO_RIGHT}, {ins + " (MOid) values (1), (3)", Kyrofm::FM_NO_RIGHT},
+      {ins + " (MOid) values (2)", FM_SUCCESS}, {"delete from tbl_fdn_mgr", Kyrofm::FM_NO_RIGHT}};
+  for (const auto& s : steps) {
+    ASSERT_EQ(CFMDBTools::ExecuteSQL(s.first), FM_SUCCESS) << s.first;
+    EXPECT_EQ(CFMDBTools::needCheckRight(t), s.second) << s.first;
+  }
+  EXPECT_EQ(CFMDBTools::needCheckRight("x; drop table tbl_fdn_mgr"), FM_INVALID_ARG);
+}
+
 // The DDL shipped in sql/ is the DDL the library applies.
 TEST(DbLayerSchemaTest, SqlFilesMatchTheAppliedSchema) {
   const std::pair<int, std::string> files[] = {{FM_DBTYPE_SQLITE, "sql/sqlite/fm_schema.sql"},

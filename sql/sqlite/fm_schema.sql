@@ -65,6 +65,10 @@ CREATE TABLE IF NOT EXISTS tbl_alm_exp_reason (
 -- Id map tables, one per field, made when a field needs one:
 -- CREATE TABLE IF NOT EXISTS tbl_id_map_<field> (Name VARCHAR(256) NOT NULL, ID INTEGER NOT NULL PRIMARY KEY);
 
+-- Right tables, one per user, named by the client registry; they list the
+-- tbl_fdn_mgr ids of the objects the user may see (the id of '*': all of them):
+-- CREATE TABLE IF NOT EXISTS <right table> (MOid BIGINT NOT NULL PRIMARY KEY);
+
 CREATE TABLE IF NOT EXISTS tbl_cur_alm (
   Csn BIGINT,
   Id BIGINT,

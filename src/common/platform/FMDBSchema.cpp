@@ -112,6 +112,10 @@ std::string CFMDBSchema::idMapTableDdl(const std::string& field, int /*dbType*/)
          " (\n  Name VARCHAR(256) NOT NULL,\n  ID INTEGER NOT NULL PRIMARY KEY\n);\n";
 }
 
+std::string CFMDBSchema::rightTableDdl(const std::string& table, int /*dbType*/) {
+  return "CREATE TABLE IF NOT EXISTS " + table + " (\n  MOid BIGINT NOT NULL PRIMARY KEY\n);\n";
+}
+
 std::string CFMDBSchema::getSchemaScript(int dbType) {
   std::ostringstream os;
   os << "-- Tables of the fault-management library ("
@@ -121,6 +125,9 @@ std::string CFMDBSchema::getSchemaScript(int dbType) {
   os << kFixedTables << '\n';
   os << "-- Id map tables, one per field, made when a field needs one:\n"
      << "-- CREATE TABLE IF NOT EXISTS tbl_id_map_<field> (Name VARCHAR(256) NOT NULL, ID INTEGER NOT NULL PRIMARY KEY);\n\n";
+  os << "-- Right tables, one per user, named by the client registry; they list the\n"
+     << "-- tbl_fdn_mgr ids of the objects the user may see (the id of '*': all of them):\n"
+     << "-- CREATE TABLE IF NOT EXISTS <right table> (MOid BIGINT NOT NULL PRIMARY KEY);\n\n";
   for (const auto& t : alarmTables()) os << alarmTableDdl(t, dbType) << '\n';
   return os.str();
 }

@@ -3,7 +3,8 @@
 // The DDL of every table the library reads or writes lives here, per
 // database product: the FDN table tbl_fdn_mgr, the identifier table tbl_fm_id,
 // the shield rules tbl_alarm_shield_rule, the id map tables tbl_id_map_<field>
-// (a template), the explanation tables tbl_alm_exp_info and
+// (a template), the users' right tables (a template, named per user by the
+// client registry), the explanation tables tbl_alm_exp_info and
 // tbl_alm_exp_reason, and the alarm tables tbl_cur_alm, tbl_alm_log,
 // tbl_event_log, tbl_mask_alm and tbl_his_alm, whose columns map one to one to
 // the fields of AlmRecord_t (FMAlarmTableIO.h). The same text is shipped in
@@ -42,6 +43,10 @@ class CFMDBSchema {
   // CREATE TABLE IF NOT EXISTS of the id map table of one field:
   // tbl_id_map_<field> (Name text, ID integer).
   static std::string idMapTableDdl(const std::string& field, int dbType);
+  // CREATE TABLE IF NOT EXISTS of a user's right table: the tbl_fdn_mgr ids
+  // of the objects the user may see (MOid BIGINT, the key). The client
+  // registry names one per user (CFMClientMgr::getTableName).
+  static std::string rightTableDdl(const std::string& table, int dbType);
 };
 
 }  // namespace Kyrofmdb

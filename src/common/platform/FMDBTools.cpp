@@ -229,6 +229,24 @@ long CFMDBTools::getRecordCountOfTable(const std::string& table, long& count, co
   return rc;
 }
 
+long CFMDBTools::needCheckRight(const std::string& rightTable) {
+  if (!checkName("CFMDBTools::needCheckRight", rightTable)) return Kyrofm::FM_INVALID_ARG;
+  return CFMDBGuard::run(__FILE__, __LINE__, "CFMDBTools::needCheckRight", Kyrofm::FM_FAILURE,
+                         [&](SAConnection& conn) -> long {
+                           if (!tableExists(conn, rightTable)) {
+                             FM_TRACE(Kyrofm::TRACE_ERROR, "CFMDBTools::needCheckRight: no right table %s",
+                                      rightTable.c_str());
+                             return Kyrofm::FM_FAILURE;
+                           }
+                           SACommand cmd(&conn, "select count(*) from " + rightTable +
+                                                    " r, tbl_fdn_mgr f where r.MOid = f.fdnid and "
+                                                    "f.fdnname = '*'");
+                           cmd.Execute();
+                           const bool all = cmd.FetchNext() && cmd.Field(1).asLong() > 0;
+                           return all ? Kyrofm::FM_SUCCESS : Kyrofm::FM_NO_RIGHT;
+                         });
+}
+
 long CFMDBTools::getFMDbTables(const std::string& likePattern, std::vector<std::string>& tables) {
   tables.clear();
   std::vector<std::string> out;

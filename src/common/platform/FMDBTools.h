@@ -73,6 +73,15 @@ class CFMDBTools {
   // escape character ("tbl/_id/_map%"), in name order.
   static long getFMDbTables(const std::string& likePattern, std::vector<std::string>& tables);
 
+  // Whether the rows a user may see must be checked against the user's right
+  // table rightTable (one column MOid of tbl_fdn_mgr ids, see
+  // CFMDBSchema::rightTableDdl): 33000 "no need" when the table grants every
+  // object, that is it holds the id that tbl_fdn_mgr gives the root FDN "*";
+  // 33101 when it grants only the objects it lists (possibly none). 33038
+  // without a connection; 33021 for a bad name; 33002 when the table does not
+  // exist or cannot be read (logged).
+  static long needCheckRight(const std::string& rightTable);
+
   // True when name is a plain identifier usable as a table name.
   static bool isValidTableName(const std::string& name);
 
