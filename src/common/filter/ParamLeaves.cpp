@@ -98,7 +98,10 @@ bool AlarmInfoExp::setFilter(const std::list<std::string>& values, bool selectAl
   return true;
 }
 
-bool AlarmInfoExp::setStringContent(const std::string& content) { return setFilter(contentList(content), false); }
+bool AlarmInfoExp::setStringContent(const std::string& content) {
+  auto values = contentList(content);
+  return !values.empty() && setFilter(values, false);
+}
 
 bool AlarmInfoExp::evaluate(const AlmRecord_t& record) const {
   if (m_lstKeys.empty()) return false;
@@ -335,6 +338,7 @@ bool StrExtParamExp::pairsWithDevRoot() const {
 }
 
 bool StrExtParamExp::evaluate(const AlmRecord_t& record) const {
+  if (m_lGroup < 0) return false;  // no field named: the SQL selects nothing either
   const bool r = evaluateStr(
       filterdetail::scratch(record.getStrExtParam(static_cast<int>(m_lGroup), static_cast<int>(m_lIndex))),
       m_setValues);

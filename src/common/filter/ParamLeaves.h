@@ -67,7 +67,10 @@ class AlarmInfoExp : public BasicExp {
 // "IDENTIFIERS": identifier numbers n (1-based, each passing
 // isAlmIdentifyValid) name the bits n-1 (modulo 32) of para8; a record is
 // accepted when any of them is set, whatever the operator. A leaf without
-// bits accepts nothing. The SQL is the same bit test on para8.
+// bits accepts nothing. The SQL is the same bit test on para8, in the
+// database's dialect: a list of the para8 values below 8 (32 on other tables)
+// that carry one of the bits would miss every larger or negative para8 and
+// select every row for a bit beyond that width.
 class IdentifyExp : public BasicExp {
  public:
   IdentifyExp(const std::string& condName, char op) : BasicExp(condName, op) {}
@@ -114,7 +117,8 @@ class ParamExp : public BasicExp {
 // "INTEXT": values group, index, then the values; the integer extended field
 // (group, index) must have a field property (kind 6). Without values a record
 // is accepted when the parameter is nonzero, and the SQL tests the column for
-// <> 0. Fewer than two values or an unknown field are rejected.
+// <> 0. Fewer than two values or an unknown field are rejected. A leaf that
+// names no field accepts nothing and writes " 0 > 1 ".
 class IntExtParamExp : public BasicExp {
  public:
   IntExtParamExp(const std::string& condName, char op) : BasicExp(condName, op) {}
@@ -135,7 +139,8 @@ class IntExtParamExp : public BasicExp {
 // "STREXT": as IntExtParamExp for the string extended fields (kind 7). The
 // field (1, 3) of an alarm (category 1) stands together with the field (1, 1):
 // when the only value is the empty text, operator 1 accepts the alarm when
-// both are empty and operator 2 when either is not.
+// both are empty and operator 2 when either is not; the SQL writes the pair
+// rule with the category so that it holds for alarms only, on every table.
 class StrExtParamExp : public BasicExp {
  public:
   StrExtParamExp(const std::string& condName, char op) : BasicExp(condName, op) {}
