@@ -102,8 +102,8 @@ TEST_F(FieldLeavesTest, RejectedValuesLogOnceAndLeaveTheLeafUnchanged) {
   // Empty lists are accepted as "no condition", with their line.
   EXPECT_TRUE(ParamExp("C", 1).setFilter({}, false));
   EXPECT_TRUE(Param8BitandExp("C", 1).setFilter({}, false));
-  EXPECT_EQ(cap.count("ParamExp::setFilter, the lstFilter is empty."), 1u);
-  EXPECT_EQ(cap.count("Param8BitandExp::setFilter, the lstFilter is empty."), 1u);
+  EXPECT_EQ(cap.count("ParamExp::setFilter, the lstFilter is empty.") +
+                cap.count("Param8BitandExp::setFilter, the lstFilter is empty."), 2u);
 }
 
 TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
@@ -150,13 +150,22 @@ TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
   EXPECT_TRUE(bits.evaluate(r));
   fmtest::TraceCapture cap;
   LogTypeExp log("C", 1);
-  const std::pair<int, const char*> logTexts[] = {{1, " Cat= 1"}, {2, ""}, {5, " Cat= 1"}, {0, " Cat= 1"}};
-  for (const auto& lt : logTexts) {
+  for (const auto& lt : std::vector<std::pair<int, std::string>>{{1, " Cat= 1"}, {2, ""}, {5, " Cat= 1"}, {0, " Cat= 1"}}) {
     log.setLogType(lt.first);
     EXPECT_EQ(log.sqlWhereCond("tbl_cur_alm"), lt.second);
   }
   EXPECT_EQ(log.sqlWhereCond("TBL_EVENT_LOG"), "");
   EXPECT_EQ(cap.count("LogTypeExp sqlWhereCond iLogType:0"), 2u);
+  EXPECT_EQ(IntExtParamExp("C", 1).sqlWhereCond("t") + StrExtParamExp("C", 1).sqlWhereCond("t"), " 0 > 1  0 > 1 ");
+  EXPECT_EQ(cap.count("IntExtParamExp::sqlWhereCond, prop is null, group:-1, index:-1"), 1u);
+  EXPECT_EQ(cap.count("StrExtParamExp::sqlWhereCond, prop is null, group:-1, index:-1"), 1u);
+  EXPECT_FALSE(StrExtParamExp("C", 1).evaluate(r));
+  // Field (1, 3) of an alarm empty under operator 1: field (1, 1) must be empty too.
+  StrExtParamExp pair("C", 1);
+  ASSERT_TRUE(pair.setStringContent("1,3,"));
+  r.setCategory(1), r.setStrExtParam(1, 1, "dev");
+  EXPECT_FALSE(pair.evaluate(r));
+  EXPECT_TRUE((r.setCategory(2), pair.evaluate(r)));
 }
 
 // ---------------------------------------------------------------------------
