@@ -11,7 +11,10 @@
 // text selects them; it reports the time per record of both ways.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -162,13 +165,25 @@ void BM_FilterTreeVsPredicate(benchmark::State& state) {
 BENCHMARK(BM_FilterTreeVsPredicate);
 
 // The filter in memory against the same filter as SQL over the same records in
-// SQLite (KYRO_ROOT or KYRO_FM_DB names the database; the table is emptied).
+// SQLite: a scratch database of the benchmark's own (never the site's), removed
+// at exit.
 void BM_FilterTreeVsSql(benchmark::State& state) {
   using Clock = std::chrono::steady_clock;
   using Kyrofmdb::FMAlarmTableIO;
   const auto& recs = records();
   auto* db = Kyrofmdb::CDBMaintain::instance();
-  if (db->Init(5) != Kyrofm::FM_SUCCESS || Kyrofmdb::CFMDBTools::truncateTable("tbl_cur_alm") != Kyrofm::FM_SUCCESS ||
+  static const std::string scratch = [] {
+    char dir[] = "/tmp/fm_filterbench_XXXXXX";
+    std::string d = ::mkdtemp(dir) ? dir : "";
+    std::atexit([] {
+      Kyrofmdb::CDBMaintain::instance()->setDBUrl("");
+      std::error_code ec;
+      std::filesystem::remove_all(scratch, ec);
+    });
+    return d;
+  }();
+  db->setDBUrl("sqlite3://db=" + scratch + "/bench.db");
+  if (scratch.empty() || db->Init(5) != Kyrofm::FM_SUCCESS || Kyrofmdb::CFMDBTools::truncateTable("tbl_cur_alm") != Kyrofm::FM_SUCCESS ||
       FMAlarmTableIO::writeRecords("tbl_cur_alm", recs) != Kyrofm::FM_SUCCESS) {
     state.SkipWithError("cannot prepare tbl_cur_alm");
     return;
