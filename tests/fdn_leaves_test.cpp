@@ -131,7 +131,7 @@ TEST_P(FdnLeavesTest, RejectedValuesLeaveTheLeafUnchanged) {
   EXPECT_EQ(f.getValues(), std::set<std::string>{"P=1,A=1,B=1"});
   UserExp u("SUSER", 1);
   EXPECT_FALSE(u.setFilter({}, false) || u.setStringContent("nobody"));
-  EXPECT_TRUE(u.setStringContent("all") && u.hasAllRights());
+  EXPECT_TRUE(u.setStringContent("all") && u.hasAllRights() && ShieldFDNExp("S", 7).setStringContent("P=1"));
   EXPECT_EQ(FDNExp("F", 1).getPriority() * 100 + ShieldFDNExp("S", 1).getPriority() * 10 +
                 LinkObjectExp("L", 1).getSqlWhereCondLimitCount() + FDNExp("F", 1).getSqlWhereCondLimitCount(), 101);
 }
