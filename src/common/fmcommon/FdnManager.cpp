@@ -666,10 +666,10 @@ void CFdnManager::equalSetLocked(const std::list<std::string>& fdns, std::set<lo
   }
 }
 
-void CFdnManager::likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log) {
+void CFdnManager::likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log, bool anyLength) {
   for (const auto& f : fdns) {
     if (log) FM_TRACE(TRACE_PROGRESS, "GetFdnLikeSet, %s", f.c_str());
-    walkSubtree(m_FdnStrMap.ordered(), f, [&](const StrMap::value_type& e) { ids.insert(e.second); });
+    walkSubtree(m_FdnStrMap.ordered(), f, [&](const StrMap::value_type& e) { ids.insert(e.second); }, anyLength);
   }
 }
 
@@ -682,6 +682,12 @@ int CFdnManager::QueryIntFdnEqualSet(const std::list<std::string>& fdns, std::se
 int CFdnManager::GetFdnLikeSet(const std::list<std::string>& fdns, std::set<long>& ids) {
   Read_Lock_Guard lock(m_rwLock);
   likeSetLocked(fdns, ids, true);
+  return static_cast<int>(FM_SUCCESS);
+}
+
+int CFdnManager::GetFdnLikeSetAnyLength(const std::list<std::string>& fdns, std::set<long>& ids) {
+  Read_Lock_Guard lock(m_rwLock);
+  likeSetLocked(fdns, ids, true, true);
   return static_cast<int>(FM_SUCCESS);
 }
 

@@ -186,6 +186,10 @@ class CFdnManager {
   int QueryIntFdnEqualSet(const std::list<std::string>& fdns, std::set<long>& ids);
   // The ids of each FDN and everything below it. 33000.
   int GetFdnLikeSet(const std::list<std::string>& fdns, std::set<long>& ids);
+  // GetFdnLikeSet that also takes FDNs of CAlmValidCheck::MAX_FDN_LENGTH bytes
+  // or more (as DelFdn does), for callers whose SQL must select every object
+  // below an FDN that an in-memory subtree test accepts. 33000.
+  int GetFdnLikeSetAnyLength(const std::list<std::string>& fdns, std::set<long>& ids);
   int GetIntFdnListLikeFdn(const std::string& fdn, std::set<int>& ids);
   int GetStrFdnListLikeFdn(const std::string& fdn, std::set<std::string>& fdns);
   // QueryIntFdnEqualSet(b) (GetFdnLikeSet(b)) restricted to the ids also in
@@ -268,7 +272,7 @@ class CFdnManager {
   // than CAlmValidCheck::MAX_FDN_LENGTH bytes are skipped unless anyLength.
   template <typename Take>
   void walkSubtree(const StrMap& map, const std::string& fdn, Take take, bool anyLength = false) const;
-  void likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
+  void likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log, bool anyLength = false);
   void equalSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
 
   long AddFdnSetToDBAndMem(const std::set<std::string>& fdns);
