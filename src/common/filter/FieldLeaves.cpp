@@ -20,13 +20,11 @@ namespace Kyrofm {
 
 namespace filterdetail {
 
-namespace {
 std::string lowered(const std::string& s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
-}  // namespace
 
 bool tableContains(const std::string& table, const char* name) {
   return lowered(table).find(name) != std::string::npos;

@@ -264,6 +264,8 @@ class ExtendInfoExp : public BasicExp {
 };
 
 namespace filterdetail {
+// `s` in lower case (ASCII), for the case-insensitive table-name tests.
+std::string lowered(const std::string& s);
 // True when the lower-cased `table` contains / equals `name` (lower case).
 bool tableContains(const std::string& table, const char* name);
 bool tableEquals(const std::string& table, const char* name);

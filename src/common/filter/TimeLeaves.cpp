@@ -7,12 +7,11 @@
 // in the 64-bit SQL expressions alike.
 #include "fm_common/filter/TimeLeaves.h"
 
-#include <algorithm>
-#include <cctype>
 #include <climits>
 #include <ctime>
 #include <vector>
 
+#include "fm_common/filter/FieldLeaves.h"
 #include "fm_common/fmcommon/FMTools.h"
 #include "fm_common/fmcommon/SysAttr.h"
 #include "fm_common/platform/FMDBMaintain.h"
@@ -53,11 +52,6 @@ bool readNumber(const std::string& text, long& value) {
   return KyroUtils::parseLong(text, value);
 }
 
-std::string lower(const std::string& s) {
-  std::string out = s;
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 int dbType() { return Kyrofmdb::CDBMaintain::instance()->getDBType(); }
@@ -218,7 +212,7 @@ bool ClearDateTimeExp::evaluate(const AlmRecord_t& r) const {
 }
 
 std::string ClearDateTimeExp::sqlWhereCond(const std::string& table) const {
-  if (lower(table) == "tbl_event_log") return kSelectNothing;
+  if (filterdetail::tableEquals(table, "tbl_event_log")) return kSelectNothing;
   const long type = getTimeType();
   // Uncleared rows carry zero clearance times, which a start bound excludes;
   // without one (and for parameter 2, which an uncleared alarm may carry) the
@@ -260,7 +254,7 @@ bool AckDateTimeExp::evaluate(const AlmRecord_t& r) const {
 }
 
 std::string AckDateTimeExp::sqlWhereCond(const std::string& table) const {
-  if (lower(table) == "tbl_event_log") return kSelectNothing;
+  if (filterdetail::tableEquals(table, "tbl_event_log")) return kSelectNothing;
   // Unacknowledged rows carry zero acknowledgement times: see the clearance leaf.
   std::string text = hasStart() ? "" : " IsConfirmed = 1";
   const long type = getTimeType();
@@ -368,7 +362,7 @@ std::string AlarmDurationExp::createDBCriterion(const std::string& x, int db) co
 }
 
 std::string AlarmDurationExp::sqlWhereCond(const std::string& table) const {
-  const std::string low = lower(table);
+  const std::string low = filterdetail::lowered(table);
   if (startsWith(low, "tbl_event_log")) return kSelectNothing;
   // The alarm log and the masked alarms hold uncleared alarms as well: every
   // alarm table gets both branches, as evaluate() has them.
