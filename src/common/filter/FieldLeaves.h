@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/filter/LeafMatch.h"
 
 namespace Kyrofm {
 
@@ -52,7 +53,7 @@ class IntFieldExp : public BasicExp {
   // flag is cleared.
   bool setStringContent(const std::string& content) override;
 
-  bool evaluate(const AlmRecord_t& record) const override { return evaluateInt(fieldOf(record), m_setValues); }
+  bool evaluate(const AlmRecord_t& record) const override { return m_match(fieldOf(record)); }
   std::string sqlWhereCond(const std::string& table) const override {
     return createIntSqlCond(table, column(), m_setValues);
   }
@@ -77,10 +78,12 @@ class IntFieldExp : public BasicExp {
 
   // Reads `text` as a whole decimal integer; logs and false when it is not.
   bool readValue(const std::string& text, const char* operation, long& value) const;
-  // Installs a successfully built value set, applying the count rule.
+  // Installs a successfully built value set, applying the count rule, and
+  // compiles the operator table for it.
   void install(std::set<long>& values);
 
   std::set<long> m_setValues;
+  IntValueMatch m_match;  // the operator table over m_setValues
 };
 
 // "CATEGORY": the alarm's category (1 alarm, 3 event, ...). The value list is
@@ -261,6 +264,7 @@ class ExtendInfoExp : public BasicExp {
  private:
   ExtendInfoExp(const ExtendInfoExp&) = default;
   std::set<std::string> m_setValues;
+  StrValueMatch m_match;  // the operator table over m_setValues
 };
 
 namespace filterdetail {
@@ -269,9 +273,6 @@ std::string lowered(const std::string& s);
 // True when the lower-cased `table` contains / equals `name` (lower case).
 bool tableContains(const std::string& table, const char* name);
 bool tableEquals(const std::string& table, const char* name);
-// evaluateStr() of a text held by the record as a C string, without building
-// a string per call (a per-thread buffer is reused).
-const std::string& scratch(const char* text);
 // make() with every exception logged under `what` and turned into null.
 AlarmExp* guardedCopy(const char* what, const std::function<AlarmExp*()>& make);
 // The pieces of a content string split at ",", trimmed, empty ones skipped.
