@@ -134,6 +134,8 @@ class LogTypeExp : public IntFieldExp {
 class LevelExp : public IntFieldExp {
  public:
   LevelExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  // The field read directly (no call through fieldOf).
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getLevel()); }
   AlarmExp* copy() const override;
 
  protected:
@@ -149,6 +151,7 @@ class LevelExp : public IntFieldExp {
 class AlarmTypeExp : public IntFieldExp {
  public:
   AlarmTypeExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getAlarmType()); }
   AlarmExp* copy() const override;
 
  protected:
@@ -195,6 +198,7 @@ class StatusExp : public IntFieldExp {
 class LinkTypeExp : public IntFieldExp {
  public:
   LinkTypeExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getLinkType()); }
   long getSqlWhereCondLimitCount() const override { return static_cast<long>(m_setValues.size()); }
   AlarmExp* copy() const override;
 
@@ -208,6 +212,7 @@ class LinkTypeExp : public IntFieldExp {
 class AlmNETypeExp : public IntFieldExp {
  public:
   AlmNETypeExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getNEType()); }
   long getSqlWhereCondLimitCount() const override { return static_cast<long>(m_setValues.size()); }
   AlarmExp* copy() const override;
 
@@ -222,6 +227,7 @@ class AlmNETypeExp : public IntFieldExp {
 class CsnExp : public IntFieldExp {
  public:
   CsnExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getLogId()); }
   long getSqlWhereCondLimitCount() const override { return 1; }
   AlarmExp* copy() const override;
 
@@ -236,6 +242,7 @@ class CsnExp : public IntFieldExp {
 class AlarmIDExp : public IntFieldExp {
  public:
   AlarmIDExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getAlarmId()); }
   long getSqlWhereCondLimitCount() const override { return 1; }
   AlarmExp* copy() const override;
 

@@ -80,14 +80,14 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   // Breadth-first numbering, failure links and accept flags. The children of
   // a state are numbered consecutively, in byte order, when the state is
   // visited, and states are visited in number order: the edges of state s are
-  // the states m_begin[s] + 1 .. m_begin[s + 1] and edge e leads to state e + 1.
+  // the states begin(s) + 1 .. begin(s + 1) and edge e leads to state e + 1.
   const size_t n = label.size();
   std::vector<uint32_t> order;
   order.reserve(n);
   std::vector<uint32_t> fail(n, 0);
   std::vector<unsigned char> accept(n, 0);
   std::vector<uint32_t> newId(n, 0);
-  m_begin.assign(n + 1, 0);
+  m_states.assign(n + 1, State{0, 0});
   order.push_back(0);
   auto visitChild = [&](uint32_t parent, uint32_t v) {
     const unsigned char c = label[v];
@@ -108,7 +108,7 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   std::vector<uint32_t> kids;
   for (size_t i = 0; i < order.size(); ++i) {
     const uint32_t u = order[i];
-    m_begin[i] = static_cast<uint32_t>(order.size() - 1);
+    m_states[i].begin = static_cast<uint32_t>(order.size() - 1);
     if (u == 0) {
       for (int c = 0; c < 256; ++c) {
         if (rootChild[c] != NONE) visitChild(0, rootChild[c]);
@@ -120,22 +120,19 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
       for (uint32_t k : kids) visitChild(u, k);
     }
   }
-  m_begin[n] = static_cast<uint32_t>(n - 1);
+  m_states[n].begin = static_cast<uint32_t>(n - 1);
   m_labels.resize(n - 1);
-  m_fail.resize(n);
-  m_accept.resize(n);
   for (size_t s = 0; s < n; ++s) {
     const uint32_t v = order[s];
-    m_fail[s] = newId[fail[v]];
-    m_accept[s] = accept[v];
+    m_states[s].failAccept = newId[fail[v]] << 1 | accept[v];
     if (s > 0) m_labels[s - 1] = label[v];
   }
   for (int c = 0; c < 256; ++c) m_root[c] = rootChild[c] == NONE ? 0 : newId[rootChild[c]];
 }
 
 uint32_t ContainsIndex::child(uint32_t state, unsigned char c) const {
-  const unsigned char* first = m_labels.data() + m_begin[state];
-  const unsigned char* last = m_labels.data() + m_begin[state + 1];
+  const unsigned char* first = m_labels.data() + m_states[state].begin;
+  const unsigned char* last = m_labels.data() + m_states[state + 1].begin;
   if (last - first <= 8) {
     for (const unsigned char* p = first; p != last; ++p) {
       if (*p == c) return static_cast<uint32_t>(p - m_labels.data()) + 1;
@@ -150,7 +147,7 @@ bool ContainsIndex::foundIn(std::string_view text) const {
   if (text.empty()) return false;
   if (m_bEmptyValue) return true;
   if (m_bSingle) return text.find(m_strSingle) != std::string_view::npos;
-  if (m_accept.empty()) return false;
+  if (m_states.empty()) return false;
   uint32_t s = 0;
   for (unsigned char c : text) {
     for (;;) {
@@ -163,9 +160,9 @@ bool ContainsIndex::foundIn(std::string_view text) const {
         s = t;
         break;
       }
-      s = m_fail[s];
+      s = m_states[s].failAccept >> 1;
     }
-    if (m_accept[s]) return true;
+    if (m_states[s].failAccept & 1u) return true;
   }
   return false;
 }
@@ -236,6 +233,17 @@ bool IntValueMatch::logged(long v) const {
 
 StrValueMatch::StrValueMatch(char op, const std::set<std::string>& values) : m_cOperator(op) {
   if (values.empty()) return;  // ALL
+  if (values.size() == 1 && (op == 1 || op == 8)) {
+    m_kind = Kind::IN_ONE;
+    m_strOne = *values.begin();
+    return;
+  }
+  if (values.size() == 1 && (op == 7 || op == 11 || op == 12)) {
+    // "" is contained in every non-empty text, as find has it.
+    m_kind = Kind::CONTAINS_ONE;
+    m_strOne = *values.begin();
+    return;
+  }
   auto t = std::make_shared<Tables>();
   t->first = *values.begin();
   t->last = *values.rbegin();
@@ -287,10 +295,14 @@ bool StrValueMatch::inList(std::string_view v) const {
   return it != s.end() && v == *it;
 }
 
-bool StrValueMatch::operator()(std::string_view v) const {
+bool StrValueMatch::general(std::string_view v) const {
   switch (m_kind) {
     case Kind::ALL:
       return true;
+    case Kind::IN_ONE:
+      return v == m_strOne;
+    case Kind::CONTAINS_ONE:
+      return !v.empty() && v.find(m_strOne) != std::string_view::npos;
     case Kind::IN:
       return inList(v);
     case Kind::NOT_IN:

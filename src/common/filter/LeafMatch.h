@@ -47,13 +47,15 @@ class ContainsIndex {
   bool m_bSingle = false;      // exactly one non-empty element, searched directly
   std::string m_strSingle;
   uint32_t m_root[256];            // transitions of the root (0: stay at the root)
-  // Edges in breadth-first state numbers: the edges of state s are
-  // m_begin[s] .. m_begin[s + 1] - 1, sorted by byte, and edge e leads to
-  // state e + 1.
-  std::vector<uint32_t> m_begin;
+  // States in breadth-first numbers. The edges of state s are the labels
+  // m_labels[begin(s) .. begin(s + 1) - 1], sorted by byte, and edge e leads
+  // to state e + 1. One state is 8 bytes, so a step touches few cache lines.
+  struct State {
+    uint32_t begin;         // first edge
+    uint32_t failAccept;    // failure link << 1 | accept flag
+  };
+  std::vector<State> m_states;  // one extra entry at the end (its begin only)
   std::vector<unsigned char> m_labels;
-  std::vector<uint32_t> m_fail;    // failure link per state
-  std::vector<unsigned char> m_accept;  // some element ends here or along the failure chain
 };
 
 // The integer operator table of one code and value set.
@@ -114,11 +116,23 @@ class StrValueMatch {
   StrValueMatch() = default;
   StrValueMatch(char op, const std::set<std::string>& values);
 
-  bool operator()(std::string_view v) const;
+  bool operator()(std::string_view v) const {
+    // The common single-value tests without leaving the object.
+    switch (m_kind) {
+      case Kind::ALL:
+        return true;
+      case Kind::CONTAINS_ONE:
+        return !v.empty() && v.find(m_strOne) != std::string_view::npos;
+      case Kind::IN_ONE:
+        return v == m_strOne;
+      default:
+        return general(v);
+    }
+  }
 
  private:
   enum class Kind : unsigned char {
-    ALL, IN, NOT_IN, GT, GE, LT, LE, BETWEEN, BETWEEN_ONE, CONTAINS, CONTAINS_NONE, BAD_OP
+    ALL, IN_ONE, IN, NOT_IN, GT, GE, LT, LE, BETWEEN, BETWEEN_ONE, CONTAINS_ONE, CONTAINS, CONTAINS_NONE, BAD_OP
   };
   struct Tables {
     std::string first, last;
@@ -126,9 +140,11 @@ class StrValueMatch {
     std::unique_ptr<ContainsIndex> contains;   // codes 7, 9, 11, 12
   };
   bool inList(std::string_view v) const;
+  bool general(std::string_view v) const;
 
   Kind m_kind = Kind::ALL;
   char m_cOperator = 0;
+  std::string m_strOne;  // the value of IN_ONE and CONTAINS_ONE
   std::shared_ptr<const Tables> m_tables;
 };
 
