@@ -68,12 +68,13 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
     for (char& c : t) c = "abc\xFF"[rng() % 4];
     return t;
   };
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 400; ++round) {
+    // Rounds 300 and up: 64 values or more of 4 bytes or more (hashed starts).
     std::set<std::string> values;
-    const size_t n = 2 + rng() % (round < 150 ? 4 : 40);
+    const size_t n = round < 300 ? 2 + rng() % (round < 150 ? 4 : 40) : 64 + rng() % 200;
     while (values.size() < n) {
-      std::string v = text(6);
-      if (!v.empty()) values.insert(v);
+      std::string v = round < 300 ? text(6) : text(4) + text(4);
+      if (v.size() >= (round < 300 ? 1u : 4u)) values.insert(v);
     }
     ContainsIndex index(values);
     for (int k = 0; k < 40; ++k) {

@@ -128,6 +128,45 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
     if (s > 0) m_labels[s - 1] = label[v];
   }
   for (int c = 0; c < 256; ++c) m_root[c] = rootChild[c] == NONE ? 0 : newId[rootChild[c]];
+
+  size_t shortest = patterns.front()->size();
+  for (const std::string* p : patterns) shortest = std::min(shortest, p->size());
+  if (patterns.size() >= 64 && shortest >= 4) {
+    m_uGram = std::min<size_t>(shortest, 8);
+    unsigned bits = 16;  // about 16 bits per element, 2^16 .. 2^24
+    while (bits < 24 && (size_t{1} << bits) < patterns.size() * 16) ++bits;
+    m_uShift = 64 - bits;
+    m_gramBits.assign((size_t{1} << bits) / 64, 0);
+    for (const std::string* p : patterns) {
+      const uint64_t h = gramHash(p->data());
+      m_gramBits[h >> 6] |= uint64_t{1} << (h & 63);
+    }
+  }
+}
+
+uint64_t ContainsIndex::gramHash(const char* p) const {
+  uint64_t w = 0;
+  for (size_t k = 0; k < m_uGram; ++k) w |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+  return (w * 0x9E3779B97F4A7C15ull) >> m_uShift;
+}
+
+bool ContainsIndex::foundByGrams(std::string_view text) const {
+  const size_t n = text.size();
+  for (size_t i = 0; i + m_uGram <= n; ++i) {
+    const uint64_t h = gramHash(text.data() + i);
+    if (((m_gramBits[h >> 6] >> (h & 63)) & 1u) == 0) continue;
+    // Walk the trie along the text from i; an accepting state is an element
+    // ending here (or one of its suffixes, which occurs as well).
+    uint32_t s = m_root[static_cast<unsigned char>(text[i])];
+    for (size_t j = i + 1; s != 0; ++j) {
+      if (m_states[s].failAccept & 1u) return true;
+      if (j == n) break;
+      const uint32_t t = child(s, static_cast<unsigned char>(text[j]));
+      if (t == NONE) break;
+      s = t;
+    }
+  }
+  return false;
 }
 
 uint32_t ContainsIndex::child(uint32_t state, unsigned char c) const {
@@ -148,6 +187,7 @@ bool ContainsIndex::foundIn(std::string_view text) const {
   if (m_bEmptyValue) return true;
   if (m_bSingle) return text.find(m_strSingle) != std::string_view::npos;
   if (m_states.empty()) return false;
+  if (m_uGram != 0) return foundByGrams(text);
   uint32_t s = 0;
   for (unsigned char c : text) {
     for (;;) {

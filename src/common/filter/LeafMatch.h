@@ -42,6 +42,9 @@ class ContainsIndex {
  private:
   static constexpr uint32_t NONE = 0xFFFFFFFFu;
   uint32_t child(uint32_t state, unsigned char c) const;
+  // Hash of the first m_uGram bytes at p.
+  uint64_t gramHash(const char* p) const;
+  bool foundByGrams(std::string_view text) const;
 
   bool m_bEmptyValue = false;  // "" is an element
   bool m_bSingle = false;      // exactly one non-empty element, searched directly
@@ -56,6 +59,14 @@ class ContainsIndex {
   };
   std::vector<State> m_states;  // one extra entry at the end (its begin only)
   std::vector<unsigned char> m_labels;
+  // Large sets whose elements all have 4 bytes or more: a bit per hash of the
+  // elements' first m_uGram bytes (up to 8). A text position whose bytes hash
+  // to a clear bit starts no element; the others are checked by walking the
+  // trie from the root. The bit table is far smaller than the automaton, so
+  // most positions cost one cache-friendly probe instead of automaton steps.
+  size_t m_uGram = 0;  // 0: plain automaton search
+  unsigned m_uShift = 0;
+  std::vector<uint64_t> m_gramBits;
 };
 
 // The integer operator table of one code and value set.
