@@ -28,6 +28,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -140,20 +141,19 @@ std::unique_ptr<AlarmExp> makeFilter() {
       new AndAlarmExp(new AndAlarmExp(status.release(), info.release()), new Kyrofm::NotAlarmExp(key.release())));
 }
 
-// The same filter by hand: the subtree test walks the FDN's ancestors through a
-// hash set of the 1 000 values.
+// The same filter by hand, reading the texts through the record's views as the
+// leaves do: the subtree test walks the FDN's ancestors through a hash set of
+// the 1 000 values.
 struct HandFilter {
-  std::unordered_set<std::string> subtree;
-  HandFilter() {
-    for (const auto& v : subtreeValues(1000)) subtree.insert(v);
-  }
+  std::list<std::string> values = subtreeValues(1000);
+  std::unordered_set<std::string_view> subtree{values.begin(), values.end()};
   bool operator()(const AlmRecord_t& r) const {
     const long level = r.getLevel();
     if (level != 1 && level != 2) return false;
     if (r.getCategory() != 1) return false;
-    const std::string fdn = r.getMoDn();
+    const std::string_view fdn = r.getMoDnView();
     bool under = false;
-    for (size_t end = fdn.size(); end != std::string::npos && end > 0; end = fdn.rfind(',', end - 1)) {
+    for (size_t end = fdn.size(); end != std::string_view::npos && end > 0; end = fdn.rfind(',', end - 1)) {
       if (subtree.count(fdn.substr(0, end))) {
         under = true;
         break;
@@ -161,7 +161,7 @@ struct HandFilter {
     }
     if (!under) return false;
     if (r.getClearStatus() != 0 || (r.getAckStatus() != 0 && r.getAckStatus() != 1)) return false;
-    if (std::string(r.getExtendInfo()).find("link") == std::string::npos) return false;
+    if (r.getExtendInfoView().find("link") == std::string_view::npos) return false;
     return r.getGroupId() != 5;
   }
 };

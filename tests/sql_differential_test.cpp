@@ -17,6 +17,7 @@
 #include <random>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/filter/FieldLeaves.h"
 #include "fm_common/platform/AlmRecord.h"
 #include "fm_common/platform/FMDBMaintain.h"
 #include "support/FmFilterDiff.h"
@@ -244,6 +245,31 @@ TEST_P(SqlDifferentialTest, AndOrCombinations) {
       tree = std::make_unique<OrAlarmExp>(new NotAlarmExp(a.release()), b.release());
     }
     EXPECT_EQ(inDatabase(*tree), inMemory(*tree)) << "round " << round << ": int op " << iop << ", str op " << sop;
+  }
+}
+
+// Contains lists of any length (SQLite refused one chain of 1 000 LIKE terms:
+// "Expression tree is too large"): both databases prepare the chunked form and
+// it selects what the leaf accepts (codes 11, 12: the affix matches), also
+// under NOT. The values hold no empty text, which would match every row.
+TEST_P(SqlDifferentialTest, LongContainsListsSelectWhatEvaluateAccepts) {
+  std::mt19937 rng(17);
+  for (size_t n : {999, 1000, 10000}) {
+    std::set<std::string> values = strValues(n + 1, rng);
+    values.erase("");
+    while (values.size() > n) values.erase(std::prev(values.end()));
+    for (char op : {7, 9, 11, 12}) {
+      ExtendInfoExp leaf("EXTENDINFO", op);
+      ASSERT_TRUE(leaf.setFilter({values.begin(), values.end()}, false));
+      const std::set<long> db = inDatabase(leaf);
+      if (op >= 11) {
+        EXPECT_EQ(db, affixMatches(values, op == 11)) << "op " << int{op} << ", " << n << " values";
+        continue;
+      }
+      EXPECT_EQ(db, inMemory(leaf)) << "op " << int{op} << ", " << n << " values";
+      NotAlarmExp neg(leaf.copy());
+      EXPECT_EQ(inDatabase(neg), inMemory(neg)) << "not, op " << int{op} << ", " << n << " values";
+    }
   }
 }
 

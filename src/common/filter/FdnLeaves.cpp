@@ -31,6 +31,14 @@ namespace {
 
 const char* const FALSE_COND = " ( 0 > 1 ) ";
 
+// CAlmValidCheck::CheckFdnParent on views: parent is a prefix of fdn, and the
+// two are equal, or fdn continues with the splitter, or parent ends with it.
+bool isFdnParent(std::string_view parent, std::string_view fdn, char splitter) {
+  if (parent.size() > fdn.size() || fdn.compare(0, parent.size(), parent) != 0) return false;
+  if (parent.size() == fdn.size() || fdn[parent.size()] == splitter) return true;
+  return !parent.empty() && parent.back() == splitter;
+}
+
 // Writes an id list through the BasicExp builder with operator 1 (equality
 // list) or 2 (inequality list), so the text has the builder's chunking.
 class IdListCond : public BasicExp {
@@ -172,7 +180,9 @@ bool LinkObjectExp::setFilter(const std::list<std::string>& values, bool selectA
   std::set<std::string> fdns;
   auto* pcm = ProductCustomizeModuleManager::instance();
   for (const auto& v : values) fdns.insert(pcm->fdn2Oid(v));
+  StrValueMatch match(getOperator(), fdns);
   m_fdns.swap(fdns);
+  m_match = std::move(match);
   setSelectAll(selectAll);
   return true;
 }
@@ -183,7 +193,7 @@ bool LinkObjectExp::setStringContent(const std::string& content) {
   return setFilter(parts, false);
 }
 
-bool LinkObjectExp::evaluate(const AlmRecord_t& record) const { return evaluateStr(record.getLinkDn(), m_fdns); }
+bool LinkObjectExp::evaluate(const AlmRecord_t& record) const { return m_match(record.getLinkDnView()); }
 
 std::string LinkObjectExp::sqlWhereCond(const std::string& table) const {
   const char op = getOperator();
@@ -210,14 +220,17 @@ FDNExp::FDNExp(const std::string& condName, char op)
   setPriority(1);
 }
 
-FDNExp::FDNExp(const FDNExp& other) : BasicExp(other), m_fdns(other.m_fdns), m_cSplitter(other.m_cSplitter) {}
+FDNExp::FDNExp(const FDNExp& other)
+    : BasicExp(other), m_fdns(other.m_fdns), m_in(other.m_in), m_cSplitter(other.m_cSplitter) {}
 
 FDNExp::~FDNExp() = default;
 
 bool FDNExp::setFilter(const std::list<std::string>& values, bool selectAll) {
   std::set<std::string> fdns;
   if (!parseFdnValues("FDNExp", values, m_cSplitter, fdns)) return false;
+  StrValueMatch in(1, fdns);
   m_fdns.swap(fdns);
+  m_in = std::move(in);
   m_pMatcher.reset();
   setSelectAll(selectAll);
   return true;
@@ -227,24 +240,25 @@ bool FDNExp::setStringContent(const std::string& content) {
   return setFilter({content}, false) && !m_fdns.empty();
 }
 
-bool FDNExp::subtreeHit(const std::string& fdn) const {
-  if (m_fdns.count(fdn) != 0) return true;
-  if (m_fdns.size() == 1) return CAlmValidCheck::CheckFdnParent(*m_fdns.begin(), fdn, m_cSplitter);
+bool FDNExp::subtreeHit(std::string_view fdn) const {
+  if (m_in(fdn)) return true;
+  if (m_fdns.size() == 1) return isFdnParent(*m_fdns.begin(), fdn, m_cSplitter);
   if (!m_pMatcher) {
     auto matcher = std::make_unique<XRFMFdnMatch>(m_cSplitter);
     for (const auto& f : m_fdns) matcher->addPattern(f.c_str());
     m_pMatcher = std::move(matcher);
   }
-  return m_pMatcher->match(fdn.c_str(), false);
+  // The view is the record's whole text, terminated as std::string keeps it.
+  return m_pMatcher->match(fdn.data(), false);
 }
 
 bool FDNExp::evaluate(const AlmRecord_t& record) const {
   if (isSelectAll()) return true;
   if (m_fdns.empty()) return false;
-  const std::string mo = record.getMoDn();
+  const std::string_view mo = record.getMoDnView();
   const char op = getOperator();
-  if (op == 1) return m_fdns.count(mo) != 0;
-  if (op == 2) return m_fdns.count(mo) == 0;
+  if (op == 1) return m_in(mo);
+  if (op == 2) return !m_in(mo);
   // Subtree test, also for an alarm on the NE itself: an NE lying below one
   // of the values is in the subtree, as the SQL form selects it.
   const bool hit = subtreeHit(mo);
@@ -327,10 +341,10 @@ bool ShieldFDNExp::setFilter(const std::list<std::string>& values, bool selectAl
 bool ShieldFDNExp::setStringContent(const std::string&) { return true; }
 
 bool ShieldFDNExp::evaluate(const AlmRecord_t& record) const {
-  const std::string mo = record.getMoDn();
+  const std::string_view mo = record.getMoDnView();
   const char splitter = CFDNSplitter::instance()->getSplitter();
   for (const auto& f : m_fdns) {
-    if (CAlmValidCheck::CheckFdnParent(f, mo, splitter)) return true;
+    if (isFdnParent(f, mo, splitter)) return true;
   }
   return false;
 }

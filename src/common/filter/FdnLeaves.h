@@ -36,6 +36,7 @@
 #include <string>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/filter/LeafMatch.h"
 #include "fm_common/fmcommon/XRFMFdnMatch.h"
 
 namespace Kyrofm {
@@ -91,6 +92,7 @@ class LinkObjectExp : public BasicExp {
 
  private:
   std::set<std::string> m_fdns;
+  StrValueMatch m_match;  // the operator table over m_fdns
 };
 
 // Object FDN, by equality or by subtree (see the table above). Priority 1.
@@ -119,9 +121,10 @@ class FDNExp : public BasicExp {
   const std::string& getTempTable() const { return m_table.name(); }
 
  private:
-  bool subtreeHit(const std::string& fdn) const;
+  bool subtreeHit(std::string_view fdn) const;
 
   std::set<std::string> m_fdns;
+  StrValueMatch m_in;  // membership in m_fdns
   char m_cSplitter;
   mutable FdnIdTempTable m_table{"t_fdn_"};
   mutable std::unique_ptr<XRFMFdnMatch> m_pMatcher;  // built at the first evaluation needing it

@@ -32,12 +32,6 @@ bool tableContains(const std::string& table, const char* name) {
 
 bool tableEquals(const std::string& table, const char* name) { return lowered(table) == name; }
 
-const std::string& scratch(const char* text) {
-  thread_local std::string buffer;
-  buffer.assign(text);
-  return buffer;
-}
-
 AlarmExp* guardedCopy(const char* what, const std::function<AlarmExp*()>& make) {
   try {
     return make();
@@ -71,7 +65,9 @@ void IntFieldExp::install(std::set<long>& values) {
   const long count = countRule();
   const bool all = count > 0 && static_cast<long>(values.size()) == count;
   if (all) values.clear();
+  IntValueMatch match(getOperator(), values);
   m_setValues.swap(values);
+  m_match = std::move(match);
   setMatchAll(all);
 }
 
@@ -137,7 +133,7 @@ bool CategoryExp::setFilter(const std::list<std::string>& values, bool selectAll
 }
 
 bool CategoryExp::evaluate(const AlmRecord_t& record) const {
-  return isSelectAll() || evaluateInt(record.getCategory(), m_setValues);
+  return isSelectAll() || m_match(record.getCategory());
 }
 
 std::string CategoryExp::sqlWhereCond(const std::string& table) const {
@@ -228,7 +224,7 @@ bool StatusExp::setStringContent(const std::string& content) {
 bool StatusExp::evaluate(const AlmRecord_t& record) const {
   if (m_setValues.empty() || m_setValues.size() == kAllStatuses) return true;
   const long code = derivedStatus(record);
-  return code != 0 && evaluateInt(code, m_setValues);
+  return code != 0 && m_match(code);
 }
 
 std::string StatusExp::sqlWhereCond(const std::string& table) const {
@@ -254,21 +250,24 @@ std::string StatusExp::sqlWhereCond(const std::string& table) const {
 
 bool ExtendInfoExp::setFilter(const std::list<std::string>& values, bool selectAll) {
   std::set<std::string> built(values.begin(), values.end());
+  StrValueMatch match(getOperator(), built);
   setSelectAll(selectAll);
   m_setValues.swap(built);
+  m_match = std::move(match);
   return true;
 }
 
 bool ExtendInfoExp::setStringContent(const std::string& content) {
   std::set<std::string> built{content};
+  StrValueMatch match(getOperator(), built);
   setSelectAll(false);
   m_setValues.swap(built);
+  m_match = std::move(match);
   return true;
 }
 
 bool ExtendInfoExp::evaluate(const AlmRecord_t& record) const {
-  if (m_setValues.empty()) return true;
-  return evaluateStr(filterdetail::scratch(record.getExtendInfo()), m_setValues);
+  return m_match(record.getExtendInfoView());
 }
 
 std::string ExtendInfoExp::sqlWhereCond(const std::string& table) const {

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/filter/LeafMatch.h"
 
 namespace Kyrofm {
 
@@ -52,7 +53,7 @@ class IntFieldExp : public BasicExp {
   // flag is cleared.
   bool setStringContent(const std::string& content) override;
 
-  bool evaluate(const AlmRecord_t& record) const override { return evaluateInt(fieldOf(record), m_setValues); }
+  bool evaluate(const AlmRecord_t& record) const override { return m_match(fieldOf(record)); }
   std::string sqlWhereCond(const std::string& table) const override {
     return createIntSqlCond(table, column(), m_setValues);
   }
@@ -77,10 +78,12 @@ class IntFieldExp : public BasicExp {
 
   // Reads `text` as a whole decimal integer; logs and false when it is not.
   bool readValue(const std::string& text, const char* operation, long& value) const;
-  // Installs a successfully built value set, applying the count rule.
+  // Installs a successfully built value set, applying the count rule, and
+  // compiles the operator table for it.
   void install(std::set<long>& values);
 
   std::set<long> m_setValues;
+  IntValueMatch m_match;  // the operator table over m_setValues
 };
 
 // "CATEGORY": the alarm's category (1 alarm, 3 event, ...). The value list is
@@ -131,6 +134,8 @@ class LogTypeExp : public IntFieldExp {
 class LevelExp : public IntFieldExp {
  public:
   LevelExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  // The field read directly (no call through fieldOf).
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getLevel()); }
   AlarmExp* copy() const override;
 
  protected:
@@ -146,6 +151,7 @@ class LevelExp : public IntFieldExp {
 class AlarmTypeExp : public IntFieldExp {
  public:
   AlarmTypeExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getAlarmType()); }
   AlarmExp* copy() const override;
 
  protected:
@@ -192,6 +198,7 @@ class StatusExp : public IntFieldExp {
 class LinkTypeExp : public IntFieldExp {
  public:
   LinkTypeExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getLinkType()); }
   long getSqlWhereCondLimitCount() const override { return static_cast<long>(m_setValues.size()); }
   AlarmExp* copy() const override;
 
@@ -205,6 +212,7 @@ class LinkTypeExp : public IntFieldExp {
 class AlmNETypeExp : public IntFieldExp {
  public:
   AlmNETypeExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getNEType()); }
   long getSqlWhereCondLimitCount() const override { return static_cast<long>(m_setValues.size()); }
   AlarmExp* copy() const override;
 
@@ -219,6 +227,7 @@ class AlmNETypeExp : public IntFieldExp {
 class CsnExp : public IntFieldExp {
  public:
   CsnExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getLogId()); }
   long getSqlWhereCondLimitCount() const override { return 1; }
   AlarmExp* copy() const override;
 
@@ -233,6 +242,7 @@ class CsnExp : public IntFieldExp {
 class AlarmIDExp : public IntFieldExp {
  public:
   AlarmIDExp(const std::string& condName, char op) : IntFieldExp(condName, op) {}
+  bool evaluate(const AlmRecord_t& r) const override { return m_match(r.getAlarmId()); }
   long getSqlWhereCondLimitCount() const override { return 1; }
   AlarmExp* copy() const override;
 
@@ -261,6 +271,7 @@ class ExtendInfoExp : public BasicExp {
  private:
   ExtendInfoExp(const ExtendInfoExp&) = default;
   std::set<std::string> m_setValues;
+  StrValueMatch m_match;  // the operator table over m_setValues
 };
 
 namespace filterdetail {
@@ -269,9 +280,6 @@ std::string lowered(const std::string& s);
 // True when the lower-cased `table` contains / equals `name` (lower case).
 bool tableContains(const std::string& table, const char* name);
 bool tableEquals(const std::string& table, const char* name);
-// evaluateStr() of a text held by the record as a C string, without building
-// a string per call (a per-thread buffer is reused).
-const std::string& scratch(const char* text);
 // make() with every exception logged under `what` and turned into null.
 AlarmExp* guardedCopy(const char* what, const std::function<AlarmExp*()>& make);
 // The pieces of a content string split at ",", trimmed, empty ones skipped.

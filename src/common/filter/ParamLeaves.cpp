@@ -198,6 +198,7 @@ bool ParamExp::setFilter(const std::list<std::string>& values, bool selectAll) {
     FM_TRACE(TRACE_ERROR, "ParamExp::setFilter, the lstFilter is empty.");
     m_lIndex = -1;
     m_setValues.clear();
+    m_match = IntValueMatch();
     return true;
   }
   long index = 0;
@@ -212,8 +213,10 @@ bool ParamExp::setFilter(const std::list<std::string>& values, bool selectAll) {
     if (!readLong(*it, "ParamExp::setFilter", v)) return false;
     built.insert(v);
   }
+  IntValueMatch match(getOperator(), built);
   m_lIndex = index;
   m_setValues.swap(built);
+  m_match = std::move(match);
   return true;
 }
 
@@ -225,7 +228,7 @@ bool ParamExp::setStringContent(const std::string& content) {
 bool ParamExp::evaluate(const AlmRecord_t& record) const {
   if (m_lIndex < 0) return true;
   const long v = record.getParam(static_cast<int>(m_lIndex) + 1);
-  return m_setValues.empty() ? v != 0 : evaluateInt(v, m_setValues);
+  return m_setValues.empty() ? v != 0 : m_match(v);
 }
 
 std::string ParamExp::sqlWhereCond(const std::string& table) const {
@@ -274,9 +277,11 @@ bool IntExtParamExp::setFilter(const std::list<std::string>& values, bool select
     if (!readLong(*it, "IntExtParamExp::setFilter", v)) return false;
     built.insert(v);
   }
+  IntValueMatch match(getOperator(), built);
   m_lGroup = group;
   m_lIndex = index;
   m_setValues.swap(built);
+  m_match = std::move(match);
   return true;
 }
 
@@ -284,7 +289,7 @@ bool IntExtParamExp::setStringContent(const std::string& content) { return setFi
 
 bool IntExtParamExp::evaluate(const AlmRecord_t& record) const {
   const long v = record.getIntExtParam(static_cast<int>(m_lGroup), static_cast<int>(m_lIndex));
-  return m_setValues.empty() ? v != 0 : evaluateInt(v, m_setValues);
+  return m_setValues.empty() ? v != 0 : m_match(v);
 }
 
 std::string IntExtParamExp::sqlWhereCond(const std::string& table) const {
@@ -319,9 +324,11 @@ bool StrExtParamExp::setFilter(const std::list<std::string>& values, bool select
     return false;
   }
   std::set<std::string> built(std::next(values.begin(), 2), values.end());
+  StrValueMatch match(getOperator(), built);
   m_lGroup = group;
   m_lIndex = index;
   m_setValues.swap(built);
+  m_match = std::move(match);
   return true;
 }
 
@@ -339,11 +346,9 @@ bool StrExtParamExp::pairsWithDevRoot() const {
 
 bool StrExtParamExp::evaluate(const AlmRecord_t& record) const {
   if (m_lGroup < 0) return false;  // no field named: the SQL selects nothing either
-  const bool r = evaluateStr(
-      filterdetail::scratch(record.getStrExtParam(static_cast<int>(m_lGroup), static_cast<int>(m_lIndex))),
-      m_setValues);
+  const bool r = m_match(record.getStrExtParamView(static_cast<int>(m_lGroup), static_cast<int>(m_lIndex)));
   if (!pairsWithDevRoot() || record.getCategory() != 1) return r;
-  const bool r2 = evaluateStr(filterdetail::scratch(record.getStrExtParam(1, 1)), m_setValues);
+  const bool r2 = m_match(record.getStrExtParamView(1, 1));
   return getOperator() == 1 ? (r && r2) : (r || r2);
 }
 
@@ -378,6 +383,9 @@ AlarmExp* StrExtParamExp::copy() const {
 // ---------------------------------------------------------------------------
 // Param8BitandExp
 
+Param8BitandExp::Param8BitandExp(const std::string& condName, char op)
+    : BasicExp(condName, op), m_zero(op, zeroSet()) {}
+
 bool Param8BitandExp::setFilter(const std::list<std::string>& values, bool selectAll) {
   setSelectAll(selectAll);
   if (values.empty()) {
@@ -406,7 +414,7 @@ bool Param8BitandExp::setStringContent(const std::string& content) {
 
 bool Param8BitandExp::evaluate(const AlmRecord_t& record) const {
   if (m_lMask == 0) return true;
-  return evaluateInt(record.getParam(8) & m_lMask, zeroSet());
+  return m_zero(record.getParam(8) & m_lMask);
 }
 
 std::string Param8BitandExp::sqlWhereCond(const std::string& table) const {

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/filter/LeafMatch.h"
 #include "fm_common/fmcommon/FMValueTypes.h"
 
 namespace Kyrofm {
@@ -112,6 +113,7 @@ class ParamExp : public BasicExp {
   ParamExp(const ParamExp&) = default;
   long m_lIndex = -1;  // -1: no parameter named
   std::set<long> m_setValues;
+  IntValueMatch m_match;  // the operator table over m_setValues
 };
 
 // "INTEXT": values group, index, then the values; the integer extended field
@@ -134,6 +136,7 @@ class IntExtParamExp : public BasicExp {
   long m_lGroup = -1;
   long m_lIndex = -1;
   std::set<long> m_setValues;
+  IntValueMatch m_match;  // the operator table over m_setValues
 };
 
 // "STREXT": as IntExtParamExp for the string extended fields (kind 7). The
@@ -158,6 +161,7 @@ class StrExtParamExp : public BasicExp {
   long m_lGroup = -1;
   long m_lIndex = -1;
   std::set<std::string> m_setValues;
+  StrValueMatch m_match;  // the operator table over m_setValues
 };
 
 // "PARAM8BITAND": bit numbers 0..31 form a mask over para8. Operator 1
@@ -166,7 +170,7 @@ class StrExtParamExp : public BasicExp {
 // mask accepts every record and writes no SQL.
 class Param8BitandExp : public BasicExp {
  public:
-  Param8BitandExp(const std::string& condName, char op) : BasicExp(condName, op) {}
+  Param8BitandExp(const std::string& condName, char op);
   bool setFilter(const std::list<std::string>& values, bool selectAll) override;
   bool setStringContent(const std::string& content) override;
   bool evaluate(const AlmRecord_t& record) const override;
@@ -179,6 +183,7 @@ class Param8BitandExp : public BasicExp {
  private:
   Param8BitandExp(const Param8BitandExp&) = default;
   long m_lMask = 0;
+  IntValueMatch m_zero;  // the operator table over {0}
 };
 
 }  // namespace Kyrofm

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/filter/LeafMatch.h"
 #include "fm_common/platform/FMDBTools.h"
 #include "fm_common/platform/KyroCommonUtils.h"
 #include "fm_common/platform/KyroTrace.h"
@@ -27,7 +28,6 @@ namespace {
 using Kyrofmdb::CFMDBTools;
 
 std::string literal(const std::string& v) { return CFMDBTools::getFiltSql(v, CFMDBTools::FILT_LITERAL); }
-std::string likeText(const std::string& v) { return CFMDBTools::getFiltSql(v, CFMDBTools::FILT_LIKE); }
 
 // Writes a value list as chunks of at most `chunk` terms. `term` appends the
 // term of one value to the piece P (first: P is empty) and sets w when it
@@ -209,7 +209,6 @@ void BasicExp::CreateStrSqlNotEqualCond(const std::string& col, const std::set<s
 std::string BasicExp::createStrSqlCond(const std::string&, const std::string& col,
                                        const std::set<std::string>& values) const {
   if (values.empty()) return std::string();
-  const std::string& esc = KyroCommonUtils::getEscapeString();
   const std::string& first = *values.begin();
   const std::string& last = *values.rbegin();
   std::string r;
@@ -236,37 +235,10 @@ std::string BasicExp::createStrSqlCond(const std::string&, const std::string& co
     case 7:
     case 11:
     case 12:
-      for (const auto& x : values) {
-        std::string t;
-        if (m_cOperator == 7) {
-          t = " like '%" + likeText(x) + "%' ";
-        } else if (m_cOperator == 11) {
-          t = " like '%" + likeText(x) + "' ";
-        } else {
-          t = " like '" + likeText(x) + "%' ";
-        }
-        if (r.empty()) {
-          r = col + t + esc;
-        } else {
-          r += " or (" + col + t + esc + " )";
-        }
-      }
+    case 9:
+      // One LIKE chain up to 240 values, balanced chunks beyond (LeafMatch.h).
+      r = filterdetail::containsListSql(m_cOperator, col, values);
       break;
-    case 9: {
-      r = "(" + col + " is null) or " + "not (";
-      bool firstTerm = true;
-      for (const auto& x : values) {
-        std::string t = col + " like '%" + likeText(x) + "%' " + esc;
-        if (firstTerm) {
-          r += t;
-          firstTerm = false;
-        } else {
-          r += " or (" + t + " )";
-        }
-      }
-      r += ")";
-      break;
-    }
     case 10:
       if (values.size() == 1) {
         FM_TRACE(TRACE_ERROR, "BasicExp::createStrSqlCond, the params of between error! ");

@@ -18,6 +18,11 @@ const char* XRFMStrSeqSeq::getValue(int row, int column, const char* def) const 
   return it == m_values.end() ? def : it->second.c_str();
 }
 
+std::string_view XRFMStrSeqSeq::getView(int row, int column) const {
+  auto it = m_values.find({row, column});
+  return it == m_values.end() ? std::string_view() : std::string_view(it->second);
+}
+
 void XRFMStrSeqSeq::setValue(int row, int column, const std::string& value) {
   m_values[{row, column}] = value;
 }

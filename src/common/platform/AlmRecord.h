@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -67,6 +68,9 @@ class XRFMStrSeqSeq {
  public:
   // The stored text, or def when nothing was set at (row, column).
   const char* getValue(int row, int column, const char* def) const;
+  // The stored text as a view into the matrix (valid until the cell is set
+  // again or the matrix dies); empty when nothing was set.
+  std::string_view getView(int row, int column) const;
   void setValue(int row, int column, const std::string& value);
   bool empty() const { return m_values.empty(); }
   bool operator==(const XRFMStrSeqSeq& o) const { return m_values == o.m_values; }
@@ -90,7 +94,10 @@ class XRFMStrSeqSeq {
   X(AckStatus) X(Severity) X(ProcessMode) X(ClearMatchStrategy) X(EventSubType)       \
   X(ClearStatus) X(FunctionType)
 
-// Text fields returned as const char* (never null).
+// Text fields returned as const char* (never null). Every text field also has
+// get<Name>View(), a std::string_view of the stored text that builds nothing;
+// the view is valid until the field is set again or the record dies. Filters
+// read the texts through the views.
 #define FM_ALMRECORD_CSTR_FIELDS(X)                                                   \
   X(RootId) X(DevRootID) X(AgentId) X(HostIP) X(MOType) X(AddtionalText)              \
   X(ShortComment) X(ExtendInfo)
@@ -123,12 +130,14 @@ class AlmRecord_t {
 
 #define FM_DECLARE_CSTR(Name) \
   const char* get##Name() const { return m_str##Name.c_str(); } \
+  std::string_view get##Name##View() const { return m_str##Name; } \
   void set##Name(const std::string& v) { m_str##Name = v; }
   FM_ALMRECORD_CSTR_FIELDS(FM_DECLARE_CSTR)
 #undef FM_DECLARE_CSTR
 
 #define FM_DECLARE_STR(Name) \
   std::string get##Name() const { return m_str##Name; } \
+  std::string_view get##Name##View() const { return m_str##Name; } \
   void set##Name(const std::string& v) { m_str##Name = v; }
   FM_ALMRECORD_STR_FIELDS(FM_DECLARE_STR)
 #undef FM_DECLARE_STR
@@ -158,6 +167,7 @@ class AlmRecord_t {
   long getIntExtParam(int group, int index) const { return m_IntExt.getValue(group, index, 0); }
   void setIntExtParam(int group, int index, long value) { m_IntExt.setValue(group, index, value); }
   const char* getStrExtParam(int group, int index) const { return m_StrExt.getValue(group, index, ""); }
+  std::string_view getStrExtParamView(int group, int index) const { return m_StrExt.getView(group, index); }
   void setStrExtParam(int group, int index, const std::string& text) { m_StrExt.setValue(group, index, text); }
   const XRFMIntSeqSeq& getIntExt() const { return m_IntExt; }
   XRFMIntSeqSeq& getIntExt() { return m_IntExt; }

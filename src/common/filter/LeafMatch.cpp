@@ -1,0 +1,445 @@
+// LeafMatch.cpp: compiled operator tables of the field leaves and the SQL of
+// long LIKE lists.
+//
+// ContainsIndex is a plain Aho-Corasick automaton. The trie is built with
+// first-child/next-sibling lists (the root with a full table), the failure
+// links breadth-first, and the result is laid out breadth-first in flat
+// arrays: the edges of a state are contiguous and sorted by byte, so a step
+// is a short scan (a binary search for states with many edges). Only "does
+// some element occur" is asked, so the accept flag of a state includes the
+// flags along its failure chain and the search stops at the first hit.
+#include "fm_common/filter/LeafMatch.h"
+
+#include <algorithm>
+
+#include "fm_common/platform/FMDBTools.h"
+#include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroTrace.h"
+
+namespace Kyrofm {
+
+// ---------------------------------------------------------------------------
+// ContainsIndex
+
+ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
+  std::fill(std::begin(m_root), std::end(m_root), 0u);
+  std::vector<const std::string*> patterns;
+  for (const auto& v : values) {
+    if (v.empty()) {
+      m_bEmptyValue = true;
+    } else {
+      patterns.push_back(&v);
+    }
+  }
+  if (m_bEmptyValue || patterns.empty()) return;  // every non-empty text / nothing
+  if (patterns.size() == 1) {
+    m_bSingle = true;
+    m_strSingle = *patterns.front();
+    return;
+  }
+
+  // Trie: node 0 is the root; children as sibling lists, newest child first
+  // checked (the set is ascending, so a shared prefix continues there).
+  std::vector<uint32_t> firstChild{NONE}, lastChild{NONE}, nextSibling{NONE};
+  std::vector<unsigned char> label{0}, terminal{0};
+  uint32_t rootChild[256];
+  std::fill(std::begin(rootChild), std::end(rootChild), NONE);
+  auto findChild = [&](uint32_t s, unsigned char c) -> uint32_t {
+    if (s == 0) return rootChild[c];
+    if (lastChild[s] != NONE && label[lastChild[s]] == c) return lastChild[s];
+    for (uint32_t k = firstChild[s]; k != NONE; k = nextSibling[k]) {
+      if (label[k] == c) return k;
+    }
+    return NONE;
+  };
+  for (const std::string* p : patterns) {
+    uint32_t s = 0;
+    for (unsigned char c : *p) {
+      uint32_t t = findChild(s, c);
+      if (t == NONE) {
+        t = static_cast<uint32_t>(label.size());
+        label.push_back(c);
+        terminal.push_back(0);
+        firstChild.push_back(NONE);
+        lastChild.push_back(NONE);
+        nextSibling.push_back(NONE);
+        if (s == 0) {
+          rootChild[c] = t;
+        } else if (firstChild[s] == NONE) {
+          firstChild[s] = t;
+        } else {
+          nextSibling[lastChild[s]] = t;
+        }
+        if (s != 0) lastChild[s] = t;
+      }
+      s = t;
+    }
+    terminal[s] = 1;
+  }
+
+  // Breadth-first numbering, failure links and accept flags. The children of
+  // a state are numbered consecutively, in byte order, when the state is
+  // visited, and states are visited in number order: the edges of state s are
+  // the states begin(s) + 1 .. begin(s + 1) and edge e leads to state e + 1.
+  const size_t n = label.size();
+  std::vector<uint32_t> order;
+  order.reserve(n);
+  std::vector<uint32_t> fail(n, 0);
+  std::vector<unsigned char> accept(n, 0);
+  std::vector<uint32_t> newId(n, 0);
+  m_states.assign(n + 1, State{0, 0});
+  order.push_back(0);
+  auto visitChild = [&](uint32_t parent, uint32_t v) {
+    const unsigned char c = label[v];
+    uint32_t target = 0;
+    for (uint32_t f = parent; f != 0;) {
+      f = fail[f];
+      const uint32_t t = findChild(f, c);
+      if (t != NONE) {
+        target = t;
+        break;
+      }
+    }
+    fail[v] = target;
+    accept[v] = static_cast<unsigned char>(terminal[v] || accept[target]);
+    newId[v] = static_cast<uint32_t>(order.size());
+    order.push_back(v);
+  };
+  std::vector<uint32_t> kids;
+  for (size_t i = 0; i < order.size(); ++i) {
+    const uint32_t u = order[i];
+    m_states[i].begin = static_cast<uint32_t>(order.size() - 1);
+    if (u == 0) {
+      for (int c = 0; c < 256; ++c) {
+        if (rootChild[c] != NONE) visitChild(0, rootChild[c]);
+      }
+    } else {
+      kids.clear();
+      for (uint32_t k = firstChild[u]; k != NONE; k = nextSibling[k]) kids.push_back(k);
+      std::sort(kids.begin(), kids.end(), [&](uint32_t a, uint32_t b) { return label[a] < label[b]; });
+      for (uint32_t k : kids) visitChild(u, k);
+    }
+  }
+  m_states[n].begin = static_cast<uint32_t>(n - 1);
+  m_labels.resize(n - 1);
+  for (size_t s = 0; s < n; ++s) {
+    const uint32_t v = order[s];
+    m_states[s].failAccept = newId[fail[v]] << 1 | accept[v];
+    if (s > 0) m_labels[s - 1] = label[v];
+  }
+  for (int c = 0; c < 256; ++c) m_root[c] = rootChild[c] == NONE ? 0 : newId[rootChild[c]];
+
+  size_t shortest = patterns.front()->size();
+  for (const std::string* p : patterns) shortest = std::min(shortest, p->size());
+  if (patterns.size() >= 64 && shortest >= 4) {
+    m_uGram = std::min<size_t>(shortest, 8);
+    unsigned bits = 16;  // about 16 bits per element, 2^16 .. 2^24
+    while (bits < 24 && (size_t{1} << bits) < patterns.size() * 16) ++bits;
+    m_uShift = 64 - bits;
+    m_gramBits.assign((size_t{1} << bits) / 64, 0);
+    for (const std::string* p : patterns) {
+      const uint64_t h = gramHash(p->data());
+      m_gramBits[h >> 6] |= uint64_t{1} << (h & 63);
+    }
+  }
+}
+
+uint64_t ContainsIndex::gramHash(const char* p) const {
+  uint64_t w = 0;
+  for (size_t k = 0; k < m_uGram; ++k) w |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+  return (w * 0x9E3779B97F4A7C15ull) >> m_uShift;
+}
+
+bool ContainsIndex::foundByGrams(std::string_view text) const {
+  const size_t n = text.size();
+  for (size_t i = 0; i + m_uGram <= n; ++i) {
+    const uint64_t h = gramHash(text.data() + i);
+    if (((m_gramBits[h >> 6] >> (h & 63)) & 1u) == 0) continue;
+    // Walk the trie along the text from i; an accepting state is an element
+    // ending here (or one of its suffixes, which occurs as well).
+    uint32_t s = m_root[static_cast<unsigned char>(text[i])];
+    for (size_t j = i + 1; s != 0; ++j) {
+      if (m_states[s].failAccept & 1u) return true;
+      if (j == n) break;
+      const uint32_t t = child(s, static_cast<unsigned char>(text[j]));
+      if (t == NONE) break;
+      s = t;
+    }
+  }
+  return false;
+}
+
+uint32_t ContainsIndex::child(uint32_t state, unsigned char c) const {
+  const unsigned char* first = m_labels.data() + m_states[state].begin;
+  const unsigned char* last = m_labels.data() + m_states[state + 1].begin;
+  if (last - first <= 8) {
+    for (const unsigned char* p = first; p != last; ++p) {
+      if (*p == c) return static_cast<uint32_t>(p - m_labels.data()) + 1;
+    }
+    return NONE;
+  }
+  const unsigned char* p = std::lower_bound(first, last, c);
+  return p != last && *p == c ? static_cast<uint32_t>(p - m_labels.data()) + 1 : NONE;
+}
+
+bool ContainsIndex::foundIn(std::string_view text) const {
+  if (text.empty()) return false;
+  if (m_bEmptyValue) return true;
+  if (m_bSingle) return text.find(m_strSingle) != std::string_view::npos;
+  if (m_states.empty()) return false;
+  if (m_uGram != 0) return foundByGrams(text);
+  uint32_t s = 0;
+  for (unsigned char c : text) {
+    for (;;) {
+      if (s == 0) {
+        s = m_root[c];
+        break;
+      }
+      const uint32_t t = child(s, c);
+      if (t != NONE) {
+        s = t;
+        break;
+      }
+      s = m_states[s].failAccept >> 1;
+    }
+    if (m_states[s].failAccept & 1u) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// IntValueMatch
+
+IntValueMatch::IntValueMatch(char op, const std::set<long>& values) : m_cOperator(op) {
+  if (values.empty()) return;  // ALL
+  m_lMin = *values.begin();
+  m_lMax = *values.rbegin();
+  const bool narrow = static_cast<unsigned long>(m_lMax) - static_cast<unsigned long>(m_lMin) < 64;
+  auto membership = [&](bool negated) {
+    if (narrow) {
+      for (long v : values) m_ulMask |= 1ul << (static_cast<unsigned long>(v) - static_cast<unsigned long>(m_lMin));
+      m_kind = negated ? Kind::NOT_IN_MASK : Kind::IN_MASK;
+    } else {
+      m_list.assign(values.begin(), values.end());
+      m_kind = negated ? Kind::NOT_IN_LIST : Kind::IN_LIST;
+    }
+  };
+  switch (op) {
+    case 1:
+    case 7:
+    case 8:
+    case 11:
+    case 12:
+      membership(false);
+      break;
+    case 2:
+    case 9:
+      membership(true);
+      break;
+    case 3:
+      m_kind = Kind::GT;
+      break;
+    case 4:
+      m_kind = Kind::GE;
+      break;
+    case 5:
+      m_kind = Kind::LT;
+      break;
+    case 6:
+      m_kind = Kind::LE;
+      break;
+    case 10:
+      m_kind = values.size() == 1 ? Kind::BETWEEN_ONE : Kind::BETWEEN;
+      break;
+    default:
+      m_kind = Kind::BAD_OP;
+      break;
+  }
+}
+
+bool IntValueMatch::inList(long v) const { return std::binary_search(m_list.begin(), m_list.end(), v); }
+
+bool IntValueMatch::logged(long v) const {
+  if (m_kind == Kind::BETWEEN_ONE) {
+    FM_TRACE(TRACE_ERROR, "BasicExp::evaluateInt, between param error!");
+    return v >= m_lMin;
+  }
+  FM_TRACE(TRACE_ERROR, "BasicExp::evaluateInt, op:%d error!", static_cast<int>(m_cOperator));
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// StrValueMatch
+
+StrValueMatch::StrValueMatch(char op, const std::set<std::string>& values) : m_cOperator(op) {
+  if (values.empty()) return;  // ALL
+  if (values.size() == 1 && (op == 1 || op == 8)) {
+    m_kind = Kind::IN_ONE;
+    m_strOne = *values.begin();
+    return;
+  }
+  if (values.size() == 1 && (op == 7 || op == 11 || op == 12)) {
+    // "" is contained in every non-empty text, as find has it.
+    m_kind = Kind::CONTAINS_ONE;
+    m_strOne = *values.begin();
+    return;
+  }
+  auto t = std::make_shared<Tables>();
+  t->first = *values.begin();
+  t->last = *values.rbegin();
+  switch (op) {
+    case 1:
+    case 8:
+    case 2:
+      t->sorted.assign(values.begin(), values.end());
+      m_kind = op == 2 ? Kind::NOT_IN : Kind::IN;
+      break;
+    case 3:
+      m_kind = Kind::GT;
+      break;
+    case 4:
+      m_kind = Kind::GE;
+      break;
+    case 5:
+      m_kind = Kind::LT;
+      break;
+    case 6:
+      m_kind = Kind::LE;
+      break;
+    case 7:
+    case 11:
+    case 12:
+    case 9:
+      t->contains = std::make_unique<ContainsIndex>(values);
+      m_kind = op == 9 ? Kind::CONTAINS_NONE : Kind::CONTAINS;
+      break;
+    case 10:
+      m_kind = values.size() == 1 ? Kind::BETWEEN_ONE : Kind::BETWEEN;
+      break;
+    default:
+      m_kind = Kind::BAD_OP;
+      break;
+  }
+  m_tables = std::move(t);
+}
+
+bool StrValueMatch::inList(std::string_view v) const {
+  const auto& s = m_tables->sorted;
+  if (s.size() <= 4) {
+    for (const auto& x : s) {
+      if (v == x) return true;
+    }
+    return false;
+  }
+  auto it = std::lower_bound(s.begin(), s.end(), v, [](const std::string& a, std::string_view b) { return a < b; });
+  return it != s.end() && v == *it;
+}
+
+bool StrValueMatch::general(std::string_view v) const {
+  switch (m_kind) {
+    case Kind::ALL:
+      return true;
+    case Kind::IN_ONE:
+      return v == m_strOne;
+    case Kind::CONTAINS_ONE:
+      return !v.empty() && v.find(m_strOne) != std::string_view::npos;
+    case Kind::IN:
+      return inList(v);
+    case Kind::NOT_IN:
+      return !inList(v);
+    case Kind::GT:
+      return v > std::string_view(m_tables->last);
+    case Kind::GE:
+      return v >= std::string_view(m_tables->last);
+    case Kind::LT:
+      return v < std::string_view(m_tables->first);
+    case Kind::LE:
+      return v <= std::string_view(m_tables->first);
+    case Kind::BETWEEN:
+      return v >= std::string_view(m_tables->first) && v <= std::string_view(m_tables->last);
+    case Kind::CONTAINS:
+      return m_tables->contains->foundIn(v);
+    case Kind::CONTAINS_NONE:
+      return !m_tables->contains->foundIn(v);
+    case Kind::BETWEEN_ONE:
+      FM_TRACE(TRACE_ERROR, "BasicExp::evaluateStr, between param error!");
+      return v >= std::string_view(m_tables->first);
+    default:
+      FM_TRACE(TRACE_ERROR, "BasicExp::evaluateStr, op:%d error!", static_cast<int>(m_cOperator));
+      return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// SQL of LIKE lists
+
+namespace filterdetail {
+namespace {
+
+// Appends the chunks [lo, hi) joined pairwise by " or " into `out`.
+void appendBalanced(const std::vector<std::string>& chunks, size_t lo, size_t hi, std::string& out) {
+  if (hi - lo == 1) {
+    out += " (";
+    out += chunks[lo];
+    out += ") ";
+    return;
+  }
+  const size_t mid = lo + (hi - lo) / 2;
+  out += " (";
+  appendBalanced(chunks, lo, mid, out);
+  out += " or ";
+  appendBalanced(chunks, mid, hi, out);
+  out += ") ";
+}
+
+}  // namespace
+
+std::string containsListSql(char op, const std::string& col, const std::set<std::string>& values) {
+  const char* open;
+  const char* close;
+  switch (op) {
+    case 7:
+    case 9:
+      open = " like '%", close = "%' ";
+      break;
+    case 11:
+      open = " like '%", close = "' ";
+      break;
+    case 12:
+      open = " like '", close = "%' ";
+      break;
+    default:
+      return std::string();
+  }
+  if (values.empty()) return std::string();
+  const std::string& esc = KyroCommonUtils::getEscapeString();
+  std::vector<std::string> chunks(1);
+  size_t inChunk = 0;
+  for (const auto& x : values) {
+    if (inChunk == LIKE_CHUNK_TERMS) {
+      chunks.emplace_back();
+      inChunk = 0;
+    }
+    std::string& r = chunks.back();
+    const std::string term =
+        col + open + Kyrofmdb::CFMDBTools::getFiltSql(x, Kyrofmdb::CFMDBTools::FILT_LIKE) + close + esc;
+    if (inChunk == 0) {
+      r = term;
+    } else {
+      r += " or (" + term + " )";
+    }
+    ++inChunk;
+  }
+  std::string any;
+  if (chunks.size() == 1) {
+    any.swap(chunks.front());
+  } else {
+    appendBalanced(chunks, 0, chunks.size(), any);
+  }
+  if (op == 9) return "(" + col + " is null) or " + "not (" + any + ")";
+  return any;
+}
+
+}  // namespace filterdetail
+
+}  // namespace Kyrofm

@@ -1,0 +1,90 @@
+// Tests of the compiled operator tables of the leaves: for every code (and
+// two bad ones) and value sets around the mask width and the ends of long,
+// IntValueMatch and StrValueMatch answer as BasicExp::evaluateInt /
+// evaluateStr and log the same lines; ContainsIndex finds what one search per
+// value finds, on random overlapping patterns.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+
+#include "FilterTestLeaves.h"
+#include "fm_common/filter/LeafMatch.h"
+#include "support/FmTestSupport.h"
+
+namespace Kyrofm {
+namespace {
+
+template <typename Match, typename Ref, typename Set, typename Probe>
+void expectSameTable(const Set& sets, const Probe& probes) {
+  fmtest::TraceCapture cap;
+  for (int op = 0; op <= 13; ++op) {
+    for (const auto& s : sets) {
+      Ref ref("c", static_cast<char>(op), s);
+      const Match built(static_cast<char>(op), s);
+      const Match m = built;  // copies answer alike
+      for (const auto& v : probes) {
+        const size_t start = cap.sink().messages().size();
+        const bool want = ref.eval(v);
+        const size_t mid = cap.sink().messages().size();
+        EXPECT_EQ(m(v), want) << "op " << op << " size " << s.size() << " value " << v;
+        const auto all = cap.sink().messages();
+        ASSERT_EQ(all.size() - mid, mid - start) << "op " << op;
+        for (size_t i = 0; i < mid - start; ++i) EXPECT_EQ(all[mid + i].text, all[start + i].text);
+      }
+    }
+  }
+}
+
+struct IntRef : fmtest::TestIntLeaf {
+  IntRef(const std::string& n, char op, std::set<long> s) : TestIntLeaf(n, op, std::move(s)) {}
+  bool eval(long v) const { return evalInt(v); }
+};
+struct StrRef : fmtest::TestStrLeaf {
+  StrRef(const std::string& n, char op, std::set<std::string> s) : TestStrLeaf(n, op, std::move(s)) {}
+  bool eval(const std::string& v) const { return evalStr(v); }
+};
+
+TEST(LeafMatchTest, IntTableAgreesWithEvaluateInt) {
+  const std::vector<std::set<long>> sets = {{},      {5},        {-3, 60},       {0, 63},
+                                            {0, 64}, {-1, 62},   {LONG_MIN, LONG_MAX}, {-1, 1, 200, 5000}};
+  const std::vector<long> probes = {LONG_MIN, LONG_MIN + 1, -4, -3, -2, -1, 0, 1, 5, 60, 61,
+                                    62,       63,           64, 65, 200, 5000, LONG_MAX - 1, LONG_MAX};
+  expectSameTable<IntValueMatch, IntRef>(sets, probes);
+}
+
+TEST(LeafMatchTest, StrTableAgreesWithEvaluateStr) {
+  const std::vector<std::set<std::string>> sets = {
+      {}, {""}, {"ab"}, {"", "b"}, {"a", "ab", "abc", "b", "ba", "\xC3\xBC", "zz"}, {"bc", "abcd", "cd", "xyz"}};
+  const std::vector<std::string> probes = {"",   "a",    "ab",    "abc", "abcd", "b",  "ba", "bb",
+                                           "xab", "zabcdz", "\xC3\xBC", "z",   "zz",  "zzz", "xy", "c"};
+  expectSameTable<StrValueMatch, StrRef>(sets, probes);
+}
+
+TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
+  std::mt19937 rng(5);
+  auto text = [&](size_t max) {
+    std::string t(rng() % (max + 1), 'a');
+    for (char& c : t) c = "abc\xFF"[rng() % 4];
+    return t;
+  };
+  for (int round = 0; round < 400; ++round) {
+    // Rounds 300 and up: 64 values or more of 4 bytes or more (hashed starts).
+    std::set<std::string> values;
+    const size_t n = round < 300 ? 2 + rng() % (round < 150 ? 4 : 40) : 64 + rng() % 200;
+    while (values.size() < n) {
+      std::string v = round < 300 ? text(6) : text(4) + text(4);
+      if (v.size() >= (round < 300 ? 1u : 4u)) values.insert(v);
+    }
+    ContainsIndex index(values);
+    for (int k = 0; k < 40; ++k) {
+      const std::string t = text(12);
+      bool want = false;
+      for (const auto& v : values) want = want || (!t.empty() && t.find(v) != std::string::npos);
+      ASSERT_EQ(index.foundIn(t), want) << "round " << round << " text " << t;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace Kyrofm
