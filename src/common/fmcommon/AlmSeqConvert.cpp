@@ -342,6 +342,9 @@ long seqToList(const char* op, const Seq& in, std::list<AlmRecord_t>& out) {
 // ---------------------------------------------------------------------------
 // Mediation alarms
 
+// The text of a CORBA string member; a null member reads as "".
+const char* orEmpty(const char* s) { return s != nullptr ? s : ""; }
+
 long reject(const char* fmt, long value) {
   FM_TRACE(TRACE_ERROR, fmt, value);
   return FM_FAILURE;
@@ -366,7 +369,7 @@ void setTimes(const NEALARMRECORDEx& in, AlmRecord_t& out) {
   }
   const KyroAlarm::IntSeq& row = m[1];
   const long n = static_cast<long>(row[0]), u = static_cast<long>(row[1]), s = static_cast<long>(row[2]);
-  const std::string neFdn = in.strNEFDN.in();
+  const std::string neFdn = orEmpty(in.strNEFDN.in());
   long neTime = 0, utc = 0, dst = 0;
   if (n < 1 && u < 1) {
     FM_TRACE(TRACE_PROGRESS, "AlmSyn MedAlmToFMAlm, kao ne:%s not support tzdst, devcsn:%ld, id:%ld", neFdn.c_str(),
@@ -417,8 +420,8 @@ long medAlmToFMAlm(const NEALARMRECORDEx& in, int synType, AlmRecord_t& out) {
   if (!CAlmValidCheck::isAlmLevelValid(in.cLevel)) {
     return reject("MedAlmToFMAlm, alm_out.cLevel is invalid: %ld", in.cLevel);
   }
-  out.setMoDn(in.strFDN.in());
-  ne.strNEFDN = in.strNEFDN.in();
+  out.setMoDn(orEmpty(in.strFDN.in()));
+  ne.strNEFDN = orEmpty(in.strNEFDN.in());
   out.setNE(ne);
   // 5. status, 6. an active synchronisation takes no cleared alarm.
   switch (in.iStatus) {
@@ -437,17 +440,17 @@ long medAlmToFMAlm(const NEALARMRECORDEx& in, int synType, AlmRecord_t& out) {
   out.setAlarmId(static_cast<long>(in.lId));
   CAlmValidCheck::isAlmIDValid(out.getAlarmId());
   StrExtPara_S2X(in.strExtPara, out.getStrExt());
-  out.setAgentId(in.strAgentId.in());
-  out.setRootId(in.strRootId.in());
-  out.setHostIP(in.strHostIP.in());
-  out.setMOType(in.strMOType.in());
-  out.setDevRootID(in.strDevRootId.in());
+  out.setAgentId(orEmpty(in.strAgentId.in()));
+  out.setRootId(orEmpty(in.strRootId.in()));
+  out.setHostIP(orEmpty(in.strHostIP.in()));
+  out.setMOType(orEmpty(in.strMOType.in()));
+  out.setDevRootID(orEmpty(in.strDevRootId.in()));
   CAlmValidCheck::resizeAgentId(out);
   CAlmValidCheck::resizeRootId(out);
   CAlmValidCheck::resizeHostIP(out);
   CAlmValidCheck::resizeMOType(out);
   CAlmValidCheck::resizeDevRootId(out);
-  out.setAddtionalText(in.strAddtionalText.in());
+  out.setAddtionalText(orEmpty(in.strAddtionalText.in()));
   // 9. times, 10. arrival.
   setTimes(in, out);
   out.setArrivedUtcTime(static_cast<long>(std::time(nullptr)));
@@ -455,7 +458,7 @@ long medAlmToFMAlm(const NEALARMRECORDEx& in, int synType, AlmRecord_t& out) {
   const CORBA::ULong params = std::min<CORBA::ULong>(in.lParams.length(), AlmRecord_t::PARAM_COUNT);
   for (CORBA::ULong i = 0; i < params; ++i) out.setParam(static_cast<int>(i) + 1, static_cast<long>(in.lParams[i]));
   // 12. extended information, cut (not refused) when too long.
-  std::string info = in.strExtendInfo.in();
+  std::string info = orEmpty(in.strExtendInfo.in());
   const long limit = XRFMAlarmFieldPropManager::instance()->getAlmLocInfoLimit();
   if (static_cast<long>(info.size()) > limit) {
     FM_TRACE(TRACE_ERROR, "MedAlmToFMAlm, alm.strExtendInfo.length() is too long");
@@ -463,9 +466,9 @@ long medAlmToFMAlm(const NEALARMRECORDEx& in, int synType, AlmRecord_t& out) {
   }
   out.setExtendInfo(info);
   // 13. link and special status.
-  out.setLinkDn(in.strLinkFDN.in());
+  out.setLinkDn(orEmpty(in.strLinkFDN.in()));
   if (!CAlmValidCheck::isLinkFDNValid(out.getLinkDn())) {
-    FM_TRACE(TRACE_ERROR, "MedAlmToFMAlm, alm.LinkFDN is invalid: %s", in.strLinkFDN.in());
+    FM_TRACE(TRACE_ERROR, "MedAlmToFMAlm, alm.LinkFDN is invalid: %s", orEmpty(in.strLinkFDN.in()));
     return FM_FAILURE;
   }
   out.setLinkType(static_cast<long>(in.lLinkType));
