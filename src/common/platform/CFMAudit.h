@@ -16,6 +16,7 @@
 #define FM_PLATFORM_CFMAUDIT_H
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,6 +85,17 @@ class CFMAudit {
   // The display name of an audit item type: the registered one, else
   // "AuditItem" followed by the number.
   static std::string getAuditName(unsigned itemType);
+
+  // Rights decisions (CFMAuditRight.cpp): may the user of `token` perform the
+  // operation `accessId` on NEs of security class `secClass`? The security
+  // service's grants decide. 33000 allowed, 33101 refused, 33901 when the
+  // security service is unavailable.
+  static long RightMOCheck(const std::string& accessId, const std::string& secClass, const std::string& neFdn,
+                           const std::string& token);
+  // The same for many NEs (NE FDN -> security class): 33000 only when every
+  // one is allowed.
+  static long batchRightMOCheck(const std::string& accessId, const std::map<std::string, std::string>& neSecClass,
+                                const std::string& token);
 
   // ---- registry
   static void setAuditName(unsigned itemType, const std::string& name);
