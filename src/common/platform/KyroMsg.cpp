@@ -2,6 +2,7 @@
 #include "fm_common/platform/KyroMsg.h"
 
 #include "fm_common/platform/KyroGlobalUtils.h"
+#include "fm_common/platform/KyroWideString.h"
 
 namespace Kyrofm {
 
@@ -39,6 +40,27 @@ void KyroMsg::setLanguage(const std::string& language) {
   if (language.empty()) return;
   std::lock_guard<std::mutex> guard(m_mutex);
   m_strLanguage = language;
+}
+
+std::wstring KyroMsg::getResString(const std::string& key, const std::string& field) const {
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    auto it = m_resStrings.find({key, field});
+    if (it != m_resStrings.end()) return it->second;
+  }
+  const size_t slash = key.find_last_of('/');
+  const std::string last = slash == std::string::npos ? key : key.substr(slash + 1);
+  return KyroA2W(last.empty() ? field : last);
+}
+
+void KyroMsg::setResString(const std::string& key, const std::string& field, const std::wstring& text) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_resStrings[{key, field}] = text;
+}
+
+void KyroMsg::clearResStrings() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_resStrings.clear();
 }
 
 }  // namespace Kyrofm

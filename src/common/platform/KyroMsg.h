@@ -1,9 +1,13 @@
 // KyroMsg.h: the platform message and resource-string service, as far as the
-// library uses it: the language in which texts are shown to users.
+// library uses it: the language in which texts are shown to users, and the
+// localised resource strings addressed by a key and a field (audit operation
+// descriptions, labels).
 //
 // An in-process registry: the language is "en_US" unless the environment
 // variable KYRO_LANGUAGE names another when the object is made, or the host
-// sets one.
+// sets one. Resource strings are registered by the host (or a test); a string
+// that is not registered reads as the last component of its key (the text
+// after the last '/'), or as the field name when the key ends with '/'.
 //
 // Ownership and threads: one process-wide object (instance/destroy); every
 // operation may be called from any thread.
@@ -12,7 +16,9 @@
 
 #include <atomic>
 #include <mutex>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace Kyrofm {
 
@@ -26,6 +32,11 @@ class KyroMsg {
   // Sets the language; an empty text is ignored.
   void setLanguage(const std::string& language);
 
+  // The localised text of (key, field), see above for unregistered strings.
+  std::wstring getResString(const std::string& key, const std::string& field) const;
+  void setResString(const std::string& key, const std::string& field, const std::wstring& text);
+  void clearResStrings();
+
   KyroMsg(const KyroMsg&) = delete;
   KyroMsg& operator=(const KyroMsg&) = delete;
   ~KyroMsg() = default;
@@ -38,6 +49,7 @@ class KyroMsg {
 
   mutable std::mutex m_mutex;
   std::string m_strLanguage;
+  std::map<std::pair<std::string, std::string>, std::wstring> m_resStrings;
 };
 
 }  // namespace Kyrofm
