@@ -1,31 +1,28 @@
-// Exclusive categories and batch audit entries: races for a category, waits
-// that end, entries written exactly once whichever end comes first (close,
-// time-out, replacement, shutdown), and the forms of the audit records. The
-// audit manager's time is driven by tick() where an assertion depends on it.
+// Exclusive categories and batch audit entries: category races, waits that end,
+// entries written once whichever end comes first (close, time-out, replacement,
+// shutdown; time driven by tick()), and the forms of the audit records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <string>
 #include <tuple>
-#include <dirent.h>
+#include <functional>
+#include <memory>
 #include <thread>
+
+#include <dirent.h>
 
 #include "fm_common/audit/BatchOperAuditMgr.h"
 #include "fm_common/audit/OperStatusInfoMgr.h"
 #include "fm_common/platform/FMDBMaintain.h"
+#include "support/FmTestSupport.h"
 
 using namespace Kyrofm;
 
 namespace {
-
-std::vector<CFMAuditEntry> auditsFor(const std::wstring& target) {
-  std::vector<CFMAuditEntry> out;
-  for (const CFMAuditEntry& e : CFMAudit::getEntries())
-    if (e.m_wstrTarget == target) out.push_back(e);
-  return out;
-}
 
 size_t threadCount() {
   size_t n = 0;
@@ -36,19 +33,31 @@ size_t threadCount() {
   return n;
 }
 
+// Runs f and g on two threads released together.
+void race(const std::function<void()>& f, const std::function<void()>& g) {
+  std::atomic<int> ready{0};
+  auto go = [&](const std::function<void()>* h) { ++ready; while (ready < 2) std::this_thread::yield(); (*h)(); };
+  std::thread a(go, &f), b(go, &g);
+  a.join(), b.join();
+}
+
+// A manager with its timer thread running; manual: its time is tick().
+std::unique_ptr<CBatchOperAuditMgr> started(bool manual) {
+  CFMAudit::clearEntries();
+  auto mgr = std::make_unique<CBatchOperAuditMgr>();
+  mgr->setManualTick(manual);
+  EXPECT_EQ(33000, mgr->Init());
+  EXPECT_EQ(0, mgr->open());
+  return mgr;
+}
+
 }  // namespace
 
 TEST(OperStatusConcurrency, OneOfTwoRacersTakesTheCategory) {
   for (int round = 0; round < 200; ++round) {
-    std::atomic<int> ready{0};
     long codes[2];
-    auto racer = [&](int i) {
-      ++ready;
-      while (ready.load() < 2) std::this_thread::yield();
-      codes[i] = COperStatusInfoMgr::getStatus(604, 33552);
-    };
-    std::thread a(racer, 0), b(racer, 1);
-    a.join(), b.join();
+    race([&] { codes[0] = COperStatusInfoMgr::getStatus(604, 33552); },
+         [&] { codes[1] = COperStatusInfoMgr::getStatus(604, 33552); });
     ASSERT_EQ(std::min(codes[0], codes[1]), 33000) << round;
     ASSERT_EQ(std::max(codes[0], codes[1]), 33552) << round;
     COperStatusInfoMgr::setStatusIdle(604);
@@ -56,18 +65,24 @@ TEST(OperStatusConcurrency, OneOfTwoRacersTakesTheCategory) {
 }
 
 TEST(OperStatusConcurrency, WaitsEndWhenGivenBackOrStopping) {
+  fmtest::TraceCapture cap;
+  auto waitUntilPolled = [&](size_t polls) {  // the waiter found the category busy `polls` times
+    while (cap.count("waitStatusIdle will sleep(1), oper=1") < polls) std::this_thread::yield();
+  };
   ASSERT_EQ(33000, COperStatusInfoMgr::getStatus(1, 33990));
   EXPECT_EQ(33002, COperStatusInfoMgr::waitStatusIdle(1, 0));  // out of tries: the holder keeps it
   EXPECT_EQ(33990, COperStatusInfoMgr::getStatus(1, 33990));
   long waited = 0;
   std::thread waiter([&] { waited = COperStatusInfoMgr::waitStatusIdleAndSetBusy(1); });
+  waitUntilPolled(1);
   COperStatusInfoMgr::setStatusIdle(1);
   waiter.join();
   EXPECT_EQ(33000, waited);
   EXPECT_EQ(33990, COperStatusInfoMgr::getStatus(1, 33990));  // now the waiter's
 
-  Kyrofmdb::CFMServiceFlag::instance()->setServiceStatus(Kyrofmdb::CFMServiceFlag::SERVICE_STOPPING);
   std::thread stopped([&] { waited = COperStatusInfoMgr::waitStatusIdle(1, -1); });
+  waitUntilPolled(2);
+  Kyrofmdb::CFMServiceFlag::instance()->setServiceStatus(Kyrofmdb::CFMServiceFlag::SERVICE_STOPPING);
   stopped.join();
   EXPECT_EQ(33002, waited);
   EXPECT_EQ(33002, COperStatusInfoMgr::waitStatusIdleAndSetBusy(1));
@@ -79,36 +94,26 @@ TEST(OperStatusConcurrency, WaitsEndWhenGivenBackOrStopping) {
 }
 
 TEST(BatchAuditConcurrency, CloseAndTimeoutInTheSameSecondWriteOnce) {
-  CFMAudit::clearEntries();
-  CBatchOperAuditMgr mgr;
-  mgr.setManualTick(true);
-  ASSERT_EQ(33000, mgr.Init());
-  ASSERT_EQ(0, mgr.open());
+  auto owner = started(true);
+  CBatchOperAuditMgr& mgr = *owner;
   for (unsigned long s = 1; s <= 200; ++s) {
     const std::wstring target = L"obj" + std::to_wstring(s);
     ASSERT_EQ(33000, mgr.initAuditInfo(s, "tok", 1, 1, 1)) << s;  // the category came back
     ASSERT_EQ(33000, mgr.setOperateAuditInfo(s, 1, 33001, 1, 0, target, ""));
-    std::atomic<int> ready{0};
     long closed = 0;
-    std::thread closer([&] { ++ready; while (ready < 2) std::this_thread::yield(); closed = mgr.delAuditInfo(s, 1, 33000); });
-    std::thread timer([&] { ++ready; while (ready < 2) std::this_thread::yield(); mgr.tick(); });
-    closer.join(), timer.join();
+    race([&] { closed = mgr.delAuditInfo(s, 1, 33000); }, [&] { mgr.tick(); });
     mgr.tick();
-    auto audits = auditsFor(target);
-    ASSERT_EQ(1u, audits.size()) << s;
-    EXPECT_EQ(closed == 33000 ? 33000 : 33002, audits[0].m_lCode);
-    EXPECT_EQ(CFMAuditEntry::SINGLE, audits[0].m_kind);
-    EXPECT_EQ(11u, audits[0].m_uItemType);
+    ASSERT_EQ(s, CFMAudit::getEntryCount());  // one record per entry
+    const CFMAuditEntry a = CFMAudit::getEntries().back();
+    EXPECT_EQ(std::make_tuple(closed == 33000 ? 33000L : 33002L, CFMAuditEntry::SINGLE, 11u, target),
+              std::make_tuple(a.m_lCode, a.m_kind, a.m_uItemType, a.m_wstrTarget));
   }
   EXPECT_EQ(33002, mgr.delAuditInfo(1, 1, 33000));
 }
 
 TEST(BatchAuditConcurrency, TimeoutsFlushAndCaps) {
-  CFMAudit::clearEntries();
-  CBatchOperAuditMgr mgr;
-  mgr.setManualTick(true);
-  ASSERT_EQ(33000, mgr.Init());
-  ASSERT_EQ(0, mgr.open());
+  auto owner = started(true);
+  CBatchOperAuditMgr& mgr = *owner;
   struct { int type; int timeout; int ticks; } cases[] = {{401, 5000, 3600}, {100, 5000, 300}, {600, 3, 3}};
   for (auto& c : cases) {
     ASSERT_EQ(33000, mgr.initAuditInfo(9, "tok", c.type, c.timeout, 4));
@@ -127,25 +132,15 @@ TEST(BatchAuditConcurrency, TimeoutsFlushAndCaps) {
   for (auto& a : audits) EXPECT_EQ(std::make_pair(CFMAuditEntry::BATCH, 33002L), std::make_pair(a.m_kind, a.m_lCode));
 }
 
-TEST(BatchAuditConcurrency, RealTimerWritesForgottenEntry) {
-  CFMAudit::clearEntries();
-  CBatchOperAuditMgr mgr;
-  ASSERT_EQ(33000, mgr.Init());
-  ASSERT_EQ(0, mgr.open());
-  ASSERT_EQ(33000, mgr.initAuditInfo(5, "tok", 15, 1, 2));
-  for (int i = 0; i < 500 && mgr.getPendingCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(0u, mgr.getPendingCount());
-  EXPECT_EQ(1u, CFMAudit::getEntryCount());
-}
-
 TEST(BatchAuditConcurrency, ShutdownWritesPendingOnceAndJoins) {
-  CFMAudit::clearEntries();
   const size_t before = threadCount();
   {
-    CBatchOperAuditMgr mgr;
-    ASSERT_EQ(33000, mgr.Init());
-    ASSERT_EQ(0, mgr.open());
+    auto owner = started(false);
+    CBatchOperAuditMgr& mgr = *owner;
     EXPECT_TRUE(mgr.isRunning());
+    ASSERT_EQ(33000, mgr.initAuditInfo(5, "tok", 15, 1, 2));  // forgotten: the real timer ends it
+    for (int i = 0; i < 500 && mgr.getPendingCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(1u, CFMAudit::getEntryCount());
     ASSERT_EQ(33000, mgr.initAuditInfo(1, "tok", 200, 300, 1));
     ASSERT_EQ(33000, mgr.initAuditInfo(2, "tok", 401, 300, 1));
     ASSERT_EQ(33000, mgr.setOperateAuditInfo(2, 401, 33001, 0, 1, L"ne", ""));
@@ -160,13 +155,14 @@ TEST(BatchAuditConcurrency, ShutdownWritesPendingOnceAndJoins) {
   }
   EXPECT_EQ(before, threadCount());
   auto audits = CFMAudit::getEntries();
-  ASSERT_EQ(4u, audits.size());
-  EXPECT_EQ(std::make_tuple(33992L, 202u), std::make_tuple(audits[0].m_lCode, audits[0].m_uItemType));
-  EXPECT_EQ(std::make_tuple(33000L, 10u), std::make_tuple(audits[2].m_lCode, audits[2].m_uItemType));
+  ASSERT_EQ(5u, audits.size());
+  EXPECT_EQ(std::make_tuple(CFMAuditEntry::BATCH, 33002L), std::make_tuple(audits[0].m_kind, audits[0].m_lCode));
+  EXPECT_EQ(std::make_tuple(33992L, 202u), std::make_tuple(audits[1].m_lCode, audits[1].m_uItemType));
+  EXPECT_EQ(std::make_tuple(33000L, 10u), std::make_tuple(audits[3].m_lCode, audits[3].m_uItemType));
   EXPECT_EQ(std::make_tuple(33001L, 12u, std::wstring(L"ne")),
-            std::make_tuple(audits[3].m_lCode, audits[3].m_uItemType, audits[3].m_wstrTarget));
-  EXPECT_EQ(L"ADD_Alm_Shield_Attr", audits[2].m_info.m_wstrOperation);
-  EXPECT_EQ("vela_audit", audits[2].m_info.m_strSource);
+            std::make_tuple(audits[4].m_lCode, audits[4].m_uItemType, audits[4].m_wstrTarget));
+  EXPECT_EQ(std::make_pair(std::wstring(L"ADD_Alm_Shield_Attr"), std::string("vela_audit")),
+            std::make_pair(audits[3].m_info.m_wstrOperation, audits[3].m_info.m_strSource));
   EXPECT_EQ(33000, COperStatusInfoMgr::getStatus(204, 33992));  // every category came back
   EXPECT_EQ(33000, COperStatusInfoMgr::getStatus(401, 33997));
   COperStatusInfoMgr::setStatusIdle(204), COperStatusInfoMgr::setStatusIdle(401);
@@ -176,14 +172,10 @@ TEST(BatchAudit, RecordForms) {
   CFMAudit::clearEntries();
   CBatchOperAuditMgr mgr;  // never started: no timer
   struct { int type; unsigned total, ok, bad; long code; CFMAuditEntry::Kind kind; long wrote; unsigned item; } cases[] = {
-      {15, 1, 0, 0, 33002, CFMAuditEntry::SINGLE, 33002, 11},
-      {201, 1, 1, 0, 33002, CFMAuditEntry::SINGLE, 33000, 10},
-      {601, 1, 1, 1, 33002, CFMAuditEntry::SINGLE, 33002, 8},
-      {201, 5, 4, 1, 33001, CFMAuditEntry::BATCH_TARGET, 33001, 0},
-      {601, 5, 0, 5, 33002, CFMAuditEntry::BATCH, 33002, 0},
-      {202, 5, 5, 0, 33000, CFMAuditEntry::BATCH_TARGET, 33000, 0},
-      {602, 5, 0, 5, 33002, CFMAuditEntry::BATCH, 33002, 0},
-      {1, 3, 3, 0, 33000, CFMAuditEntry::BATCH, 33000, 0},
+      {15, 1, 0, 0, 33002, CFMAuditEntry::SINGLE, 33002, 11}, {201, 1, 1, 0, 33002, CFMAuditEntry::SINGLE, 33000, 10},
+      {601, 1, 1, 1, 33002, CFMAuditEntry::SINGLE, 33002, 8}, {201, 5, 4, 1, 33001, CFMAuditEntry::BATCH_TARGET, 33001, 0},
+      {601, 5, 0, 5, 33002, CFMAuditEntry::BATCH, 33002, 0}, {202, 5, 5, 0, 33000, CFMAuditEntry::BATCH_TARGET, 33000, 0},
+      {602, 5, 0, 5, 33002, CFMAuditEntry::BATCH, 33002, 0}, {1, 3, 3, 0, 33000, CFMAuditEntry::BATCH, 33000, 0},
   };
   for (auto& c : cases) {
     ASSERT_EQ(33000, mgr.initAuditInfo(1, "tok", c.type, 60, c.total));
@@ -193,16 +185,21 @@ TEST(BatchAudit, RecordForms) {
     EXPECT_EQ(std::make_tuple(c.kind, c.wrote, c.item, c.total > 1 ? c.bad : 0u),
               std::make_tuple(a.m_kind, a.m_lCode, a.m_uItemType, a.m_uFailed)) << c.type << "/" << c.total;
   }
+  ASSERT_EQ(33000, mgr.initAuditInfo(1, "tok", 200, 60, 1));
+  ASSERT_EQ(33000, mgr.setOperateAuditInfo(1, 200, 33000, 1, 0, L"r", std::list<AlmShieldAttr_t>{{1, "a"}, {2, "b"}}));
+  ASSERT_EQ(33000, mgr.setOperateAuditInfo(1, 200, 33002, 0, 0, L"r2", std::list<AlmShieldAttr_t>{{1, "c"}}));
+  ASSERT_EQ(33000, mgr.delAuditInfo(1, 200, 33001));
+  auto shield = CFMAudit::getEntries().back();  // the first target and detail stay
+  EXPECT_EQ(std::make_tuple(33000L, std::wstring(L"r"), std::wstring(L"AuditItem1: a\nAuditItem2: b")),
+            std::make_tuple(shield.m_lCode, shield.m_wstrTarget, shield.m_info.m_wstrDetail));
   ASSERT_EQ(33000, mgr.initAuditInfo(1, "tok", 1, 60, 0));
   ASSERT_EQ(33000, mgr.initAuditInfo(1, "tok", 1, 60, 0));  // replaced: a total of 0 writes nothing
-  EXPECT_EQ(8u, CFMAudit::getEntryCount());
+  EXPECT_EQ(9u, CFMAudit::getEntryCount());
 
   CFMAudit::clearEntries();
   struct { long result; unsigned total; const char* op; CFMAuditEntry::Kind kind; int flag; std::string extra; } scoped[] = {
-      {33101, 1, "x", CFMAuditEntry::RIGHT_FAIL, 0, ""},
-      {33000, 1, "Manu_Send_Notify", CFMAuditEntry::SINGLE, 0, ""},
-      {33000, 1, "x", CFMAuditEntry::SINGLE, 1, ""},
-      {33001, 4, "Manu_Send_Notify", CFMAuditEntry::BATCH, 0, "AuditItem3ne"},
+      {33101, 1, "x", CFMAuditEntry::RIGHT_FAIL, 0, ""}, {33000, 1, "Manu_Send_Notify", CFMAuditEntry::SINGLE, 0, ""},
+      {33000, 1, "x", CFMAuditEntry::SINGLE, 1, ""}, {33001, 4, "Manu_Send_Notify", CFMAuditEntry::BATCH, 0, "AuditItem3ne"},
       {33001, 0, "x", CFMAuditEntry::SINGLE, -1, ""},
   };
   for (auto& s : scoped) {
