@@ -11,6 +11,8 @@
 #include "fm_common/filter/AlarmExpFactory.h"
 #include "fm_common/filter/FieldLeaves.h"
 #include "fm_common/fmcommon/RecStringMap.h"
+#include "fm_common/platform/CUserIDMaintain.h"
+#include "fm_common/platform/FMResult.h"
 #include "support/FmFilterDiff.h"
 #include "support/FmTestSupport.h"
 
@@ -209,6 +211,16 @@ TEST(AlarmExpFactoryTest, BuildRules) {
   e.reset(AlarmExpFactory::createCommonExp(conds, false));
   ASSERT_TRUE(e && e->isMatchAll());
   EXPECT_EQ(static_cast<const BasicExp*>(e.get())->getCondName(), "ALL");
+  // The user moves into the FDN leaf; the criterion loses "AND USER" as whole
+  // words only (USERS stays) and in any case.
+  ASSERT_EQ(CUserIDMaintain::SetUserID("factory_u", "SM_ROOT", 4711), FM_SUCCESS);
+  for (const char* crit : {"f and users and user", "User AND f AND users", "f and users"}) {
+    e.reset(AlarmExpFactory::createCommonExp({cond("user", "USER", 1, {"factory_u"}), cond("f", "FDN", 7, {"P=1"}),
+                                              cond("users", "LEVEL", 1, {"2"}), cond("c", "CRITERION", 1, {crit})}, false));
+    ASSERT_TRUE(e && e->getNodeKind() == AlarmExp::NodeKind::AND) << crit;
+  }
+  EXPECT_EQ(std::unique_ptr<AlarmExp>(AlarmExpFactory::createCommonExp(
+                {cond("user", "USER", 1, {"factory_nobody"}), cond("f", "FDN", 7, {"P=1"})}, false)), nullptr);
 }
 
 TEST(AlarmExpFactoryTest, HundredThousandDeepCriteria) {
