@@ -176,8 +176,8 @@ std::string dropUserTerms(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    // Word boundaries are judged on the text being built, so that a removal
-    // never joins two words into one name.
+    // Only whole words are removed: "USERS AND" or "AND USER1" name other
+    // conditions and stay.
     if (matchesAt(text, i, "USER AND") || matchesAt(text, i, "AND USER")) {
       i += 8;
       continue;
