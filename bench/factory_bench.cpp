@@ -20,7 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ctime>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -35,7 +37,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = std::chrono::steady_clock;  // durations; times come from threadCpu()
 using Kyrofm::AlarmExp;
 using Kyrofm::AlarmExpFactory;
 using Kyrofm::AlmRecord_t;
@@ -45,19 +47,26 @@ constexpr int kRecords = 100000;
 constexpr int kNes = 100;
 constexpr int kBoards = 100;
 
-// GOAL lines collected during the run and printed at exit.
+// GOAL lines, one per figure (the last run of a benchmark counts), printed at
+// exit.
 struct GoalLines {
-  std::vector<std::string> lines;
+  std::map<std::string, std::string> lines;
   ~GoalLines() {
-    for (const auto& l : lines) std::printf("%s\n", l.c_str());
+    for (const auto& [what, measured] : lines) std::printf("GOAL | %s | - | %s | info\n", what.c_str(), measured.c_str());
   }
 };
 GoalLines& goals() {
   static GoalLines g;
   return g;
 }
-void goal(const std::string& what, const std::string& measured) {
-  goals().lines.push_back("GOAL | " + what + " | - | " + measured + " | info");
+void goal(const std::string& what, const std::string& measured) { goals().lines[what] = measured; }
+
+// CPU time of the calling thread: the machine is shared, wall time is not
+// the cost of the work.
+Clock::duration threadCpu() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
 }
 
 std::string neOf(int n) { return "NE=" + std::to_string(n); }
@@ -89,7 +98,8 @@ FieldCond_t cond(const std::string& name, const std::string& type, char op, std:
 }
 
 void BM_FactoryBuild20(benchmark::State& state) {
-  const char* const types[] = {"LEVEL", "CATEGORY", "TYPE", "ALARMID", "EXTENDINFO", "CSN", "LINKTYPE"};
+  if (!prepareDatabase()) return state.SkipWithError("cannot open the scratch database");
+  const char* const types[] = {"LEVEL", "CATEGORY", "NETYPE", "ALARMID", "EXTENDINFO", "CSN", "LINKTYPE"};
   const char* const values[][3] = {{"1", "2", "3"}, {"1", "3", "1"}, {"1", "2", "4"}, {"10", "20", "30"},
                                    {"link", "power", "fan"}, {"100", "200", "300"}, {"1", "2", "3"}};
   std::list<FieldCond_t> conds;
@@ -104,16 +114,16 @@ void BM_FactoryBuild20(benchmark::State& state) {
   Kyrofm::KyroTrace::setMinLevel(5);
   std::unique_ptr<AlarmExp> check(AlarmExpFactory::createCommonExp(conds, false));
   if (!check) return state.SkipWithError("the factory refused the filter");
-  const auto t0 = Clock::now();
+  const auto t0 = threadCpu();
   for (auto _ : state) {
     std::unique_ptr<AlarmExp> e(AlarmExpFactory::createCommonExp(conds, false));
     benchmark::DoNotOptimize(e.get());
   }
-  const double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
+  const double us = std::chrono::duration<double, std::micro>(threadCpu() - t0).count() /
                     static_cast<double>(state.iterations() ? state.iterations() : 1);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.1f us", us);
+  std::snprintf(buf, sizeof buf, "%.1f us (thread CPU)", us);
   goal("factory build of 20 conditions with a criterion, per build", buf);
 }
 BENCHMARK(BM_FactoryBuild20)->Unit(benchmark::kMicrosecond);
@@ -176,7 +186,7 @@ void BM_FactoryLeavesVsPredicate(benchmark::State& state) {
   static const std::vector<AlmRecord_t> records = makeRecords();
   std::list<FieldCond_t> conds = {
       cond("level", "LEVEL", 1, {"1", "2"}),        cond("category", "CATEGORY", 1, {"1"}),
-      cond("fdn", "FDN", 7, subtreeValues(1000)),  cond("status", "STATUS", 1, {"NANR", "YANR"}),
+      cond("fdn", "FDN", 7, subtreeValues(1000)),  cond("status", "STATUS", 1, {"1", "3"}),
       cond("info", "EXTENDINFO", 7, {"link"}),     cond("key", "INFO", 1, {"5", "-1"}),
       cond("crit", "CRITERION", 1, {"level and category and fdn and status and info and not key"})};
   std::unique_ptr<AlarmExp> filter(AlarmExpFactory::createCommonExp(conds, false));
@@ -190,11 +200,11 @@ void BM_FactoryLeavesVsPredicate(benchmark::State& state) {
   Clock::duration treeTime{}, handTime{};
   for (auto _ : state) {
     long n = 0;
-    auto t0 = Clock::now();
+    auto t0 = threadCpu();
     for (const auto& r : records) n += filter->evaluate(r) ? 1 : 0;
-    auto t1 = Clock::now();
+    auto t1 = threadCpu();
     for (const auto& r : records) n += hand(r) ? 1 : 0;
-    auto t2 = Clock::now();
+    auto t2 = threadCpu();
     treeTime += t1 - t0;
     handTime += t2 - t1;
     benchmark::DoNotOptimize(n);
@@ -207,7 +217,7 @@ void BM_FactoryLeavesVsPredicate(benchmark::State& state) {
   state.counters["ratio_tree_to_hand"] = handNs > 0 ? treeNs / handNs : 0;
   state.counters["accepted"] = static_cast<double>(agree);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2fx", handNs > 0 ? treeNs / handNs : 0);
+  std::snprintf(buf, sizeof buf, "%.2fx (thread CPU)", handNs > 0 ? treeNs / handNs : 0);
   goal("factory-built 6-leaf filter evaluate vs hand-written predicate (100 000 records)", buf);
 }
 BENCHMARK(BM_FactoryLeavesVsPredicate)->Unit(benchmark::kMillisecond);
