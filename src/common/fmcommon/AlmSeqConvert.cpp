@@ -3,6 +3,8 @@
 // synchronisation lists, and the client and northbound record sequences.
 #include "fm_common/fmcommon/AlmSeqConvert.h"
 
+#include "fm_common/platform/CAlmIdAdpter.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -513,29 +515,6 @@ bool sameNe(const AlmRecord_t& rec, const std::string& neFdn) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// CAlmIdAdpter
-
-namespace {
-std::mutex g_almTypeMutex;
-std::map<char, char> g_almTypeMap;
-std::atomic<bool> g_almTypeMapSet{false};
-}  // namespace
-
-bool CAlmIdAdpter::IsNeedConvertAlmType() { return g_almTypeMapSet.load(std::memory_order_acquire); }
-
-char CAlmIdAdpter::ConvertAlmType(char type) {
-  std::lock_guard<std::mutex> lock(g_almTypeMutex);
-  auto it = g_almTypeMap.find(type);
-  return it == g_almTypeMap.end() ? type : it->second;
-}
-
-void CAlmIdAdpter::setAlmTypeMap(const std::map<char, char>& table) {
-  std::lock_guard<std::mutex> lock(g_almTypeMutex);
-  g_almTypeMap = table;
-  g_almTypeMapSet.store(!table.empty(), std::memory_order_release);
-}
 
 // ---------------------------------------------------------------------------
 // CAlmRecordPool

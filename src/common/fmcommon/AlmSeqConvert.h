@@ -73,18 +73,6 @@ constexpr int COL_ACK_SVR = 24;        // row 0: acknowledgement in server time
 constexpr int COL_OCCUR_UTC = 1;       // row 1: occurrence UTC time (t)
 }  // namespace almext
 
-// Alarm type mapping of mediation alarms. Products whose NEs report their own
-// alarm types register a table; without one no conversion is needed.
-class CAlmIdAdpter {
- public:
-  // True while a table is registered.
-  static bool IsNeedConvertAlmType();
-  // The registered image of `type`; `type` itself when the table has none.
-  static char ConvertAlmType(char type);
-  // Replaces the table; an empty table switches the conversion off.
-  static void setAlmTypeMap(const std::map<char, char>& table);
-};
-
 // Reused alarm records for synchronisation lists. acquire() hands out a
 // default record owned by the returned pointer; destroying the pointer gives
 // the record back (at most maxIdle() records are kept, the rest are freed).
