@@ -34,6 +34,11 @@
 //   12    v in S                     v contains some element of S (SQL: prefix)
 // An empty S accepts every value.
 //
+// Depth: evaluate, sqlWhereCond, getSqlWhereCondLimitCount, copy, replace and
+// the destructors walk the And/Or/Not combinators with explicit stacks, so a
+// tree of any depth (a criterion of 100 000 nested terms) is safe; only a leaf
+// that holds a tree of its own adds a level of recursion.
+//
 // Failures: copy() and replace() catch every exception, log it and return
 // null. evaluate() and sqlWhereCond() let an exception of a leaf (in practice
 // only std::bad_alloc) pass to the caller: caught inside the tree, a failure
@@ -55,9 +60,15 @@
 
 namespace Kyrofm {
 
+struct AlarmExpTreeOps;
+
 // Abstract base of every node of a filter tree.
 class AlarmExp {
  public:
+  // What a node is to the tree walkers: a combinator they descend into, or a
+  // leaf (ConstantExp, BasicExp and anything else) whose operations they call.
+  enum class NodeKind : unsigned char { LEAF, AND, OR, NOT };
+
   // Priority of a node that does not set one: combinators and most leaves.
   static constexpr int DEFAULT_PRIORITY = 4;
 
@@ -103,12 +114,15 @@ class AlarmExp {
   // True when the node is known to accept every alarm.
   bool isMatchAll() const { return m_bMatchAll; }
 
+  NodeKind getNodeKind() const { return m_eKind; }
+
  protected:
   AlarmExp(const AlarmExp&) = default;
   AlarmExp& operator=(const AlarmExp&) = default;
 
   void setPriority(int priority) { m_iPriority = priority; }
   void setMatchAll(bool matchAll) { m_bMatchAll = matchAll; }
+  void setNodeKind(NodeKind kind) { m_eKind = kind; }
 
   // Joins two condition texts with an operator text (" and ", " or "): the
   // other text when one is empty, else " ( ( A ) op ( B ) ) ".
@@ -118,6 +132,7 @@ class AlarmExp {
   bool m_bMatchAll = false;
   int m_iLogType = 0;
   int m_iPriority = DEFAULT_PRIORITY;
+  NodeKind m_eKind = NodeKind::LEAF;
 };
 
 // Abstract field leaf: one field, one operator code, a set of values held by
@@ -203,6 +218,7 @@ class AndAlarmExp : public AlarmExp {
   const AlarmExp* getSecond() const { return m_pSecond.get(); }
 
  private:
+  friend struct AlarmExpTreeOps;
   std::unique_ptr<AlarmExp> m_pFirst;
   std::unique_ptr<AlarmExp> m_pSecond;
 };
@@ -230,6 +246,7 @@ class OrAlarmExp : public AlarmExp {
   const AlarmExp* getSecond() const { return m_pSecond.get(); }
 
  private:
+  friend struct AlarmExpTreeOps;
   std::unique_ptr<AlarmExp> m_pFirst;
   std::unique_ptr<AlarmExp> m_pSecond;
 };
@@ -256,6 +273,7 @@ class NotAlarmExp : public AlarmExp {
   const AlarmExp* getChild() const { return m_pChild.get(); }
 
  private:
+  friend struct AlarmExpTreeOps;
   std::unique_ptr<AlarmExp> m_pChild;
 };
 
@@ -280,6 +298,13 @@ class ConstantExp : public AlarmExp {
  private:
   bool m_bValue;
 };
+
+// Evaluates `root` for `record` exactly as root.evaluate(record) does (same
+// order, same short cuts) and returns the last leaf evaluated: the leaf whose
+// answer, negated by the NotAlarmExp nodes above it, is the root's answer.
+// Null when no leaf was evaluated (combinators without children). `result`
+// receives the root's answer.
+const AlarmExp* findDecidingLeaf(const AlarmExp& root, const AlmRecord_t& record, bool& result);
 
 }  // namespace Kyrofm
 
