@@ -51,8 +51,7 @@ int runDump(const std::vector<std::string>& args) {
     std::unique_ptr<Kyrofm::AlarmExp> tree = buildFilter(kCmd, filter, a.has("build-flag"));
     if (!tree) return 2;
     if (hasFdnTempTables(*tree)) {
-      std::fprintf(stderr, "fmctl dump: the FDN conditions may create temporary id tables in database %s (dropped at exit)\n",
-                   databaseText().c_str());
+      announceFdnWrites("dump");
     }
     where = tree->sqlWhereCond(table);
   }

@@ -50,53 +50,35 @@ void printTree(const AlarmExp* e, const std::string& table, const std::string& i
   const std::string childIndent = root ? "  " : indent + (last ? "    " : "|   ");
   if (e == nullptr) {
     std::printf("%s(nothing)\n", branch.c_str());
-    return;
-  }
-  switch (e->getNodeKind()) {
-    case AlarmExp::NodeKind::AND:
-    case AlarmExp::NodeKind::OR: {
-      const bool isAnd = e->getNodeKind() == AlarmExp::NodeKind::AND;
-      const AlarmExp* first = isAnd ? static_cast<const Kyrofm::AndAlarmExp*>(e)->getFirst()
-                                    : static_cast<const Kyrofm::OrAlarmExp*>(e)->getFirst();
-      const AlarmExp* second = isAnd ? static_cast<const Kyrofm::AndAlarmExp*>(e)->getSecond()
-                                     : static_cast<const Kyrofm::OrAlarmExp*>(e)->getSecond();
-      std::printf("%s%s\n", branch.c_str(), isAnd ? "AND" : "OR");
-      printTree(first, table, childIndent, false, false);
-      printTree(second, table, childIndent, true, false);
-      break;
-    }
-    case AlarmExp::NodeKind::NOT:
-      std::printf("%sNOT\n", branch.c_str());
-      printTree(static_cast<const Kyrofm::NotAlarmExp*>(e)->getChild(), table, childIndent, true, false);
-      break;
-    case AlarmExp::NodeKind::LEAF:
-      std::printf("%s%s\n", branch.c_str(), describeLeaf(*e, table).c_str());
-      break;
+  } else if (auto* a = dynamic_cast<const Kyrofm::AndAlarmExp*>(e)) {
+    std::printf("%sAND\n", branch.c_str());
+    printTree(a->getFirst(), table, childIndent, false, false);
+    printTree(a->getSecond(), table, childIndent, true, false);
+  } else if (auto* o = dynamic_cast<const Kyrofm::OrAlarmExp*>(e)) {
+    std::printf("%sOR\n", branch.c_str());
+    printTree(o->getFirst(), table, childIndent, false, false);
+    printTree(o->getSecond(), table, childIndent, true, false);
+  } else if (auto* n = dynamic_cast<const Kyrofm::NotAlarmExp*>(e)) {
+    std::printf("%sNOT\n", branch.c_str());
+    printTree(n->getChild(), table, childIndent, true, false);
+  } else {
+    std::printf("%s%s\n", branch.c_str(), describeLeaf(*e, table).c_str());
   }
 }
 
-// evaluate() step by step: notes each leaf asked with its answer.
+// evaluate() step by step: notes each leaf asked with its answer. A
+// combinator with a missing child is left to its own evaluate().
 bool walk(const AlarmExp* e, const AlmRecord_t& r, std::vector<std::string>& asked) {
-  if (e == nullptr) return true;
-  switch (e->getNodeKind()) {
-    case AlarmExp::NodeKind::AND: {
-      auto* n = static_cast<const Kyrofm::AndAlarmExp*>(e);
-      if (n->getFirst() == nullptr || n->getSecond() == nullptr) break;  // left to evaluate() below
-      return walk(n->getFirst(), r, asked) && walk(n->getSecond(), r, asked);
-    }
-    case AlarmExp::NodeKind::OR: {
-      auto* n = static_cast<const Kyrofm::OrAlarmExp*>(e);
-      if (n->getFirst() == nullptr || n->getSecond() == nullptr) break;
-      return walk(n->getFirst(), r, asked) || walk(n->getSecond(), r, asked);
-    }
-    case AlarmExp::NodeKind::NOT: {
-      auto* n = static_cast<const Kyrofm::NotAlarmExp*>(e);
-      if (n->getChild() == nullptr) break;
-      return !walk(n->getChild(), r, asked);
-    }
-    case AlarmExp::NodeKind::LEAF:
-      break;
+  auto* a = dynamic_cast<const Kyrofm::AndAlarmExp*>(e);
+  if (a != nullptr && a->getFirst() && a->getSecond()) {
+    return walk(a->getFirst(), r, asked) && walk(a->getSecond(), r, asked);
   }
+  auto* o = dynamic_cast<const Kyrofm::OrAlarmExp*>(e);
+  if (o != nullptr && o->getFirst() && o->getSecond()) {
+    return walk(o->getFirst(), r, asked) || walk(o->getSecond(), r, asked);
+  }
+  auto* n = dynamic_cast<const Kyrofm::NotAlarmExp*>(e);
+  if (n != nullptr && n->getChild()) return !walk(n->getChild(), r, asked);
   const bool ok = e->evaluate(r);
   auto* b = dynamic_cast<const Kyrofm::BasicExp*>(e);
   asked.push_back((b ? "[" + b->getCondName() + "] " + leafClass(*e) : describeLeaf(*e, "")) + ": " +
@@ -121,8 +103,7 @@ int runExplain(const std::vector<std::string>& args) {
   std::unique_ptr<AlarmExp> tree = buildFilter(kCmd, filter, a.has("build-flag"));
   if (!tree) return 2;
   if (hasFdnTempTables(*tree)) {
-    std::fprintf(stderr, "fmctl explain: the FDN conditions may create temporary id tables in database %s (dropped at exit)\n",
-                 databaseText().c_str());
+    announceFdnWrites("explain");
   }
 
   std::printf("Filter strings:\n");

@@ -59,25 +59,16 @@ std::string leafClass(const AlarmExp& e) {
 
 void collectLeaves(const AlarmExp* e, std::vector<const AlarmExp*>& leaves) {
   if (e == nullptr) return;
-  switch (e->getNodeKind()) {
-    case AlarmExp::NodeKind::AND: {
-      auto* n = static_cast<const Kyrofm::AndAlarmExp*>(e);
-      collectLeaves(n->getFirst(), leaves);
-      collectLeaves(n->getSecond(), leaves);
-      break;
-    }
-    case AlarmExp::NodeKind::OR: {
-      auto* n = static_cast<const Kyrofm::OrAlarmExp*>(e);
-      collectLeaves(n->getFirst(), leaves);
-      collectLeaves(n->getSecond(), leaves);
-      break;
-    }
-    case AlarmExp::NodeKind::NOT:
-      collectLeaves(static_cast<const Kyrofm::NotAlarmExp*>(e)->getChild(), leaves);
-      break;
-    case AlarmExp::NodeKind::LEAF:
-      leaves.push_back(e);
-      break;
+  if (auto* a = dynamic_cast<const Kyrofm::AndAlarmExp*>(e)) {
+    collectLeaves(a->getFirst(), leaves);
+    collectLeaves(a->getSecond(), leaves);
+  } else if (auto* o = dynamic_cast<const Kyrofm::OrAlarmExp*>(e)) {
+    collectLeaves(o->getFirst(), leaves);
+    collectLeaves(o->getSecond(), leaves);
+  } else if (auto* n = dynamic_cast<const Kyrofm::NotAlarmExp*>(e)) {
+    collectLeaves(n->getChild(), leaves);
+  } else {
+    leaves.push_back(e);
   }
 }
 
@@ -111,6 +102,13 @@ std::vector<std::string> documentedDifferences(const AlarmExp& tree, const std::
     }
   }
   return out;
+}
+
+void announceFdnWrites(const char* cmd) {
+  std::fprintf(stderr,
+               "fmctl %s: the FDN conditions write to database %s: the FDN manager tidies tbl_fdn_mgr when it "
+               "starts, and large FDN sets go to temporary id tables (t_fdn_*, t_Nefdn_*) dropped at exit\n",
+               cmd, databaseText().c_str());
 }
 
 bool hasFdnTempTables(const AlarmExp& tree) {

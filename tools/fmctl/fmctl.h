@@ -130,9 +130,11 @@ void collectLeaves(const Kyrofm::AlarmExp* e, std::vector<const Kyrofm::AlarmExp
 // The leaves of tree whose SQL selects, by design, other rows of table than
 // evaluate() accepts; one text per such leaf, empty when there is none.
 std::vector<std::string> documentedDifferences(const Kyrofm::AlarmExp& tree, const std::string& table);
-// True when the tree has FDN or NE leaves, whose SQL may create temporary id
-// tables in the database.
+// True when the tree has FDN or NE leaves: their SQL starts the FDN manager,
+// which tidies tbl_fdn_mgr, and may create temporary id tables.
 bool hasFdnTempTables(const Kyrofm::AlarmExp& tree);
+// Says so on stderr, naming the database.
+void announceFdnWrites(const char* cmd);
 
 // The last error the library logged while this command ran ("" if none).
 std::string lastLoggedError();

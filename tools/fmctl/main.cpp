@@ -46,7 +46,7 @@ const Command kCommands[] = {
      "  --seed S           seed of the generated alarms (default 1)\n",
      runLoad},
     {"dump",
-     "[-t TABLE] [-f FILTER]... [-c CRITERION] [-o FILE]\n"
+     "[-t TABLE] [-f FILTER]... [-c CRITERION] [-o FILE] [--skip-unsafe]\n"
      "  Writes the alarms of a table (default tbl_cur_alm), in Csn order, as a text\n"
      "  dump: a header line of the 58 column names, then one line per alarm, fields\n"
      "  separated by \"||\". With -f, only the alarms the filter's SQL selects. A text\n"
@@ -54,10 +54,10 @@ const Command kCommands[] = {
      "  command then fails naming the alarm and writes nothing (--skip-unsafe leaves\n"
      "  such alarms out instead, naming each on stderr).\n"
      "  -o, --output FILE  write to FILE instead of standard output\n"
-     "  -f, -c             as for fmctl query\n",
+     "  -f, -c, --build-flag  as for fmctl query\n",
      runDump},
     {"query",
-     "[-t TABLE] -f FILTER... [-c CRITERION] [-s ITEM[:asc|:desc]]... [--json]\n"
+     "[-t TABLE] -f FILTER... [-c CRITERION] [-s ITEM[:asc|:desc]]... [--json] [--build-flag]\n"
      "  Builds a filter with the expression factory from filter strings\n"
      "  \"NAME|TYPE|CONTENT\" (e.g. -f 'LVL|LEVEL|1,2'; without -c the conditions are\n"
      "  joined by AND) and a criterion over their names (-c 'LVL AND NOT X'), and\n"
@@ -67,10 +67,14 @@ const Command kCommands[] = {
      "  -s, --sort ITEM[:asc|:desc]  sort item id (1 Csn, 4 severity, 5 type, 8 status,\n"
      "                     10 object FDN, 16 device Csn, 17 id; 10000000 and up:\n"
      "                     extended parameters), ascending unless :desc\n"
-     "  --json             one JSON object instead of text\n",
+     "  --json             one JSON object instead of text\n"
+     "  --build-flag       the factory's build flag: time windows exclude their start,\n"
+     "                     INTEXT takes operator 2 (none of the values)\n"
+     "  FDN and NE conditions start the FDN manager, which tidies tbl_fdn_mgr, and may\n"
+     "  make temporary id tables; a line on stderr says so first.\n",
      runQuery},
     {"explain",
-     "-f FILTER... [-c CRITERION] [--csn N] [-t TABLE]\n"
+     "-f FILTER... [-c CRITERION] [--build-flag] [--csn N] [-t TABLE]\n"
      "  Prints the tree the expression factory builds from the filter, the\n"
      "  criterion's postfix words, and, for the alarm with Csn N of the table\n"
      "  (default tbl_cur_alm), each leaf's answer and the leaf that decided.\n",
@@ -177,8 +181,7 @@ int main(int argc, char** argv) {
     }
     if (name == "root" && !value.empty()) {
       fmctl::applyRoot(value);
-    } else if (name == "db" && fmctl::applyDatabase(value)) {
-    } else {
+    } else if (name != "db" || !fmctl::applyDatabase(value)) {
       std::fprintf(stderr, "fmctl: bad option '%s'\n", opt.c_str());
       fmctl::printMainUsage(stderr);
       return 2;
