@@ -38,6 +38,8 @@ expect 0 err "40 alarms of tbl_cur_alm written"
 # same generated alarms written there directly.
 run load "$ROOT/a.dump" --db "$ROOT/copy.db"
 expect 0 err "into table tbl_cur_alm of database sqlite3://db=$ROOT/copy.db"
+run load "$ROOT/a.dump" --db "$ROOT/copy.db" --replace
+expect 0 err "deleting every alarm of table tbl_cur_alm, then writing 40 alarms"
 run --db "$ROOT/copy.db" dump
 expect 0
 cmp -s "$ROOT/out" "$ROOT/a.dump" || fail "the dump of the loaded copy differs"

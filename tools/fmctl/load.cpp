@@ -5,7 +5,7 @@
 // file, so a table never holds half a dump). Then one line on stderr says
 // what will be written where, and the records go in with one transaction
 // (FMAlarmTableIO::writeRecords): all of them or none. --replace empties the
-// table first, in its own statement.
+// table just before, in its own statement, once the FDN ids are settled.
 #include <fstream>
 #include <iostream>
 
@@ -82,14 +82,9 @@ int runLoad(const std::vector<std::string>& args) {
   if (long rc = Kyrofmdb::CDBMaintain::instance()->Init(2); rc != Kyrofm::FM_SUCCESS) {
     return reportFailure(kCmd, "cannot open the database " + db, rc);
   }
-  if (a.has("replace")) {
-    if (long rc = Kyrofmdb::CFMDBTools::ExecuteSQL("delete from " + table, 1, false); rc != Kyrofm::FM_SUCCESS) {
-      return reportFailure(kCmd, "cannot empty " + table, rc);
-    }
-  }
   if (generate) {
-    long last = 0;
-    if (long rc = largestCsn(table, last); rc != Kyrofm::FM_SUCCESS) {
+    long last = 0;  // a replaced table starts again at Csn 1
+    if (long rc = a.has("replace") ? Kyrofm::FM_SUCCESS : largestCsn(table, last); rc != Kyrofm::FM_SUCCESS) {
       return reportFailure(kCmd, "cannot read the Csns of " + table, rc);
     }
     alarms = generateAlarms(count, static_cast<unsigned long>(seed), last + 1);
@@ -98,11 +93,17 @@ int runLoad(const std::vector<std::string>& args) {
   if (!a.has("keep-ids")) {
     std::string failed;
     if (long rc = assignFdnIds(alarms, changed, failed); rc != Kyrofm::FM_SUCCESS) {
-      return reportFailure(kCmd, "no FDN id for \"" + failed + "\" (nothing written)", rc);
+      return reportFailure(kCmd, "no FDN id for \"" + failed + "\" (no alarm written)", rc);
+    }
+  }
+  if (a.has("replace")) {
+    if (long rc = Kyrofmdb::CFMDBTools::ExecuteSQL("delete from " + table, 1, false); rc != Kyrofm::FM_SUCCESS) {
+      return reportFailure(kCmd, "cannot empty " + table, rc);
     }
   }
   if (long rc = FMAlarmTableIO::writeRecords(table, alarms); rc != Kyrofm::FM_SUCCESS) {
-    return reportFailure(kCmd, "writing into " + table + " failed (nothing written)", rc);
+    return reportFailure(kCmd, "writing into " + table + " failed (no alarm written" +
+                                   std::string(a.has("replace") ? "; the table was emptied)" : ")"), rc);
   }
   std::printf("loaded %zu alarms into %s", alarms.size(), table.c_str());
   if (!alarms.empty()) std::printf(" (Csn %ld to %ld)", alarms.front().getLogId(), alarms.back().getLogId());
