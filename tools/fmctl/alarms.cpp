@@ -57,7 +57,8 @@ std::vector<AlmRecord_t> generateAlarms(long n, unsigned long seed, long firstCs
       r.setLinkDn("Link=" + std::to_string(1 + pick(4)));
       r.setLinkType(1 + pick(2));
     }
-    r.setLocation("Rack " + std::to_string(ne) + ", Shelf " + std::to_string(shelf) + ", Slot " + std::to_string(board));
+    r.setLocation("Rack " + std::to_string(ne) + ", Shelf " + std::to_string(shelf) + ", Slot " +
+                  std::to_string(board));
     r.setAddtionalText(texts[pick(6)]);
     r.setShortComment(pick(4) == 0 ? "checked" : "");
     r.setAgentId("agent-" + std::to_string(ne));

@@ -68,7 +68,8 @@ int runDump(const std::vector<std::string>& args) {
     } else if (a.has("skip-unsafe")) {
       std::fprintf(stderr, "fmctl dump: left out %s\n", why.c_str());
     } else {
-      return reportFailure(kCmd, "the dump cannot carry " + why + " (nothing written; --skip-unsafe leaves such alarms out)",
+      return reportFailure(kCmd, "the dump cannot carry " + why +
+                                     " (nothing written; --skip-unsafe leaves such alarms out)",
                            Kyrofm::FM_INVALID_ARG);
     }
   }

@@ -75,10 +75,10 @@ int runLoad(const std::vector<std::string>& args) {
   }
 
   const std::string db = databaseText();
-  std::fprintf(stderr, "fmctl load: %swriting %s alarms into table %s of database %s (and their FDNs into tbl_fdn_mgr)\n",
-               a.has("replace") ? ("deleting every alarm of table " + table + ", then ").c_str() : "",
-               generate ? std::to_string(count).c_str() : std::to_string(alarms.size()).c_str(), table.c_str(),
-               db.c_str());
+  const std::string first = a.has("replace") ? "deleting every alarm of table " + table + ", then " : "";
+  const size_t n = generate ? static_cast<size_t>(count) : alarms.size();
+  std::fprintf(stderr, "fmctl load: %swriting %zu alarms into table %s of database %s (and their FDNs into %s)\n",
+               first.c_str(), n, table.c_str(), db.c_str(), "tbl_fdn_mgr");
   if (long rc = Kyrofmdb::CDBMaintain::instance()->Init(2); rc != Kyrofm::FM_SUCCESS) {
     return reportFailure(kCmd, "cannot open the database " + db, rc);
   }
