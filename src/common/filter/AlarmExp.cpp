@@ -4,11 +4,14 @@
 // copy() and replace() are the only ways to duplicate a tree. They build the
 // new tree bottom-up in std::unique_ptr and release the root to the caller only
 // when every node was made, so a failure (out of memory) leaks nothing and
-// never yields a tree with a silently missing child.
+// never yields a tree with a silently missing child. Combinators are walked
+// with explicit stacks (see the tree walkers), so no depth overflows the
+// thread's stack.
 #include "fm_common/filter/AlarmExp.h"
 
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include "fm_common/platform/KyroTrace.h"
 
@@ -20,49 +23,6 @@ int priorityOf(const std::unique_ptr<AlarmExp>& e) { return e ? e->getPriority()
 
 // A missing child is no condition: it accepts every alarm.
 bool matchAllOf(const std::unique_ptr<AlarmExp>& e) { return e ? e->isMatchAll() : true; }
-
-// Copies a child into dst; false when the child exists and its copy failed.
-bool copyChild(const std::unique_ptr<AlarmExp>& src, std::unique_ptr<AlarmExp>& dst) {
-  if (!src) {
-    dst.reset();
-    return true;
-  }
-  dst.reset(src->copy());
-  return dst != nullptr;
-}
-
-// replace() of a child into dst; false when the child exists and it failed.
-bool replaceChild(const std::unique_ptr<AlarmExp>& src, const std::string& condName, const AlarmExp* exp,
-                  std::unique_ptr<AlarmExp>& dst) {
-  if (!src) {
-    dst.reset();
-    return true;
-  }
-  dst.reset(src->replace(condName, exp));
-  return dst != nullptr;
-}
-
-// Shared body of the two binary combinators' copy and replace: the second
-// child is processed first, the new node reorders the results by priority.
-template <typename Node>
-AlarmExp* duplicateBinary(const char* what, const std::unique_ptr<AlarmExp>& first,
-                          const std::unique_ptr<AlarmExp>& second, const std::string* condName,
-                          const AlarmExp* exp) {
-  try {
-    std::unique_ptr<AlarmExp> s;
-    std::unique_ptr<AlarmExp> f;
-    bool ok = condName ? replaceChild(second, *condName, exp, s) : copyChild(second, s);
-    ok = ok && (condName ? replaceChild(first, *condName, exp, f) : copyChild(first, f));
-    if (!ok) {
-      FM_TRACE(TRACE_ERROR, "%s, child failed", what);
-      return nullptr;
-    }
-    return new Node(std::move(f), std::move(s));
-  } catch (const std::exception& e) {
-    FM_TRACE(TRACE_ERROR, "%s, exception: %s", what, e.what());
-    return nullptr;
-  }
-}
 
 bool containsAny(const std::string& v, const std::set<std::string>& values) {
   if (v.empty()) return false;
@@ -171,12 +131,281 @@ bool BasicExp::evaluateStr(const std::string& v, const std::set<std::string>& va
 }
 
 // ---------------------------------------------------------------------------
+// Tree walkers
+//
+// The combinators never recurse into each other: evaluate, copy/replace, the
+// limit count and the destructors below walk And/Or/Not nodes with explicit
+// stacks and call leaves through their virtual operations. A stack holds a
+// few dozen entries in place and spills to the heap only for deep trees.
+
+namespace {
+
+template <typename T, size_t N>
+class SmallStack {
+ public:
+  void push(const T& v) {
+    if (m_heap.empty() && m_n < N) {
+      m_inline[m_n++] = v;
+    } else {
+      m_heap.push_back(v);
+    }
+  }
+  T& top() { return m_heap.empty() ? m_inline[m_n - 1] : m_heap.back(); }
+  void pop() {
+    if (m_heap.empty()) {
+      --m_n;
+    } else {
+      m_heap.pop_back();
+    }
+  }
+  bool empty() const { return m_n == 0 && m_heap.empty(); }
+
+ private:
+  T m_inline[N];
+  size_t m_n = 0;
+  std::vector<T> m_heap;
+};
+
+bool isCombinator(const AlarmExp* e) { return e->getNodeKind() != AlarmExp::NodeKind::LEAF; }
+
+}  // namespace
+
+// Friend of the combinators: reaches their children for the walkers.
+struct AlarmExpTreeOps {
+  static const AlarmExp* first(const AlarmExp* e) {
+    return e->getNodeKind() == AlarmExp::NodeKind::AND ? static_cast<const AndAlarmExp*>(e)->m_pFirst.get()
+                                                       : static_cast<const OrAlarmExp*>(e)->m_pFirst.get();
+  }
+  static const AlarmExp* second(const AlarmExp* e) {
+    return e->getNodeKind() == AlarmExp::NodeKind::AND ? static_cast<const AndAlarmExp*>(e)->m_pSecond.get()
+                                                       : static_cast<const OrAlarmExp*>(e)->m_pSecond.get();
+  }
+  static const AlarmExp* child(const AlarmExp* e) { return static_cast<const NotAlarmExp*>(e)->m_pChild.get(); }
+
+  // Moves the children of combinator `e` into `out` (second, then first, so
+  // that the first is taken first from the back).
+  static void detach(AlarmExp* e, std::vector<std::unique_ptr<AlarmExp>>& out) {
+    switch (e->getNodeKind()) {
+      case AlarmExp::NodeKind::AND:
+        out.push_back(std::move(static_cast<AndAlarmExp*>(e)->m_pSecond));
+        out.push_back(std::move(static_cast<AndAlarmExp*>(e)->m_pFirst));
+        break;
+      case AlarmExp::NodeKind::OR:
+        out.push_back(std::move(static_cast<OrAlarmExp*>(e)->m_pSecond));
+        out.push_back(std::move(static_cast<OrAlarmExp*>(e)->m_pFirst));
+        break;
+      case AlarmExp::NodeKind::NOT:
+        out.push_back(std::move(static_cast<NotAlarmExp*>(e)->m_pChild));
+        break;
+      default:
+        break;
+    }
+  }
+
+  // Deletes the subtrees held in `a` and `b` (a first) without recursion: a
+  // combinator is emptied of its children before it is deleted. Should the
+  // work list not grow (out of memory), the rest is deleted recursively.
+  static void dismantle(std::unique_ptr<AlarmExp>& a, std::unique_ptr<AlarmExp>& b) {
+    if ((!a || !isCombinator(a.get())) && (!b || !isCombinator(b.get()))) {
+      a.reset();
+      b.reset();
+      return;
+    }
+    try {
+      std::vector<std::unique_ptr<AlarmExp>> pending;
+      pending.push_back(std::move(b));
+      pending.push_back(std::move(a));
+      while (!pending.empty()) {
+        std::unique_ptr<AlarmExp> e = std::move(pending.back());
+        pending.pop_back();
+        if (e && isCombinator(e.get())) detach(e.get(), pending);
+      }
+    } catch (...) {
+      a.reset();
+      b.reset();
+    }
+  }
+
+  // evaluate() of a whole tree; *last receives the last leaf evaluated.
+  static bool evaluate(const AlarmExp* node, const AlmRecord_t& record, const AlarmExp** last) {
+    SmallStack<const AlarmExp*, 32> open;  // combinators waiting for their first child's answer
+    bool r = true;
+    for (;;) {
+      // Descend to the leaf evaluated next.
+      for (;;) {
+        const AlarmExp::NodeKind kind = node->getNodeKind();
+        if (kind == AlarmExp::NodeKind::LEAF) {
+          r = node->evaluate(record);
+          if (last) *last = node;
+          break;
+        }
+        if (kind == AlarmExp::NodeKind::NOT) {
+          const AlarmExp* c = child(node);
+          if (!c) {
+            r = false;
+            break;
+          }
+          open.push(node);
+          node = c;
+          continue;
+        }
+        const AlarmExp* f = first(node);
+        if (!f) {
+          const AlarmExp* s = second(node);
+          // And(null, s) is s; Or(null, s) accepts every record.
+          if (kind == AlarmExp::NodeKind::AND && s) {
+            node = s;
+            continue;
+          }
+          r = true;
+          break;
+        }
+        open.push(node);
+        node = f;
+      }
+      // Climb with the answer r until a second child must be evaluated.
+      const AlarmExp* next = nullptr;
+      while (!open.empty() && !next) {
+        const AlarmExp* up = open.top();
+        open.pop();
+        const AlarmExp::NodeKind kind = up->getNodeKind();
+        if (kind == AlarmExp::NodeKind::NOT) {
+          r = !r;
+        } else if (r == (kind == AlarmExp::NodeKind::AND)) {
+          // And whose first is true, Or whose first is false: the node's
+          // answer is its second child's (true when there is none).
+          next = second(up);
+          if (!next) r = true;
+        }
+      }
+      if (!next) return r;
+      node = next;
+    }
+  }
+
+  static long limitCount(const AlarmExp* root) {
+    // Post-order: (node, stage) frames and a stack of subtree counts.
+    std::vector<std::pair<const AlarmExp*, bool>> frames;
+    std::vector<long> counts;
+    frames.emplace_back(root, false);
+    while (!frames.empty()) {
+      auto [node, done] = frames.back();
+      frames.pop_back();
+      const AlarmExp::NodeKind kind = node->getNodeKind();
+      if (kind == AlarmExp::NodeKind::LEAF) {
+        counts.push_back(node->getSqlWhereCondLimitCount());
+        continue;
+      }
+      if (!done) {
+        frames.emplace_back(node, true);
+        if (kind == AlarmExp::NodeKind::NOT) {
+          if (child(node)) frames.emplace_back(child(node), false);
+        } else {
+          if (second(node)) frames.emplace_back(second(node), false);
+          if (first(node)) frames.emplace_back(first(node), false);
+        }
+        continue;
+      }
+      if (kind == AlarmExp::NodeKind::NOT) {
+        if (!child(node)) counts.push_back(0);
+        continue;  // the child's count stands for the node
+      }
+      long b = 0;
+      long a = 0;
+      // first was pushed last, so it completed first: second's count is on top.
+      if (second(node)) {
+        b = counts.back();
+        counts.pop_back();
+      }
+      if (first(node)) {
+        a = counts.back();
+        counts.pop_back();
+      }
+      counts.push_back(kind == AlarmExp::NodeKind::AND ? (a > b ? a : b) : a + b);
+    }
+    return counts.empty() ? 0 : counts.back();
+  }
+
+  // copy() (condName null) or replace() of a whole tree: post-order, the
+  // second child before the first, each combinator rebuilt through its
+  // ordering constructor. Null (logged) when any leaf's copy failed.
+  static AlarmExp* duplicate(const char* what, const AlarmExp* root, const std::string* condName,
+                             const AlarmExp* exp) {
+    try {
+      std::vector<std::pair<const AlarmExp*, bool>> frames;
+      std::vector<std::unique_ptr<AlarmExp>> built;
+      frames.emplace_back(root, false);
+      while (!frames.empty()) {
+        auto [node, done] = frames.back();
+        frames.pop_back();
+        const AlarmExp::NodeKind kind = node->getNodeKind();
+        if (kind == AlarmExp::NodeKind::LEAF) {
+          std::unique_ptr<AlarmExp> e(condName ? node->replace(*condName, exp) : node->copy());
+          if (!e) {
+            FM_TRACE(TRACE_ERROR, "%s, child failed", what);
+            return nullptr;
+          }
+          built.push_back(std::move(e));
+          continue;
+        }
+        if (!done) {
+          frames.emplace_back(node, true);
+          if (kind == AlarmExp::NodeKind::NOT) {
+            if (child(node)) frames.emplace_back(child(node), false);
+          } else {
+            // Pushed first, processed last: the second child goes first.
+            if (first(node)) frames.emplace_back(first(node), false);
+            if (second(node)) frames.emplace_back(second(node), false);
+          }
+          continue;
+        }
+        if (kind == AlarmExp::NodeKind::NOT) {
+          std::unique_ptr<AlarmExp> c;
+          if (child(node)) {
+            c = std::move(built.back());
+            built.pop_back();
+          }
+          built.push_back(std::make_unique<NotAlarmExp>(std::move(c)));
+          continue;
+        }
+        std::unique_ptr<AlarmExp> f;
+        std::unique_ptr<AlarmExp> s;
+        if (first(node)) {
+          f = std::move(built.back());
+          built.pop_back();
+        }
+        if (second(node)) {
+          s = std::move(built.back());
+          built.pop_back();
+        }
+        if (kind == AlarmExp::NodeKind::AND) {
+          built.push_back(std::make_unique<AndAlarmExp>(std::move(f), std::move(s)));
+        } else {
+          built.push_back(std::make_unique<OrAlarmExp>(std::move(f), std::move(s)));
+        }
+      }
+      return built.back().release();
+    } catch (const std::exception& e) {
+      FM_TRACE(TRACE_ERROR, "%s, exception: %s", what, e.what());
+      return nullptr;
+    }
+  }
+};
+
+const AlarmExp* findDecidingLeaf(const AlarmExp& root, const AlmRecord_t& record, bool& result) {
+  const AlarmExp* last = nullptr;
+  result = AlarmExpTreeOps::evaluate(&root, record, &last);
+  return last;
+}
+
+// ---------------------------------------------------------------------------
 // AndAlarmExp
 
 AndAlarmExp::AndAlarmExp(AlarmExp* a, AlarmExp* b)
     : AndAlarmExp(std::unique_ptr<AlarmExp>(a), std::unique_ptr<AlarmExp>(b)) {}
 
 AndAlarmExp::AndAlarmExp(std::unique_ptr<AlarmExp> a, std::unique_ptr<AlarmExp> b) {
+  setNodeKind(NodeKind::AND);
   if (priorityOf(a) >= priorityOf(b)) {
     m_pFirst = std::move(a);
     m_pSecond = std::move(b);
@@ -187,29 +416,19 @@ AndAlarmExp::AndAlarmExp(std::unique_ptr<AlarmExp> a, std::unique_ptr<AlarmExp> 
   setMatchAll(matchAllOf(m_pFirst) && matchAllOf(m_pSecond));
 }
 
-AndAlarmExp::~AndAlarmExp() {
-  m_pFirst.reset();
-  m_pSecond.reset();
-}
+AndAlarmExp::~AndAlarmExp() { AlarmExpTreeOps::dismantle(m_pFirst, m_pSecond); }
 
 bool AndAlarmExp::evaluate(const AlmRecord_t& record) const {
-  if (m_pFirst && !m_pFirst->evaluate(record)) return false;
-  return m_pSecond ? m_pSecond->evaluate(record) : true;
+  return AlarmExpTreeOps::evaluate(this, record, nullptr);
 }
 
-long AndAlarmExp::getSqlWhereCondLimitCount() const {
-  long a = m_pFirst ? m_pFirst->getSqlWhereCondLimitCount() : 0;
-  long b = m_pSecond ? m_pSecond->getSqlWhereCondLimitCount() : 0;
-  return a > b ? a : b;
-}
+long AndAlarmExp::getSqlWhereCondLimitCount() const { return AlarmExpTreeOps::limitCount(this); }
 
 AlarmExp* AndAlarmExp::replace(const std::string& condName, const AlarmExp* exp) const {
-  return duplicateBinary<AndAlarmExp>("AndAlarmExp::replace", m_pFirst, m_pSecond, &condName, exp);
+  return AlarmExpTreeOps::duplicate("AndAlarmExp::replace", this, &condName, exp);
 }
 
-AlarmExp* AndAlarmExp::copy() const {
-  return duplicateBinary<AndAlarmExp>("AndAlarmExp::copy", m_pFirst, m_pSecond, nullptr, nullptr);
-}
+AlarmExp* AndAlarmExp::copy() const { return AlarmExpTreeOps::duplicate("AndAlarmExp::copy", this, nullptr, nullptr); }
 
 // ---------------------------------------------------------------------------
 // OrAlarmExp
@@ -218,6 +437,7 @@ OrAlarmExp::OrAlarmExp(AlarmExp* a, AlarmExp* b)
     : OrAlarmExp(std::unique_ptr<AlarmExp>(a), std::unique_ptr<AlarmExp>(b)) {}
 
 OrAlarmExp::OrAlarmExp(std::unique_ptr<AlarmExp> a, std::unique_ptr<AlarmExp> b) {
+  setNodeKind(NodeKind::OR);
   if (priorityOf(a) >= priorityOf(b)) {
     m_pFirst = std::move(a);
     m_pSecond = std::move(b);
@@ -228,74 +448,43 @@ OrAlarmExp::OrAlarmExp(std::unique_ptr<AlarmExp> a, std::unique_ptr<AlarmExp> b)
   setMatchAll(matchAllOf(m_pFirst) || matchAllOf(m_pSecond));
 }
 
-OrAlarmExp::~OrAlarmExp() {
-  m_pFirst.reset();
-  m_pSecond.reset();
-}
+OrAlarmExp::~OrAlarmExp() { AlarmExpTreeOps::dismantle(m_pFirst, m_pSecond); }
 
-bool OrAlarmExp::evaluate(const AlmRecord_t& record) const {
-  if (!m_pFirst || m_pFirst->evaluate(record)) return true;
-  return m_pSecond ? m_pSecond->evaluate(record) : true;
-}
+bool OrAlarmExp::evaluate(const AlmRecord_t& record) const { return AlarmExpTreeOps::evaluate(this, record, nullptr); }
 
-long OrAlarmExp::getSqlWhereCondLimitCount() const {
-  long a = m_pFirst ? m_pFirst->getSqlWhereCondLimitCount() : 0;
-  long b = m_pSecond ? m_pSecond->getSqlWhereCondLimitCount() : 0;
-  return a + b;
-}
+long OrAlarmExp::getSqlWhereCondLimitCount() const { return AlarmExpTreeOps::limitCount(this); }
 
 AlarmExp* OrAlarmExp::replace(const std::string& condName, const AlarmExp* exp) const {
-  return duplicateBinary<OrAlarmExp>("OrAlarmExp::replace", m_pFirst, m_pSecond, &condName, exp);
+  return AlarmExpTreeOps::duplicate("OrAlarmExp::replace", this, &condName, exp);
 }
 
-AlarmExp* OrAlarmExp::copy() const {
-  return duplicateBinary<OrAlarmExp>("OrAlarmExp::copy", m_pFirst, m_pSecond, nullptr, nullptr);
-}
+AlarmExp* OrAlarmExp::copy() const { return AlarmExpTreeOps::duplicate("OrAlarmExp::copy", this, nullptr, nullptr); }
 
 // ---------------------------------------------------------------------------
 // NotAlarmExp
 
 NotAlarmExp::NotAlarmExp(AlarmExp* child) : NotAlarmExp(std::unique_ptr<AlarmExp>(child)) {}
 
-NotAlarmExp::NotAlarmExp(std::unique_ptr<AlarmExp> child) : m_pChild(std::move(child)) {}
+NotAlarmExp::NotAlarmExp(std::unique_ptr<AlarmExp> child) : m_pChild(std::move(child)) {
+  setNodeKind(NodeKind::NOT);
+}
 
-NotAlarmExp::~NotAlarmExp() = default;
+NotAlarmExp::~NotAlarmExp() {
+  std::unique_ptr<AlarmExp> none;
+  AlarmExpTreeOps::dismantle(m_pChild, none);
+}
 
 bool NotAlarmExp::evaluate(const AlmRecord_t& record) const {
-  return m_pChild ? !m_pChild->evaluate(record) : false;
+  return AlarmExpTreeOps::evaluate(this, record, nullptr);
 }
 
-long NotAlarmExp::getSqlWhereCondLimitCount() const {
-  return m_pChild ? m_pChild->getSqlWhereCondLimitCount() : 0;
-}
+long NotAlarmExp::getSqlWhereCondLimitCount() const { return AlarmExpTreeOps::limitCount(this); }
 
 AlarmExp* NotAlarmExp::replace(const std::string& condName, const AlarmExp* exp) const {
-  try {
-    std::unique_ptr<AlarmExp> c;
-    if (!replaceChild(m_pChild, condName, exp, c)) {
-      FM_TRACE(TRACE_ERROR, "NotAlarmExp::replace, child failed");
-      return nullptr;
-    }
-    return new NotAlarmExp(std::move(c));
-  } catch (const std::exception& e) {
-    FM_TRACE(TRACE_ERROR, "NotAlarmExp::replace, exception: %s", e.what());
-    return nullptr;
-  }
+  return AlarmExpTreeOps::duplicate("NotAlarmExp::replace", this, &condName, exp);
 }
 
-AlarmExp* NotAlarmExp::copy() const {
-  try {
-    std::unique_ptr<AlarmExp> c;
-    if (!copyChild(m_pChild, c)) {
-      FM_TRACE(TRACE_ERROR, "NotAlarmExp::copy, child failed");
-      return nullptr;
-    }
-    return new NotAlarmExp(std::move(c));
-  } catch (const std::exception& e) {
-    FM_TRACE(TRACE_ERROR, "NotAlarmExp::copy, exception: %s", e.what());
-    return nullptr;
-  }
-}
+AlarmExp* NotAlarmExp::copy() const { return AlarmExpTreeOps::duplicate("NotAlarmExp::copy", this, nullptr, nullptr); }
 
 // ---------------------------------------------------------------------------
 // ConstantExp

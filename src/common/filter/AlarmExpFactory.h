@@ -137,7 +137,7 @@ class AlarmExpFactoryImpl {
   // the criterion for type "CRITERION"). Empty content adds ConstantExp(true).
   // The map key is the upper-cased name, the leaf keeps the name as given; a
   // name already present keeps its first leaf. False on an unknown or refused
-  // type or on content the leaf refuses (logged).
+  // type, on content the leaf refuses and on a blank criterion (logged).
   bool createSingle(const std::string& name, const std::string& type, const std::string& content, bool buildFlag);
 
   // AND of every leaf in name order, left-deep; the leaves move into the

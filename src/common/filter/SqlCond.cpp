@@ -11,6 +11,8 @@
 // bound. String fields: the empty value stands for a NULL column, and
 // conditions that accept the empty value in memory also select NULL rows.
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "fm_common/filter/AlarmExp.h"
 #include "fm_common/platform/FMDBTools.h"
@@ -100,32 +102,167 @@ bool emptyValueMatches(char op, const std::set<std::string>& values) {
 
 // ---------------------------------------------------------------------------
 // Combinators and constants
+//
+// The text of a tree is written without recursion, in two passes over the
+// combinators. The first pass visits the nodes in post-order, second child
+// before first (the order in which the leaves' texts have always been
+// produced: a leaf may create a temporary table when asked), keeps each
+// leaf's text and decides per combinator whether its text is empty and how it
+// is decorated. Reversed, that list is the pre-order in which the text reads
+// (node, first, second); the second pass walks it once, appending each leaf's
+// text and each combinator's opening, middle and closing pieces at their
+// positions. The result is the same text as
+//   And: combineCondition(first, second, " and ")
+//   Or:  empty when a child is empty, else combineCondition(..., " or ")
+//   Not: " (0 > 1) " for an empty child, else " not (case when (" + child +
+//        ") then 1 else 0 end = 1) "
+// with every piece copied once, so that a deep tree costs linear time.
 
-std::string AndAlarmExp::sqlWhereCond(const std::string& table) const {
-  std::string b = m_pSecond ? m_pSecond->sqlWhereCond(table) : std::string();
-  std::string a = m_pFirst ? m_pFirst->sqlWhereCond(table) : std::string();
-  return combineCondition(a, b, " and ");
+namespace {
+
+struct SqlEntry {
+  const AlarmExp* node = nullptr;
+  size_t size = 1;  // entries of the subtree, this one included
+  bool empty = true;
+  bool decorate = false;  // And/Or: both children non-empty; Not: child non-empty
+  bool hasFirst = false;  // And/Or: first child present; Not: child present
+  std::string text;       // leaves only
+};
+
+std::string treeSqlWhereCond(const AlarmExp* root, const std::string& table) {
+  using Kind = AlarmExp::NodeKind;
+  auto firstOf = [](const AlarmExp* e) -> const AlarmExp* {
+    return e->getNodeKind() == Kind::AND ? static_cast<const AndAlarmExp*>(e)->getFirst()
+                                         : static_cast<const OrAlarmExp*>(e)->getFirst();
+  };
+  auto secondOf = [](const AlarmExp* e) -> const AlarmExp* {
+    return e->getNodeKind() == Kind::AND ? static_cast<const AndAlarmExp*>(e)->getSecond()
+                                         : static_cast<const OrAlarmExp*>(e)->getSecond();
+  };
+
+  // Pass 1: post-order (second, first, node).
+  std::vector<SqlEntry> post;
+  std::vector<size_t> done;  // indexes in `post` of completed subtrees
+  std::vector<std::pair<const AlarmExp*, bool>> frames;
+  frames.emplace_back(root, false);
+  size_t textBytes = 0;
+  while (!frames.empty()) {
+    auto [node, expanded] = frames.back();
+    frames.pop_back();
+    const Kind kind = node->getNodeKind();
+    SqlEntry entry;
+    entry.node = node;
+    if (kind == Kind::LEAF) {
+      entry.text = node->sqlWhereCond(table);
+      entry.empty = entry.text.empty();
+      textBytes += entry.text.size();
+      done.push_back(post.size());
+      post.push_back(std::move(entry));
+      continue;
+    }
+    if (!expanded) {
+      frames.emplace_back(node, true);
+      if (kind == Kind::NOT) {
+        const AlarmExp* c = static_cast<const NotAlarmExp*>(node)->getChild();
+        if (c) frames.emplace_back(c, false);
+      } else {
+        if (firstOf(node)) frames.emplace_back(firstOf(node), false);
+        if (secondOf(node)) frames.emplace_back(secondOf(node), false);
+      }
+      continue;
+    }
+    if (kind == Kind::NOT) {
+      const bool has = static_cast<const NotAlarmExp*>(node)->getChild() != nullptr;
+      bool childEmpty = true;
+      if (has) {
+        entry.size += post[done.back()].size;
+        childEmpty = post[done.back()].empty;
+        done.pop_back();
+      }
+      entry.hasFirst = has;
+      entry.decorate = !childEmpty;
+      entry.empty = false;
+    } else {
+      // The first child completed last.
+      bool aEmpty = true;
+      bool bEmpty = true;
+      if (firstOf(node)) {
+        entry.size += post[done.back()].size;
+        aEmpty = post[done.back()].empty;
+        done.pop_back();
+        entry.hasFirst = true;
+      }
+      if (secondOf(node)) {
+        entry.size += post[done.back()].size;
+        bEmpty = post[done.back()].empty;
+        done.pop_back();
+      }
+      entry.decorate = !aEmpty && !bEmpty;
+      // An Or with an unrestricted child is unrestricted itself.
+      entry.empty = kind == Kind::AND ? (aEmpty && bEmpty) : !entry.decorate;
+    }
+    textBytes += 48;
+    done.push_back(post.size());
+    post.push_back(std::move(entry));
+  }
+
+  // Pass 2: pre-order = `post` read backwards. Position p counts entries of
+  // the pre-order; `pending` holds the pieces due when p reaches a position.
+  std::string out;
+  out.reserve(textBytes);
+  std::vector<std::pair<size_t, const char*>> pending;
+  const size_t n = post.size();
+  size_t p = 0;
+  while (p < n) {
+    while (!pending.empty() && pending.back().first == p) {
+      out += pending.back().second;
+      pending.pop_back();
+    }
+    SqlEntry& e = post[n - 1 - p];
+    const Kind kind = e.node->getNodeKind();
+    if (kind == Kind::LEAF) {
+      out += e.text;
+      ++p;
+      continue;
+    }
+    if (e.empty) {  // nothing of this subtree is written
+      p += e.size;
+      continue;
+    }
+    if (kind == Kind::NOT) {
+      if (!e.decorate) {
+        out += " (0 > 1) ";
+        p += e.size;
+        continue;
+      }
+      out += " not (case when (";
+      pending.emplace_back(p + e.size, ") then 1 else 0 end = 1) ");
+      ++p;
+      continue;
+    }
+    if (e.decorate) {
+      const size_t firstEnd = p + 1 + post[n - 1 - (p + 1)].size;
+      out += " ( ( ";
+      pending.emplace_back(p + e.size, " ) ) ");
+      pending.emplace_back(firstEnd, kind == Kind::AND ? " )  and  ( " : " )  or  ( ");
+    }
+    // Undecorated And: one child is empty, the other's text stands alone.
+    ++p;
+  }
+  while (!pending.empty()) {
+    out += pending.back().second;
+    pending.pop_back();
+  }
+  return out;
 }
 
-std::string OrAlarmExp::sqlWhereCond(const std::string& table) const {
-  std::string b = m_pSecond ? m_pSecond->sqlWhereCond(table) : std::string();
-  std::string a = m_pFirst ? m_pFirst->sqlWhereCond(table) : std::string();
-  // A child without restriction selects every row, and so does the node.
-  if (a.empty() || b.empty()) return std::string();
-  return combineCondition(a, b, " or ");
-}
+}  // namespace
 
-std::string NotAlarmExp::sqlWhereCond(const std::string& table) const {
-  std::string c = m_pChild ? m_pChild->sqlWhereCond(table) : std::string();
-  // The child selects every row: its negation selects none.
-  if (c.empty()) return " (0 > 1) ";
-  // A leaf's text is unknown (neither true nor false) on a NULL column where
-  // the empty field value fails it in memory; "and", "or" and the WHERE clause
-  // treat unknown as false, as evaluate() does, but "not" would keep it
-  // unknown and drop the row that evaluate() accepts. The case expression
-  // makes the child's value two-valued before it is negated.
-  return " not (case when (" + c + ") then 1 else 0 end = 1) ";
-}
+std::string AndAlarmExp::sqlWhereCond(const std::string& table) const { return treeSqlWhereCond(this, table); }
+
+std::string OrAlarmExp::sqlWhereCond(const std::string& table) const { return treeSqlWhereCond(this, table); }
+
+std::string NotAlarmExp::sqlWhereCond(const std::string& table) const { return treeSqlWhereCond(this, table); }
 
 std::string ConstantExp::sqlWhereCond(const std::string&) const { return m_bValue ? " (1 > 0) " : " (0 > 1) "; }
 
