@@ -27,7 +27,7 @@ std::unique_ptr<AlarmExp> buildFilter(const char* cmd, const FilterArgs& filter,
   if (!filter.criterion.empty()) strings.push_back("CRITERION|" + filter.criterion);
   std::unique_ptr<AlarmExp> tree(Kyrofm::AlarmExpFactory::createByStrinFilter(strings, 0, buildFlag));
   if (!tree) {
-    const std::string cause = lastLoggedError();
+    const std::string cause = loggedErrors();
     usageError(cmd, "the expression factory refused the filter" + (cause.empty() ? std::string() : ": " + cause));
   }
   return tree;
@@ -83,7 +83,8 @@ std::vector<std::string> documentedDifferences(const AlarmExp& tree, const std::
       {"AlarmDurationExp", "DURATION: 'now' differs between the SQL and evaluate", false},
       {"ShieldFDNExp", "SHIELDFDN: filters in memory only (no SQL)", false},
       {"CategoryExp", "CATEGORY: no SQL on the event log", true},
-      {"StatusExp", "STATUS: every row of the event log", true},
+      {"StatusExp", "STATUS: the SQL judges event rows (category 3) of the current and log tables as alarms, "
+                    "selects every row of the event log and none of the other tables", false},
       {"ClearDateTimeExp", "CLEARTIME: selects nothing on the event log", true},
       {"AckDateTimeExp", "ACKTIME: selects nothing on the event log", true},
   };

@@ -136,8 +136,9 @@ bool hasFdnTempTables(const Kyrofm::AlarmExp& tree);
 // Says so on stderr, naming the database.
 void announceFdnWrites(const char* cmd);
 
-// The last error the library logged while this command ran ("" if none).
-std::string lastLoggedError();
+// The first and the last error the library logged while this command ran
+// ("" if none).
+std::string loggedErrors();
 
 int runDemo(const std::vector<std::string>& args);
 int runDump(const std::vector<std::string>& args);

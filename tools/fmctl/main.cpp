@@ -105,6 +105,7 @@ class CauseSink : public Kyrofm::KyroTraceSink {
   void write(const Kyrofm::KyroTraceMessage& msg) override {
     if (msg.level >= Kyrofm::TRACE_ERROR) {
       std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_firstError.empty()) m_firstError = msg.text;
       m_lastError = msg.text;
     }
     if (m_next) m_next->write(msg);
@@ -116,10 +117,16 @@ class CauseSink : public Kyrofm::KyroTraceSink {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_lastError;
   }
+  // The first and the last error, or the one error when they are the same.
+  std::string errors() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_firstError == m_lastError ? m_lastError : m_firstError + "; then: " + m_lastError;
+  }
 
  private:
   std::shared_ptr<Kyrofm::KyroTraceSink> m_next;
   mutable std::mutex m_mutex;
+  std::string m_firstError;
   std::string m_lastError;
 };
 
@@ -138,7 +145,7 @@ int badArgument(const char* cmd, const std::string& arg) {
   return 2;
 }
 
-std::string lastLoggedError() { return g_causes ? g_causes->lastError() : std::string(); }
+std::string loggedErrors() { return g_causes ? g_causes->errors() : std::string(); }
 
 int usageError(const char* cmd, const std::string& message) {
   std::fprintf(stderr, "fmctl %s: %s\n", cmd, message.c_str());
