@@ -17,15 +17,15 @@
 // What the layout cannot carry. Since nothing is escaped, a text field that
 //  - contains "||" (it would split into two fields),
 //  - contains a line feed or a carriage return (it would split the line),
-//  - ends with '|' (its last bar and the separator after it read as "|||",
-//    whose first two bars the reader takes for the separator),
-//  - or contains a NUL byte (the C-string fields stop at it)
+//  - or ends with '|' (its last bar and the separator after it read as "|||",
+//    whose first two bars the reader takes for the separator)
 // does not come back as written. The writers write such a record anyway, as
 // the dump functions always have; checkAlarmDumpRecord tells a caller that
 // wants a dump it can read back which field is at fault. A text may begin
 // with '|' or hold single bars inside. Only the 58 columns are carried: the
 // numbered parameters, the alarm type, the device serial number, the extend
-// information, the NE type and the extended parameters other than (0,16) and
+// information, the NE type, the parameter flag word and the extended
+// parameters other than (0,16) and
 // (0,15) are not in the dump and read back as 0 or "".
 //
 // Reading. readAlarmDump reads a dump back: the first line must be the header
