@@ -25,8 +25,8 @@
 // with '|' or hold single bars inside. Only the 58 columns are carried: the
 // numbered parameters, the alarm type, the device serial number, the extend
 // information, the NE type, the parameter flag word and the extended
-// parameters other than (0,16) and
-// (0,15) are not in the dump and read back as 0 or "".
+// parameters other than (0,16) and (0,15) are not in the dump and read back
+// as 0 or "".
 //
 // Reading. readAlarmDump reads a dump back: the first line must be the header
 // exactly, every further line a record of exactly 58 fields; a carriage
