@@ -65,34 +65,41 @@ void addGoal(const std::string& what, const std::string& goal, double ratio, con
   g_goals.push_back("GOAL | " + what + " | " + goal + " | " + measured + " | " + verdict);
 }
 
-// The two sides of each comparison, with the same inline call shape.
-struct AceMutexSide {
+// The two sides of each comparison, with the same inline call shape. Each side
+// is a cache-line-aligned object holding its lock and the counter it guards,
+// so that no run's result depends on where the stack or heap put them.
+struct alignas(64) AceMutexSide {
   ACE_Thread_Mutex m;
+  long counter = 0;
   void lock() { m.acquire(); }
   void unlock() { m.release(); }
 };
-struct LockSide {
+struct alignas(64) LockSide {
   Kyrofm::Lock l{"bench_lock"};
+  long counter = 0;
   void lock() { l.acquire(); }
   void unlock() { l.release(); }
 };
-struct AceRwReadSide {
+struct alignas(64) AceRwReadSide {
   ACE_RW_Thread_Mutex m;
+  long counter = 0;
   void lock() { m.acquire_read(); }
   void unlock() { m.release(); }
 };
-struct RwLockReadSide {
+struct alignas(64) RwLockReadSide {
   Kyrofm::RW_Lock l{"bench_rw_lock"};
+  long counter = 0;
   void lock() { l.acquire_read(); }
   void unlock() { l.release_read(); }
 };
 
-// The work timed: kBatch times acquire, one guarded increment, release.
+// The work timed: kBatch times acquire, one guarded increment, release. (Two
+// readers of the RW cases would race on the counter; they run on one thread.)
 template <typename Side>
-void batch(Side& side, long& counter) {
+void batch(Side& side) {
   for (int i = 0; i < kBatch; ++i) {
     side.lock();
-    ++counter;
+    ++side.counter;
     benchmark::ClobberMemory();
     side.unlock();
   }
@@ -122,7 +129,7 @@ double median(std::vector<double> v) {
 template <typename A, typename B>
 class Contender {
  public:
-  Contender(A& a, B& b, long& ca, long& cb) : m_a(a), m_b(b), m_ca(ca), m_cb(cb), m_thread([this] { run(); }) {}
+  Contender(A& a, B& b) : m_a(a), m_b(b), m_thread([this] { run(); }) {}
   ~Contender() {
     m_quit = true;
     m_thread.join();
@@ -145,15 +152,13 @@ class Contender {
         std::this_thread::yield();
       }
       ++seen;
-      if (m_side == 0) batch(m_a, m_ca); else batch(m_b, m_cb);
+      if (m_side == 0) batch(m_a); else batch(m_b);
       m_done.store(true, std::memory_order_release);
     }
   }
 
   A& m_a;
   B& m_b;
-  long& m_ca;
-  long& m_cb;
   int m_side = 0;
   std::atomic<unsigned> m_go{0};
   std::atomic<bool> m_done{false};
@@ -167,16 +172,16 @@ class Contender {
 // SkipWithError) when a counter shows a lost update.
 template <typename A, typename B>
 bool compare(benchmark::State& state, A& base, B& monitored, int threads, double& ratio) {
-  long counters[2] = {0, 0};
+  long* counters[2] = {&base.counter, &monitored.counter};
   std::vector<double> ns[2], ratios;
   std::unique_ptr<Contender<A, B>> helper;
-  if (threads == 2) helper = std::make_unique<Contender<A, B>>(base, monitored, counters[0], counters[1]);
+  if (threads == 2) helper = std::make_unique<Contender<A, B>>(base, monitored);
   int round = 0;
   for (auto _ : state) {
     double t[2];
     for (int k = 0; k < 2; ++k) {
       const int side = (round + k) % 2;  // the first side alternates
-      const long before = counters[side];
+      const long before = *counters[side];
       double t0 = 0;
       if (helper) {
         t0 = wallNs();
@@ -184,10 +189,10 @@ bool compare(benchmark::State& state, A& base, B& monitored, int threads, double
       } else {
         t0 = threadCpuNs();
       }
-      if (side == 0) batch(base, counters[0]); else batch(monitored, counters[1]);
+      if (side == 0) batch(base); else batch(monitored);
       if (helper) helper->wait();
       t[side] = (helper ? wallNs() : threadCpuNs()) - t0;
-      if (counters[side] - before != static_cast<long>(threads) * kBatch) {
+      if (*counters[side] - before != static_cast<long>(threads) * kBatch) {
         state.SkipWithError(side == 0 ? "base lock lost an update" : "monitored lock lost an update");
         return false;
       }
@@ -217,10 +222,10 @@ bool slotIsClean(benchmark::State& state, const char* name) {
 
 void BM_LockVsAceMutex(benchmark::State& state) {
   const int threads = static_cast<int>(state.range(0));
-  AceMutexSide ace;
-  LockSide lock;
+  auto ace = std::make_unique<AceMutexSide>();
+  auto lock = std::make_unique<LockSide>();
   double ratio = 0;
-  if (!compare(state, ace, lock, threads, ratio) || !slotIsClean(state, "bench_lock")) return;
+  if (!compare(state, *ace, *lock, threads, ratio) || !slotIsClean(state, "bench_lock")) return;
   if (threads == 1) {
     addGoal("Lock acquire+release / bare ACE_Thread_Mutex, 1 thread (median of interleaved batches)",
             "<= 4x", ratio, ratio <= kGoalRatio ? "met" : "missed");
@@ -230,10 +235,10 @@ void BM_LockVsAceMutex(benchmark::State& state) {
 }
 
 void BM_RwLockReadVsAceRwMutex(benchmark::State& state) {
-  AceRwReadSide ace;
-  RwLockReadSide rw;
+  auto ace = std::make_unique<AceRwReadSide>();
+  auto rw = std::make_unique<RwLockReadSide>();
   double ratio = 0;
-  if (!compare(state, ace, rw, 1, ratio)) return;
+  if (!compare(state, *ace, *rw, 1, ratio)) return;
   std::vector<Kyrofm::RW_Lock_Item_t> items;
   Kyrofm::RW_Lock_Monitor::instance()->get_lock_info({"bench_rw_lock"}, items);
   if (items.size() != 1 || items[0].readers != 0 || items[0].read_waiting != 0) {
