@@ -352,6 +352,41 @@ TEST(LockConcurrencyTest, HolderShownIsAlwaysTheThreadInside) {
   EXPECT_EQ(lockInfo("lt_pingpong").holder, 0u);
 }
 
+// A query taken at any moment shows whole steps only: a thread admitted after
+// waiting is never counted both as waiting and inside, and no count drops
+// below zero, however the hand-overs race with the query.
+TEST(LockConcurrencyTest, QueriesNeverShowHalfAHandOver) {
+  Lock lock("lt_half");
+  RW_Lock rw("lt_half_rw");
+  constexpr int kThreads = 3;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; !stop; ++i) {
+        { Lock_Guard g(lock); }
+        if ((i + t) % 3 == 0) {
+          Write_Lock_Guard w(rw);
+        } else {
+          Read_Lock_Guard r(rw);
+        }
+      }
+    });
+  }
+  for (int q = 0; q < 4000 && !HasFailure(); ++q) {
+    Lock_Item_t l = lockInfo("lt_half");
+    RW_Lock_Item_t r = rwInfo("lt_half_rw");
+    EXPECT_TRUE(l.waiting >= 0 && l.waiting + (l.holder != 0 ? 1 : 0) <= kThreads)
+        << "waiting " << l.waiting << " holder " << l.holder;
+    EXPECT_TRUE(r.readers >= 0 && r.read_waiting >= 0 && r.readers + r.read_waiting <= kThreads)
+        << "readers " << r.readers << " read_waiting " << r.read_waiting;
+    EXPECT_TRUE(r.write_waiting >= 0 && r.write_waiting + (r.writer != 0 ? 1 : 0) <= kThreads)
+        << "write_waiting " << r.write_waiting << " writer " << r.writer;
+  }
+  stop = true;
+  for (auto& th : threads) th.join();
+}
+
 TEST(LockConcurrencyTest, GuardsExcludeEachOtherAndCountsReturnToZero) {
   Lock lock("lt_many");
   RW_Lock rw("lt_many_rw");

@@ -9,22 +9,38 @@
 // holds it (`get_lock_info`). The monitors only record: they never time, break
 // or report a lock on their own.
 //
-// Ownership: a lock owns its ACE mutex; a monitor owns its table; the monitors
-// are singletons that live from the first `instance()` until `destroy()`.
-// `destroy()` is meant for the end of the process. A lock remembers which
-// incarnation of its monitor it registered with: a lock that outlives
-// `destroy()` is no longer monitored (its bookkeeping and unregistration are
-// skipped, so it never touches a slot that the next monitor handed to another
-// lock, and it does not build a new monitor just to be destroyed); locks
-// constructed after `destroy()` register in a new, empty monitor.
+// Ownership: a lock owns its ACE mutex; a monitor owns its table and the slots
+// in it; the monitors are singletons that live from the first `instance()`
+// until `destroy()`. `destroy()` is meant for the end of the process. A lock
+// remembers which incarnation of its monitor it registered with: a lock that
+// outlives `destroy()` is no longer monitored (its bookkeeping and
+// unregistration are skipped, so it never touches a slot that the next monitor
+// handed to another lock, and it does not build a new monitor just to be
+// destroyed); locks constructed after `destroy()` register in a new, empty
+// monitor.
 //
 // Threads: any thread may construct, use and destroy locks and call every
-// monitor operation. A lock's own mutex and its monitor's mutex are never held
-// together: the monitor is told of an acquire before the mutex is requested
-// and after it was obtained, and of a release after the mutex was released.
-// The hot paths (acquire, release) cost two short critical sections on the
-// monitor mutex per acquire and one per release, index the table directly and
-// neither allocate nor touch strings.
+// monitor operation. The monitor mutex guards the table (registration, names,
+// growth, queries); it is not on the locks' acquire and release paths, and a
+// lock's mutex and the monitor mutex are never held together. Each slot keeps
+// its counters in atomic words at an address that stays fixed while the
+// monitor lives (the table grows by adding slots, never by moving them), and a
+// lock updates its own slot directly. Every bookkeeping step is one atomic
+// write, including the step of a waiter that is admitted (waiting - 1 and
+// holder = that thread together), and a query reads each slot's waiting count
+// and holder (an RW_Lock's read_waiting and readers, and its write_waiting and
+// writer) as they stood together at one moment, so it never shows half of a
+// hand-over.
+//
+// Cost: an acquire that gets the mutex at once records the holder with one
+// plain store (the thread inside is the only writer of that record) and is
+// never counted as waiting (it never waited); an acquire that must block adds
+// itself to the waiting count before it blocks and, once admitted, records
+// itself as holder. A release clears the holder while the mutex is still held,
+// then releases the mutex: the slot never shows as holder a thread that has
+// left, and a successor's record can never be overwritten. Readers of an
+// RW_Lock share their count and pay one compare-and-swap per acquire and per
+// release. Neither path allocates, touches strings or takes the monitor mutex.
 #ifndef FM_FMCOMMON_FMLOCK_H
 #define FM_FMCOMMON_FMLOCK_H
 
@@ -34,6 +50,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,7 +91,6 @@ struct RW_Lock_Item_t {
 class Lock_Monitor {
  public:
   // The singleton; created on first call. Null only when it cannot be allocated.
-  // The test of the published pointer is inline: it is on every acquire.
   static Lock_Monitor* instance() {
     Lock_Monitor* p = _instance.load(std::memory_order_acquire);
     return p != nullptr ? p : create();
@@ -96,18 +112,20 @@ class Lock_Monitor {
   // Renames slot `num`, registered or free; out of range: logged, ignored.
   void change_lock_name(int num, const char* name);
 
-  // Bookkeeping of the acquire protocol; each does nothing unless `num` is a
-  // registered slot. try_acquire: waiting + 1 (before the mutex is requested);
-  // acquire: waiting - 1, holder = calling thread (after it was obtained);
-  // release: holder = 0 when the calling thread is the recorded holder (it is
-  // told after the mutex was released, when a successor may already have
-  // recorded itself; that record must stay).
+  // Bookkeeping of the acquire protocol, for callers that hold only a lock
+  // number (a Lock updates its slot directly, the same way); each does nothing
+  // unless `num` is a registered slot. try_acquire: waiting + 1 (before the
+  // mutex is requested); acquire: waiting - 1 and holder = calling thread, in
+  // one step (after it was obtained); release: holder = 0 when the calling
+  // thread is the recorded holder (it is told after the mutex was released,
+  // when a successor may already have recorded itself; that record must stay).
   void try_acquire(int num);
   void acquire(int num);
   void release(int num);
 
-  // Fills `out` (cleared first) from one consistent view of the table: with
-  // `names` empty, a copy of every registered slot in slot order; otherwise,
+  // Fills `out` (cleared first) under the monitor mutex, so no slot is
+  // registered, freed or renamed meanwhile; each slot's counters are read as
+  // they stand at that moment (locks go on being used). With `names` empty, a copy of every registered slot in slot order; otherwise,
   // for each name in list order, a copy of the first slot bearing exactly that
   // name, registered or free (unknown names add nothing, repeated names repeat).
   void get_lock_info(const std::vector<std::string>& names, std::vector<Lock_Item_t>& out);
@@ -116,15 +134,28 @@ class Lock_Monitor {
   Lock_Monitor& operator=(const Lock_Monitor&) = delete;
 
  private:
+  friend class Lock;
+  // One slot: its status and counters in atomic words, its name under m_mutex.
+  // Defined in FMLock.cpp.
+  struct Slot;
+
   explicit Lock_Monitor(unsigned generation);
   // Slow path of instance(): takes m_dmtx, tests again, builds and publishes.
   static Lock_Monitor* create();
+  // register_lock that also hands out the slot itself, for a Lock to update
+  // directly; the slot stays where it is until this monitor is destroyed.
+  int register_slot(const char* name, Slot*& slot);
+  // The registered slot `num`, or null (out of range or free). Under m_mutex.
+  Slot* registered_slot(int num);
 
   const unsigned m_uGeneration;
-  ACE_Thread_Mutex m_mutex;           // guards m_items
-  std::vector<Lock_Item_t> m_items;   // index = lock number
+  ACE_Thread_Mutex m_mutex;                   // guards the vector m_items and the names
+  std::vector<std::unique_ptr<Slot>> m_items; // index = lock number
 
   static std::atomic<Lock_Monitor*> _instance;
+  // Generation of the monitor published in _instance, 0 when there is none:
+  // what a Lock compares with its own on every acquire and release.
+  static std::atomic<unsigned> m_uLiveGeneration;
   static ACE_Thread_Mutex m_dmtx;     // guards creation and destruction of _instance
   static unsigned m_uCreated;         // monitors created so far (under m_dmtx)
 };
@@ -168,15 +199,21 @@ class RW_Lock_Monitor {
   RW_Lock_Monitor& operator=(const RW_Lock_Monitor&) = delete;
 
  private:
+  friend class RW_Lock;
+  struct Slot;  // as Lock_Monitor::Slot; defined in FMLock.cpp
+
   explicit RW_Lock_Monitor(unsigned generation);
   // Slow path of instance(): takes m_dmtx, tests again, builds and publishes.
   static RW_Lock_Monitor* create();
+  int register_slot(const char* name, Slot*& slot);
+  Slot* registered_slot(int num);
 
   const unsigned m_uGeneration;
   ACE_Thread_Mutex m_mutex;
-  std::vector<RW_Lock_Item_t> m_items;
+  std::vector<std::unique_ptr<Slot>> m_items;
 
   static std::atomic<RW_Lock_Monitor*> _instance;
+  static std::atomic<unsigned> m_uLiveGeneration;
   static ACE_Thread_Mutex m_dmtx;
   static unsigned m_uCreated;  // monitors created so far (under m_dmtx)
 };
@@ -193,10 +230,12 @@ class Lock {
   // Renames the lock's slot.
   void set_name(const char* name);
 
-  // Announces the acquire to the monitor, blocks on the mutex, records the
-  // calling thread as holder. Returns the mutex's result (0, or -1 with errno).
+  // Takes the mutex and records the calling thread as holder. A thread that
+  // finds the mutex taken is counted as waiting while it blocks. Returns the
+  // mutex's result (0, or -1 with errno).
   int acquire();
-  // Releases the mutex, then clears the holder. Returns the mutex's result.
+  // Clears the holder if it is the calling thread, then releases the mutex.
+  // Returns the mutex's result.
   int release();
 
   Lock(const Lock&) = delete;
@@ -210,9 +249,14 @@ class Lock {
     Lock_Monitor* m = Lock_Monitor::current();
     return m != nullptr && m->generation() == m_uGeneration ? m : nullptr;
   }
+  // This lock's slot while the monitor it registered with lives, else null.
+  Lock_Monitor::Slot* slot() const {
+    return Lock_Monitor::m_uLiveGeneration.load(std::memory_order_acquire) == m_uGeneration ? m_pSlot : nullptr;
+  }
 
   int m_iLockNum;
-  unsigned m_uGeneration;  // incarnation of the monitor that issued m_iLockNum (0: none)
+  unsigned m_uGeneration;        // incarnation of the monitor that issued m_iLockNum (0: none)
+  Lock_Monitor::Slot* m_pSlot;   // slot m_iLockNum of that monitor (null: none)
   ACE_Thread_Mutex m_mutex;
 };
 
@@ -225,7 +269,8 @@ class RW_Lock {
 
   void set_name(const char* name);
 
-  // As Lock::acquire/release, with the read or write bookkeeping. Both release
+  // As Lock::acquire/release, with the read or write bookkeeping (a thread
+  // admitted at once is never counted as waiting). Both release
   // operations release the mutex the same way; they differ in the monitor call,
   // so a reader must call release_read and a writer release_write.
   int acquire_read();
@@ -241,9 +286,13 @@ class RW_Lock {
     RW_Lock_Monitor* m = RW_Lock_Monitor::current();
     return m != nullptr && m->generation() == m_uGeneration ? m : nullptr;
   }
+  RW_Lock_Monitor::Slot* slot() const {
+    return RW_Lock_Monitor::m_uLiveGeneration.load(std::memory_order_acquire) == m_uGeneration ? m_pSlot : nullptr;
+  }
 
   int m_iLockNum;
   unsigned m_uGeneration;
+  RW_Lock_Monitor::Slot* m_pSlot;
   ACE_RW_Thread_Mutex m_mutex;
 };
 
