@@ -174,6 +174,19 @@ void FdnExactTable::clear() {
   m_nSize = 0;
 }
 
+void FdnIdIndex::setSorted(const std::vector<std::pair<const std::string*, long>>& pairs) {
+  std::unique_lock<std::shared_mutex> lock(m_mtxExact);
+  m_exact.reserve(m_exact.size() + pairs.size());
+  auto hint = pairs.empty() ? m_map.end() : m_map.lower_bound(*pairs.front().first);
+  for (const auto& p : pairs) {
+    // Right when nothing lies between the previous name and this one.
+    auto it = m_map.emplace_hint(hint, *p.first, p.second);
+    it->second = p.second;
+    m_exact.put(it->first, p.second);
+    hint = std::next(it);
+  }
+}
+
 void FdnIdIndex::swap(map_type& other) {
   m_map.swap(other);
   std::unique_lock<std::shared_mutex> lock(m_mtxExact);
@@ -387,6 +400,19 @@ void CFdnManager::putLocked(const std::string& fdn, long id) {
   }
   m_FdnStrMap.set(fdn, id);
   m_FdnLongMap[id] = fdn;
+}
+
+void CFdnManager::putManyLocked(const PairList& pairs) {
+  bool fresh = m_FdnLongMap.empty() || pairs.empty() || pairs.front().second > m_FdnLongMap.rbegin()->first;
+  for (size_t i = 1; fresh && i < pairs.size(); ++i)
+    fresh = *pairs[i - 1].first < *pairs[i].first && pairs[i - 1].second < pairs[i].second;
+  if (!fresh) {
+    for (const auto& p : pairs) putLocked(*p.first, p.second);
+    return;
+  }
+  // Identifiers above every one in memory name no FDN yet: nothing to unlink.
+  m_FdnStrMap.setSorted(pairs);
+  for (const auto& p : pairs) m_FdnLongMap.emplace_hint(m_FdnLongMap.end(), p.second, *p.first);
 }
 
 template <typename Take>
@@ -613,7 +639,7 @@ long CFdnManager::AddFdnSetToDBAndMem(NameList& fdns) {
   } else if (m_bServiceFlag && m_fdnFile.isFileExist()) {
     replayFileLocked();
   }
-  for (const auto& p : succ) putLocked(*p.first, p.second);
+  putManyLocked(succ);
   return FM_SUCCESS;
 }
 

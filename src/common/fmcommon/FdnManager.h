@@ -154,6 +154,9 @@ class FdnIdIndex {
     std::unique_lock<std::shared_mutex> lock(m_mtxExact);
     m_exact.put(r.first->first, id);
   }
+  // set() for many pairs in ascending name order: the map insertions are
+  // hinted and the exact table is locked and sized once.
+  void setSorted(const std::vector<std::pair<const std::string*, long>>& pairs);
   iterator erase(iterator it) {
     {
       std::unique_lock<std::shared_mutex> lock(m_mtxExact);
@@ -353,6 +356,9 @@ class CFdnManager {
   long flushLongLocked(const LongMap& fdnMap);
 
   void putLocked(const std::string& fdn, long id);
+  // putLocked for each pair; pairs in name order with fresh ascending ids (the
+  // common case of new FDNs) are appended in one pass.
+  void putManyLocked(const PairList& pairs);
   // The counter stays above id.
   void raiseNextLocked(long id);
   static void sendEvents(const EventList& events);
