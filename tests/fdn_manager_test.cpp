@@ -194,6 +194,16 @@ TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
     EXPECT_EQ(m->GetStrFdn(kv.first), kv.second);
   }
   EXPECT_EQ(m->getCurMaxFdnId(), 6);
+
+  // A full batch and a single row; quotes and colons in the names.
+  std::list<std::string> many;
+  for (int i = 0; i < 1001; ++i) many.push_back("B='" + std::to_string(i) + "'',:p" + std::to_string(i));
+  ids.clear();
+  EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
+  IdMap rows = tableRows();
+  EXPECT_EQ(rows.size(), expected.size() + many.size());
+  auto idIt = ids.begin();
+  for (const auto& f : many) EXPECT_EQ(rows[*idIt++], f);
 }
 
 // The counter after init lies above the table, the file and memory.

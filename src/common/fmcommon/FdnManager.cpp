@@ -694,21 +694,46 @@ long CFdnManager::BatchInsert(const NamePair* rows, size_t count) {
   if (count == 0) return FM_SUCCESS;
   if (count == 1) return Insert(*rows[0].first, rows[0].second);
   const int n = static_cast<int>(count);
+  // The batch goes as one insert of literal rows: the database parses one
+  // statement and inserts every row in one step, all or nothing as the batch
+  // mode of the database layer. Names that a literal cannot carry (an
+  // embedded NUL) leave the batch to that batch mode.
+  bool literal = true;
+  for (size_t i = 0; literal && i < count; ++i) literal = rows[i].first->find('\0') == std::string::npos;
+  std::string sql;
+  if (literal) {
+    sql.reserve(64 + count * (24 + rows[0].first->size()));
+    sql = withTable(" insert into ", m_strTableName, "(fdnid, fdnname) values ");
+    for (size_t i = 0; i < count; ++i) {
+      sql += i ? ",(" : "(";
+      sql += std::to_string(rows[i].second);
+      sql += ",'";
+      sql += CFMDBTools::getFiltSql(*rows[i].first, CFMDBTools::FILT_LITERAL);
+      sql += "')";
+    }
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
     long rc = CFMDBGuard::run(__FILE__, __LINE__, "CFdnManager::BatchInsert", FM_FAILURE,
                               [&](SAConnection& conn) -> long {
-                                SACommand cmd(&conn);
-                                cmd.SetExecBatch(true);
-                                cmd.SetTable(m_strTableName);
-                                cmd.SetBatchMaxRowCount(n);
-                                for (size_t i = 0; i < count; ++i) {
-                                  cmd.Param("fdnid").setAsLong() = rows[i].second;
-                                  cmd.Param("fdnname").setAsString() = *rows[i].first;
-                                  cmd.EndRow();
+                                bool ok = false;
+                                if (literal) {
+                                  SACommand cmd(&conn, sql);
+                                  cmd.Execute();
+                                  ok = cmd.RowsAffected() > 0;
+                                } else {
+                                  SACommand cmd(&conn);
+                                  cmd.SetExecBatch(true);
+                                  cmd.SetTable(m_strTableName);
+                                  cmd.SetBatchMaxRowCount(n);
+                                  for (size_t i = 0; i < count; ++i) {
+                                    cmd.Param("fdnid").setAsLong() = rows[i].second;
+                                    cmd.Param("fdnname").setAsString() = *rows[i].first;
+                                    cmd.EndRow();
+                                  }
+                                  cmd.Execute(n);
+                                  ok = cmd.RowsAffected() > 0;
+                                  cmd.SetExecBatch(false);
                                 }
-                                cmd.Execute(n);
-                                bool ok = cmd.RowsAffected() > 0;
-                                cmd.SetExecBatch(false);
                                 if (ok) return FM_SUCCESS;
                                 FM_TRACE(TRACE_ERROR, "CFdnManager::BatchInsert error");
                                 return FM_FAILURE;

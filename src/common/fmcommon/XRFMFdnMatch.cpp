@@ -7,8 +7,12 @@
 // separator runs never enter it: ",A,,B" and "A,B" hash alike.
 #include "fm_common/fmcommon/XRFMFdnMatch.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "fm_common/fmcommon/KyroSettingOP.h"
 #include "fm_common/platform/KyroTrace.h"
@@ -48,6 +52,26 @@ inline uint64_t chain(uint64_t h, uint64_t component) {
 inline uint32_t tagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
 
 }  // namespace
+
+namespace {
+constexpr size_t kHugePage = size_t(2) << 20;
+}  // namespace
+
+void* XRFMFdnMatch::allocBlock(size_t bytes) {
+  if (bytes < kHugePage) return ::operator new(bytes);
+  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = std::aligned_alloc(kHugePage, rounded);
+  if (p == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  ::madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without huge pages it works the same
+#endif
+  return p;
+}
+
+void XRFMFdnMatch::freeBlock(void* p, size_t bytes) {
+  if (bytes < kHugePage) ::operator delete(p);
+  else std::free(p);
+}
 
 XRFMFdnMatch::XRFMFdnMatch() : XRFMFdnMatch(CKyroSettingOP::instance()->getFDNSplitter()) {}
 
@@ -107,7 +131,7 @@ bool XRFMFdnMatch::probe(uint64_t hash, const char* text, size_t begin, size_t e
 
 void XRFMFdnMatch::grow() {
   const unsigned bits = m_uBits == 0 ? 4 : m_uBits + 1;
-  std::vector<Slot> slots(size_t(1) << bits, Slot{0, kEmpty});
+  std::vector<Slot, BlockAllocator<Slot>> slots(size_t(1) << bits, Slot{0, kEmpty});
   const size_t mask = slots.size() - 1;
   // Rehash from the records: each record's hash is recomputed from its text.
   for (const Slot& s : m_slots) {
@@ -151,8 +175,9 @@ void XRFMFdnMatch::insertKey(const std::string& normal, uint64_t hash) {
   if (2 * (m_nKeys + 1) > m_slots.size()) grow();
   const uint32_t offset = static_cast<uint32_t>(m_keys.size());
   const uint32_t len = static_cast<uint32_t>(normal.size());
-  m_keys.append(reinterpret_cast<const char*>(&len), sizeof len);
-  m_keys.append(normal);
+  const char* lenBytes = reinterpret_cast<const char*>(&len);
+  m_keys.insert(m_keys.end(), lenBytes, lenBytes + sizeof len);
+  m_keys.insert(m_keys.end(), normal.begin(), normal.end());
   const size_t mask = m_slots.size() - 1;
   size_t i = home(hash, m_uBits);
   while (m_slots[i].m_uOffset != kEmpty) i = (i + 1) & mask;

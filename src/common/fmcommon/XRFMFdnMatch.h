@@ -67,6 +67,25 @@ class XRFMFdnMatch {
   };
   static constexpr uint32_t kEmpty = UINT32_MAX;
 
+  // Memory of the table and the key records: blocks of 2 MB or more are
+  // aligned to 2 MB and asked to be backed by huge pages, so that a test of a
+  // large pattern set costs cache misses but few page-table walks.
+  static void* allocBlock(size_t bytes);
+  static void freeBlock(void* p, size_t bytes);
+  template <typename T>
+  struct BlockAllocator {
+    using value_type = T;
+    BlockAllocator() = default;
+    template <typename U>
+    BlockAllocator(const BlockAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(allocBlock(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) { freeBlock(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const BlockAllocator<U>&) const { return true; }
+    template <typename U>
+    bool operator!=(const BlockAllocator<U>&) const { return false; }
+  };
+
   // Slot index of a key's hash in a table of 2^bits slots.
   static size_t home(uint64_t hash, unsigned bits) {
     return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
@@ -78,11 +97,11 @@ class XRFMFdnMatch {
   void insertKey(const std::string& normal, uint64_t hash);
   void grow();
 
-  std::vector<Slot> m_slots;     // 2^m_uBits slots, or none before the first pattern
+  std::vector<Slot, BlockAllocator<Slot>> m_slots;  // 2^m_uBits slots, or none before the first pattern
   unsigned m_uBits = 0;
   size_t m_nKeys = 0;
   // Records of the distinct normal forms: 4 bytes of length, then the text.
-  std::string m_keys;
+  std::vector<char, BlockAllocator<char>> m_keys;
   std::vector<size_t> m_depths;  // component counts at which patterns end, ascending
   std::vector<std::string> m_patterns;
   bool m_bMatchAll = false;
