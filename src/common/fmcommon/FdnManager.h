@@ -37,7 +37,10 @@
 // RW_Lock "CFdnManager::m_rwLock", visible in the lock monitor) guards
 // the maps, the counter and the flags: look-ups read; init, the additions,
 // deletions and renames write and hold it across their database and file
-// work. Events (the object deletion event "FMMODelEvent") are sent after the
+// work. The one exception is GetIntFdn of a known FDN, the hot path: it reads
+// the exact FDN table under that table's own shared mutex (see FdnIdIndex),
+// which writers take only for the moment they change memory, so it neither
+// takes the monitored lock nor waits for a writer's database work. Events (the object deletion event "FMMODelEvent") are sent after the
 // lock is released, so a subscriber may call back into the manager.
 #ifndef FM_FMCOMMON_FDNMANAGER_H
 #define FM_FMCOMMON_FDNMANAGER_H
