@@ -17,6 +17,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 
 #include "fm_common/fmcommon/AlmValidCheck.h"
 #include "fm_common/fmcommon/FdnManager.h"
@@ -193,6 +194,16 @@ TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
     EXPECT_EQ(m->GetStrFdn(kv.first), kv.second);
   }
   EXPECT_EQ(m->getCurMaxFdnId(), 6);
+
+  // A full batch and a single row; quotes and colons in the names.
+  std::list<std::string> many;
+  for (int i = 0; i < 1001; ++i) many.push_back("B='" + std::to_string(i) + "'',:p" + std::to_string(i));
+  ids.clear();
+  EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
+  IdMap rows = tableRows();
+  EXPECT_EQ(rows.size(), expected.size() + many.size());
+  auto idIt = ids.begin();
+  for (const auto& f : many) EXPECT_EQ(rows[*idIt++], f);
 }
 
 // The counter after init lies above the table, the file and memory.
@@ -217,8 +228,9 @@ TEST_P(FdnManagerTest, InitCounterLiesAboveTableAndFile) {
 
 TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
   CFdnManager* m = CFdnManager::instance();
+  const std::string tooLong = "NE=1,L=" + std::string(250, 'x');  // 257 bytes
   const std::vector<std::string> fdns{"NE=1", "NE=1,S=1", "NE=1,S=1,P=2", "NE=12", "NE=1a", "NE=1+x", "NE=2,",
-                                      "NE=2,S=9", "NE=3"};
+                                      "NE=2,S=9", "NE=3", tooLong};
   std::map<std::string, long> id;
   for (const auto& f : fdns) id[f] = m->GetIntFdn(f);
 
@@ -245,6 +257,10 @@ TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
     for (const auto& s : c.below) want.insert(id[s]);
     EXPECT_EQ(longs, want) << c.p;
     EXPECT_EQ(std::set<long>(ints.begin(), ints.end()), want) << c.p;
+    if (c.p == "NE=1") want.insert(id[tooLong]);  // taken only when any length is
+    longs.clear();
+    EXPECT_EQ(m->GetFdnLikeSetAnyLength({c.p}, longs), FM_SUCCESS);
+    EXPECT_EQ(longs, want) << c.p;
   }
 
   std::set<long> eq;
@@ -690,6 +706,84 @@ TEST(FdnManagerConcurrencyTest, OverlappingNewFdnsGetExactlyOneIdEach) {
   EXPECT_EQ(m->getCurMaxFdnId(), static_cast<long>(kFdns) + 1);
   CFdnManager::Destroy();
   CDBMaintain::instance()->setDBUrl("");
+}
+
+// Known FDNs answer GetIntFdn without the manager's lock: their ids must hold
+// while other FDNs are added and deleted (the exact table grows, and deletions
+// shift its entries).
+TEST(FdnManagerConcurrencyTest, KnownFdnsKeepTheirIdsWhileOthersComeAndGo) {
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("sqlite3://db=" + fmtest::makeTempDir("fdnconc2") + "/fm.db");
+  ASSERT_EQ(CDBMaintain::instance()->Init(5), FM_SUCCESS);
+  std::filesystem::remove_all(fdnFilePath());
+  CFdnManager* m = CFdnManager::instance();
+  std::map<std::string, long> stable;
+  for (int i = 0; i < 200; ++i) stable["S=" + std::to_string(i)] = 0;
+  for (auto& kv : stable) kv.second = m->GetIntFdn(kv.first);
+  std::atomic<bool> stop{false};
+  std::atomic<long> wrong{0}, reads{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&] {
+      while (!stop.load())
+        for (const auto& kv : stable) {
+          if (m->GetIntFdn(kv.first) != kv.second) ++wrong;
+          ++reads;
+        }
+    });
+  }
+  for (int round = 0; round < 30; ++round) {
+    std::list<std::string> batch;
+    for (int j = 0; j < 100; ++j) batch.push_back("T=" + std::to_string(round) + ",P=" + std::to_string(j));
+    std::list<long> ids;
+    EXPECT_EQ(m->GetIntFdnList(batch, ids), FM_SUCCESS);
+    m->DelFdn("T=" + std::to_string(round));
+  }
+  stop = true;
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_GT(reads.load(), 0);
+  std::set<std::string> rest;
+  for (const auto& kv : tableRows())
+    if (!kv.second.empty()) rest.insert(kv.second);  // the highest id stays reserved by a row without a name
+  EXPECT_EQ(rest.size(), stable.size());
+  CFdnManager::Destroy();
+  CDBMaintain::instance()->setDBUrl("");
+}
+
+// The exact table against std::unordered_map under random puts, erases and
+// look-ups over few keys: long probe runs, runs that wrap around the end,
+// deletions that shift entries back.
+TEST(FdnExactTableTest, AgreesWithUnorderedMap) {
+  FdnExactTable t;
+  std::unordered_map<std::string, long> ref;
+  std::mt19937 rng(5);
+  long id = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string k = i % 1000 == 0 ? std::string() : "NE=" + std::to_string(rng() % 300);
+    switch (rng() % 3) {
+      case 0:
+        t.put(k, i);
+        ref[k] = i;
+        break;
+      case 1:
+        ASSERT_EQ(t.erase(k), ref.erase(k) == 1) << k;
+        break;
+      default:
+        ASSERT_EQ(t.find(k, id), ref.count(k) == 1) << k;
+        if (ref.count(k)) {
+          ASSERT_EQ(id, ref[k]) << k;
+        }
+    }
+    ASSERT_EQ(t.size(), ref.size());
+  }
+  for (const auto& kv : ref) {
+    ASSERT_TRUE(t.find(kv.first, id)) << kv.first;
+    EXPECT_EQ(id, kv.second);
+  }
+  t.clear();
+  EXPECT_EQ(t.size(), 0u);
+  EXPECT_FALSE(t.find("NE=1", id));
 }
 
 // ---------------------------------------------------------------------------

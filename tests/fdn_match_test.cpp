@@ -113,7 +113,7 @@ TEST(XRFMFdnMatchTest, NullInputsAndLongComponents) {
   EXPECT_TRUE(m.match(nullptr, false));
 }
 
-TEST(XRFMFdnMatchTest, CopyAndAssignmentRebuildIndependentTrees) {
+TEST(XRFMFdnMatchTest, CopyAndAssignmentRebuildIndependentTables) {
   XRFMFdnMatch a(',');
   a.addPattern("A,B");
   a.addPattern("*");
@@ -193,7 +193,7 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     };
     std::vector<std::vector<std::string>> patternComps;
     std::vector<std::string> patterns;
-    size_t n = rng() % 12;
+    size_t n = trial % 25 == 0 ? 800 : rng() % 12;  // some trials make the table grow
     for (size_t i = 0; i < n; ++i) {
       patternComps.push_back(randomPath(4));
       patterns.push_back(render(patternComps.back(), sep, rng));

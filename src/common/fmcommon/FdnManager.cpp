@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -54,17 +55,17 @@ std::string joinIds(std::set<long>::const_iterator first, std::set<long>::const_
 }
 
 // Logs the names of a list as one or more lines "<prefix>a;b;c".
-void traceNameList(int level, const char* prefix, const std::set<std::string>& names) {
+void traceNameList(int level, const char* prefix, const std::vector<const std::string*>& names) {
   if (names.empty() || !KyroTrace::enabled(level)) return;
   std::string line = prefix;
   const size_t base = line.size();
-  for (const auto& n : names) {
-    if (line.size() > base && line.size() + n.size() > 4000) {
+  for (const std::string* n : names) {
+    if (line.size() > base && line.size() + n->size() > 4000) {
       KyroTrace::traceText(level, FM_MODULE, line);
       line.resize(base);
     }
     if (line.size() > base) line += ';';
-    line += n;
+    line += *n;
   }
   KyroTrace::traceText(level, FM_MODULE, line);
 }
@@ -76,6 +77,123 @@ long toLong(const std::string& text) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// FdnExactTable and FdnIdIndex
+
+struct FdnExactTable::Record {
+  long m_lId;
+  size_t m_nLength;
+  const char* text() const { return reinterpret_cast<const char*>(this + 1); }
+  char* text() { return reinterpret_cast<char*>(this + 1); }
+};
+
+FdnExactTable::~FdnExactTable() { clear(); }
+
+size_t FdnExactTable::hashOf(std::string_view fdn) { return std::hash<std::string_view>()(fdn); }
+
+bool FdnExactTable::equals(const Record* r, std::string_view fdn) {
+  return r->m_nLength == fdn.size() && std::memcmp(r->text(), fdn.data(), fdn.size()) == 0;
+}
+
+size_t FdnExactTable::locate(std::string_view fdn, size_t hash) const {
+  const size_t mask = m_slots.size() - 1;
+  size_t i = hash & mask;
+  while (m_slots[i].m_pRecord != nullptr &&
+         !(m_slots[i].m_hash == hash && equals(m_slots[i].m_pRecord, fdn)))
+    i = (i + 1) & mask;
+  return i;
+}
+
+bool FdnExactTable::find(std::string_view fdn, long& id) const {
+  if (m_nSize == 0) return false;
+  const Slot& s = m_slots[locate(fdn, hashOf(fdn))];
+  if (s.m_pRecord == nullptr) return false;
+  id = s.m_pRecord->m_lId;
+  return true;
+}
+
+void FdnExactTable::rehash(size_t slots) {
+  std::vector<Slot> fresh(slots, Slot{0, nullptr});
+  const size_t mask = slots - 1;
+  for (const Slot& s : m_slots) {
+    if (s.m_pRecord == nullptr) continue;
+    size_t i = s.m_hash & mask;
+    while (fresh[i].m_pRecord != nullptr) i = (i + 1) & mask;
+    fresh[i] = s;
+  }
+  m_slots.swap(fresh);
+}
+
+void FdnExactTable::reserve(size_t n) {
+  size_t slots = 16;
+  while (slots < 2 * n) slots *= 2;
+  if (slots > m_slots.size()) rehash(slots);
+}
+
+void FdnExactTable::put(std::string_view fdn, long id) {
+  if (2 * (m_nSize + 1) > m_slots.size()) rehash(m_slots.empty() ? 16 : 2 * m_slots.size());
+  const size_t hash = hashOf(fdn);
+  Slot& s = m_slots[locate(fdn, hash)];
+  if (s.m_pRecord != nullptr) {
+    s.m_pRecord->m_lId = id;
+    return;
+  }
+  void* mem = ::operator new(sizeof(Record) + fdn.size());
+  Record* r = new (mem) Record{id, fdn.size()};
+  if (!fdn.empty()) std::memcpy(r->text(), fdn.data(), fdn.size());
+  s = Slot{hash, r};
+  ++m_nSize;
+}
+
+bool FdnExactTable::erase(std::string_view fdn) {
+  if (m_nSize == 0) return false;
+  const size_t mask = m_slots.size() - 1;
+  size_t i = locate(fdn, hashOf(fdn));
+  if (m_slots[i].m_pRecord == nullptr) return false;
+  ::operator delete(m_slots[i].m_pRecord);
+  --m_nSize;
+  // Backward shift: entries after the hole that may live in it move up, so
+  // that every entry stays reachable from its home slot without tombstones.
+  for (size_t j = (i + 1) & mask; m_slots[j].m_pRecord != nullptr; j = (j + 1) & mask) {
+    const size_t home = m_slots[j].m_hash & mask;
+    const bool between = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
+    if (between) continue;
+    m_slots[i] = m_slots[j];
+    i = j;
+  }
+  m_slots[i] = Slot{0, nullptr};
+  return true;
+}
+
+void FdnExactTable::clear() {
+  for (Slot& s : m_slots) {
+    if (s.m_pRecord != nullptr) ::operator delete(s.m_pRecord);
+    s = Slot{0, nullptr};
+  }
+  m_nSize = 0;
+}
+
+void FdnIdIndex::setSorted(const std::vector<std::pair<const std::string*, long>>& pairs) {
+  std::unique_lock<std::shared_mutex> lock(m_mtxExact);
+  m_exact.reserve(m_exact.size() + pairs.size());
+  auto hint = pairs.empty() ? m_map.end() : m_map.lower_bound(*pairs.front().first);
+  for (const auto& p : pairs) {
+    // Right when nothing lies between the previous name and this one.
+    auto it = m_map.emplace_hint(hint, *p.first, p.second);
+    it->second = p.second;
+    m_exact.put(it->first, p.second);
+    hint = std::next(it);
+  }
+}
+
+void FdnIdIndex::swap(map_type& other) {
+  m_map.swap(other);
+  std::unique_lock<std::shared_mutex> lock(m_mtxExact);
+  m_exact.clear();
+  m_exact.reserve(m_map.size());
+  for (const auto& kv : m_map) m_exact.put(kv.first, kv.second);
+}
 
 // ---------------------------------------------------------------------------
 // FdnUpdateSource
@@ -280,22 +398,49 @@ void CFdnManager::putLocked(const std::string& fdn, long id) {
     auto itOld = m_FdnStrMap.find(itL->second);
     if (itOld != m_FdnStrMap.end() && itOld->second == id) m_FdnStrMap.erase(itOld);
   }
-  m_FdnStrMap[fdn] = id;
+  m_FdnStrMap.set(fdn, id);
   m_FdnLongMap[id] = fdn;
+}
+
+void CFdnManager::putManyLocked(const PairList& pairs) {
+  bool fresh = m_FdnLongMap.empty() || pairs.empty() || pairs.front().second > m_FdnLongMap.rbegin()->first;
+  for (size_t i = 1; fresh && i < pairs.size(); ++i)
+    fresh = *pairs[i - 1].first < *pairs[i].first && pairs[i - 1].second < pairs[i].second;
+  if (!fresh) {
+    for (const auto& p : pairs) putLocked(*p.first, p.second);
+    return;
+  }
+  // Identifiers above every one in memory name no FDN yet: nothing to unlink.
+  m_FdnStrMap.setSorted(pairs);
+  for (const auto& p : pairs) m_FdnLongMap.emplace_hint(m_FdnLongMap.end(), p.second, *p.first);
 }
 
 template <typename Take>
 void CFdnManager::walkSubtree(const StrMap& map, const std::string& fdn, Take take, bool anyLength) const {
   if (fdn.empty()) return;  // the empty FDN has no subtree
-  const char splitter = anyLength ? CKyroSettingOP::instance()->getFDNSplitter() : '\0';
-  for (auto it = map.lower_bound(fdn); it != map.end(); ++it) {
-    if (anyLength ? CAlmValidCheck::CheckFdnParent(fdn, it->first, splitter)
-                  : CAlmValidCheck::isFdnParent(fdn, it->first, true)) {
-      take(*it);
-    } else if (it->first.compare(0, fdn.size(), fdn) != 0) {
-      break;
+  // The subtree is the FDN itself and the FDNs that continue it with the
+  // splitter (every FDN that begins with it when it ends with the splitter):
+  // one entry and one contiguous run, whatever FDNs merely continue its last
+  // name with more characters.
+  const char splitter = CKyroSettingOP::instance()->getFDNSplitter();
+  // FDNs of MAX_FDN_LENGTH bytes or more fail the parent test (which logs them).
+  auto eligible = [&](const std::string& k) {
+    return anyLength || k.size() <= CAlmValidCheck::MAX_FDN_LENGTH || CAlmValidCheck::isFdnParent(fdn, k, true);
+  };
+  std::string below = fdn;
+  auto it = map.lower_bound(fdn);
+  if (fdn.back() != splitter) {
+    if (it != map.end() && it->first == fdn) {
+      if (eligible(it->first)) take(*it);
+      ++it;
     }
+    below += splitter;
+    // FDNs that continue the name with characters below the splitter lie in
+    // between: skipped by a second search, not one by one.
+    if (it != map.end() && it->first < below) it = map.lower_bound(below);
   }
+  for (; it != map.end() && it->first.compare(0, below.size(), below) == 0; ++it)
+    if (eligible(it->first)) take(*it);
 }
 
 void CFdnManager::sendEvents(const EventList& events) {
@@ -311,29 +456,38 @@ void CFdnManager::sendEvents(const EventList& events) {
 int CFdnManager::GetIntFdn(const std::string& fdn) {
   if (fdn.empty()) return static_cast<int>(FDN_EMPTY_ID);
   try {
-    {
-      Read_Lock_Guard lock(m_rwLock);
-      auto it = m_FdnStrMap.find(fdn);
-      if (it != m_FdnStrMap.end()) return static_cast<int>(it->second);
-    }
-    if (AddFdnSetToDBAndMem(std::set<std::string>{fdn}) != FM_SUCCESS) return static_cast<int>(FDN_UNKNOWN_ID);
+    // A known FDN is answered from the exact table under its own shared mutex:
+    // no monitored lock is taken, and a writer that is talking to the database
+    // does not hold this look-up up.
+    long id = 0;
+    if (m_FdnStrMap.findShared(fdn, id)) return static_cast<int>(id);
+    NameList one{&fdn};
+    if (AddFdnSetToDBAndMem(one) != FM_SUCCESS) return static_cast<int>(FDN_UNKNOWN_ID);
     Read_Lock_Guard lock(m_rwLock);
-    auto it = m_FdnStrMap.find(fdn);
-    return it != m_FdnStrMap.end() ? static_cast<int>(it->second) : static_cast<int>(FDN_UNKNOWN_ID);
+    return m_FdnStrMap.find(fdn, id) ? static_cast<int>(id) : static_cast<int>(FDN_UNKNOWN_ID);
   } catch (const std::exception& e) {
     FM_TRACE(TRACE_ERROR, "CFdnManager::GetIntFdn exception: %s", e.what());
     return static_cast<int>(FDN_UNKNOWN_ID);
   }
 }
 
+void CFdnManager::sortUnique(NameList& names) {
+  std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  names.erase(std::unique(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a == *b; }),
+              names.end());
+}
+
 int CFdnManager::GetIntFdnList(const std::list<std::string>& fdns, std::list<long>& ids) {
   try {
-    std::set<std::string> missing;
+    // The missing names are pointers into the caller's list, sorted and
+    // without duplicates: the set of new FDNs in its order, without copies.
+    NameList missing;
     {
       Read_Lock_Guard lock(m_rwLock);
       for (const auto& f : fdns)
-        if (!f.empty() && m_FdnStrMap.find(f) == m_FdnStrMap.end()) missing.insert(f);
+        if (!f.empty() && !m_FdnStrMap.contains(f)) missing.push_back(&f);
     }
+    sortUnique(missing);
     traceNameList(TRACE_DETAIL, "CFdnManager::GetIntFdnList,not found fdn:", missing);
     if (!missing.empty() && AddFdnSetToDBAndMem(missing) != FM_SUCCESS) return static_cast<int>(FM_FAILURE);
     int rc = static_cast<int>(FM_SUCCESS);
@@ -343,9 +497,9 @@ int CFdnManager::GetIntFdnList(const std::list<std::string>& fdns, std::list<lon
         ids.push_back(FDN_EMPTY_ID);
         continue;
       }
-      auto it = m_FdnStrMap.find(f);
-      if (it != m_FdnStrMap.end()) {
-        ids.push_back(it->second);
+      long id = 0;
+      if (m_FdnStrMap.find(f, id)) {
+        ids.push_back(id);
       } else {
         FM_TRACE(TRACE_DETAIL, "CFdnManager::GetIntFdnList %s: still not found ", f.c_str());
         ids.push_back(FDN_UNRESOLVED_ID);
@@ -361,7 +515,7 @@ int CFdnManager::GetIntFdnList(const std::list<std::string>& fdns, std::list<lon
 
 int CFdnManager::GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>& ids) {
   try {
-    std::set<std::string> missing;
+    NameList missing;  // in set order already
     {
       Read_Lock_Guard lock(m_rwLock);
       for (const auto& f : fdns) {
@@ -369,9 +523,9 @@ int CFdnManager::GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>&
           ids.insert(FDN_EMPTY_ID);
           continue;
         }
-        auto it = m_FdnStrMap.find(f);
-        if (it != m_FdnStrMap.end()) ids.insert(it->second);
-        else missing.insert(f);
+        long id = 0;
+        if (m_FdnStrMap.find(f, id)) ids.insert(id);
+        else missing.push_back(&f);
       }
     }
     if (missing.empty()) return static_cast<int>(FM_SUCCESS);
@@ -379,12 +533,12 @@ int CFdnManager::GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>&
     if (AddFdnSetToDBAndMem(missing) != FM_SUCCESS) return static_cast<int>(FM_FAILURE);
     int rc = static_cast<int>(FM_SUCCESS);
     Read_Lock_Guard lock(m_rwLock);
-    for (const auto& f : missing) {
-      auto it = m_FdnStrMap.find(f);
-      if (it != m_FdnStrMap.end()) {
-        ids.insert(it->second);
+    for (const std::string* f : missing) {
+      long id = 0;
+      if (m_FdnStrMap.find(*f, id)) {
+        ids.insert(id);
       } else {
-        FM_TRACE(TRACE_PROGRESS, "CFdnManager::GetIntFdnSet %s: still not found ", f.c_str());
+        FM_TRACE(TRACE_PROGRESS, "CFdnManager::GetIntFdnSet %s: still not found ", f->c_str());
         ids.insert(FDN_UNRESOLVED_ID);
         rc = static_cast<int>(FM_FAILURE);
       }
@@ -398,7 +552,7 @@ int CFdnManager::GetIntFdnSet(const std::set<std::string>& fdns, std::set<long>&
 
 int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::string, long>& ids) {
   try {
-    std::set<std::string> missing;
+    NameList missing;  // in set order already
     {
       Read_Lock_Guard lock(m_rwLock);
       for (const auto& f : fdns) {
@@ -406,12 +560,12 @@ int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::s
           ids[f] = FDN_EMPTY_ID;
           continue;
         }
-        auto it = m_FdnStrMap.find(f);
-        if (it != m_FdnStrMap.end()) {
-          ids[f] = it->second;
+        long id = 0;
+        if (m_FdnStrMap.find(f, id)) {
+          ids[f] = id;
         } else {
           FM_TRACE(TRACE_DETAIL, "CFdnManager::GetIntFdnSet %s:not found ", f.c_str());
-          missing.insert(f);
+          missing.push_back(&f);
         }
       }
     }
@@ -419,13 +573,13 @@ int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::s
     if (AddFdnSetToDBAndMem(missing) != FM_SUCCESS) return static_cast<int>(FM_FAILURE);
     int rc = static_cast<int>(FM_SUCCESS);
     Read_Lock_Guard lock(m_rwLock);
-    for (const auto& f : missing) {
-      auto it = m_FdnStrMap.find(f);
-      if (it != m_FdnStrMap.end()) {
-        ids[f] = it->second;
+    for (const std::string* f : missing) {
+      long id = 0;
+      if (m_FdnStrMap.find(*f, id)) {
+        ids[*f] = id;
       } else {
-        FM_TRACE(TRACE_DETAIL, "CFdnManager::GetIntFdnList %s: still not found ", f.c_str());
-        ids[f] = FDN_UNRESOLVED_ID;
+        FM_TRACE(TRACE_DETAIL, "CFdnManager::GetIntFdnList %s: still not found ", f->c_str());
+        ids[*f] = FDN_UNRESOLVED_ID;
         rc = static_cast<int>(FM_FAILURE);
       }
     }
@@ -436,44 +590,44 @@ int CFdnManager::GetIntFdnMap(const std::set<std::string>& fdns, std::map<std::s
   }
 }
 
-long CFdnManager::AddFdnSetToDBAndMem(const std::set<std::string>& fdns) {
+long CFdnManager::AddFdnSetToDBAndMem(NameList& fdns) {
   Write_Lock_Guard lock(m_rwLock);
-  std::set<std::string> fresh;
-  for (const auto& f : fdns)
-    if (!f.empty() && m_FdnStrMap.find(f) == m_FdnStrMap.end()) fresh.insert(f);
-  if (fresh.empty()) return FM_SUCCESS;
+  // Only the FDNs still unknown: another thread may have added some since.
+  auto known = [&](const std::string* f) { return f->empty() || m_FdnStrMap.contains(*f); };
+  fdns.erase(std::remove_if(fdns.begin(), fdns.end(), known), fdns.end());
+  if (fdns.empty()) return FM_SUCCESS;
 
   if (m_bServiceFlag && !m_bLoadedForAlloc) {
     if (!readyToAllocateLocked()) {
       FM_TRACE(TRACE_ERROR, "CFdnManager::AddFdnSetToDBAndMem>>%s not read, %ld fdn not allocated",
-               m_strTableName.c_str(), static_cast<long>(fresh.size()));
+               m_strTableName.c_str(), static_cast<long>(fdns.size()));
       return FM_FAILURE;
     }
-    for (auto it = fresh.begin(); it != fresh.end();) {
-      if (m_FdnStrMap.count(*it)) it = fresh.erase(it);
-      else ++it;
-    }
-    if (fresh.empty()) return FM_SUCCESS;
+    fdns.erase(std::remove_if(fdns.begin(), fdns.end(), known), fdns.end());
+    if (fdns.empty()) return FM_SUCCESS;
   }
 
-  StrMap succ, fail;
-  long rc = AddFdnListToDB(fresh, succ, fail);
+  PairList succ, fail;
+  StrMap readBack;  // the names a process that does not allocate read from the table
+  long rc = AddFdnListToDB(fdns, succ, fail, readBack);
   FM_TRACE(TRACE_PROGRESS, "CFdnManager::AddFdnSetToDBAndMem>>size:mapSuccfdn(%ld),mapFailfdn(%ld)ret(%ld)",
            static_cast<long>(succ.size()), static_cast<long>(fail.size()), rc);
   if (rc != FM_SUCCESS) {
     if (!fail.empty()) {
-      long fileRc = saveFileLocked(fail);
+      StrMap failMap;
+      for (const auto& p : fail) failMap.emplace(*p.first, p.second);
+      long fileRc = saveFileLocked(failMap);
       if (fileRc == FM_SUCCESS) {
-        succ.insert(fail.begin(), fail.end());
+        succ.insert(succ.end(), fail.begin(), fail.end());
       } else {
         // Only pairs that the file really holds may be handed out.
         StrMap inFile;
         long kept = 0;
         if (m_fdnFile.isFileExist() && m_fdnFile.FileToStrBuffer(inFile) == FM_SUCCESS) {
-          for (const auto& kv : fail) {
-            auto it = inFile.find(kv.first);
-            if (it != inFile.end() && it->second == kv.second) {
-              succ.insert(kv);
+          for (const auto& p : fail) {
+            auto it = inFile.find(*p.first);
+            if (it != inFile.end() && it->second == p.second) {
+              succ.push_back(p);
               ++kept;
             }
           }
@@ -485,7 +639,7 @@ long CFdnManager::AddFdnSetToDBAndMem(const std::set<std::string>& fdns) {
   } else if (m_bServiceFlag && m_fdnFile.isFileExist()) {
     replayFileLocked();
   }
-  for (const auto& kv : succ) putLocked(kv.first, kv.second);
+  putManyLocked(succ);
   return FM_SUCCESS;
 }
 
@@ -500,53 +654,86 @@ void CFdnManager::replayFileLocked() {
   }
 }
 
-long CFdnManager::AddFdnListToDB(const std::set<std::string>& fdns, StrMap& succ, StrMap& fail) {
+long CFdnManager::AddFdnListToDB(const NameList& fdns, PairList& succ, PairList& fail, StrMap& readBack) {
   succ.clear();
   fail.clear();
-  if (!m_bServiceFlag) return GetFdnidListFromDB(fdns, succ);
+  if (!m_bServiceFlag) {
+    // Reading by names: the rows another process wrote.
+    std::set<std::string> names;
+    for (const std::string* f : fdns) names.insert(names.end(), *f);
+    long rc = GetFdnidListFromDB(names, readBack);
+    for (const auto& kv : readBack) succ.emplace_back(&kv.first, kv.second);
+    return rc;
+  }
 
-  std::vector<std::pair<std::string, long>> batch;
-  batch.reserve(fdns.size() < BATCH_SIZE ? fdns.size() : BATCH_SIZE);
+  // Every new FDN gets the next identifier, in order; the pairs are written
+  // BATCH_SIZE at a time straight from this one list.
+  PairList all;
+  all.reserve(fdns.size());
   bool exhausted = false;
-  auto flush = [&]() {
-    long rc = BatchInsert(batch);
-    for (auto& p : batch) (rc == FM_SUCCESS ? succ : fail).emplace(std::move(p.first), p.second);
-    batch.clear();
-  };
-  for (const auto& f : fdns) {
+  for (const std::string* f : fdns) {
     if (m_lNextFdnId > INT_MAX || m_lNextFdnId < 1) {
       // Identifiers are handed out as int: none is left.
       FM_TRACE(TRACE_ERROR, "CFdnManager::AddFdnListToDB>>fdnid %ld out of range, fdn %s not added", m_lNextFdnId,
-               f.c_str());
+               f->c_str());
       exhausted = true;
       break;
     }
-    batch.emplace_back(f, m_lNextFdnId++);
-    if (batch.size() >= BATCH_SIZE) flush();
+    all.emplace_back(f, m_lNextFdnId++);
   }
-  flush();
+  succ.reserve(all.size());
+  for (size_t k = 0; k < all.size(); k += BATCH_SIZE) {
+    const size_t n = std::min(BATCH_SIZE, all.size() - k);
+    PairList& to = BatchInsert(all.data() + k, n) == FM_SUCCESS ? succ : fail;
+    to.insert(to.end(), all.begin() + static_cast<long>(k), all.begin() + static_cast<long>(k + n));
+  }
   return (fail.empty() && !exhausted) ? FM_SUCCESS : FM_FAILURE;
 }
 
-long CFdnManager::BatchInsert(const std::vector<std::pair<std::string, long>>& batch) {
-  if (batch.empty()) return FM_SUCCESS;
-  if (batch.size() == 1) return Insert(batch.front().first, batch.front().second);
-  const int n = static_cast<int>(batch.size());
+long CFdnManager::BatchInsert(const NamePair* rows, size_t count) {
+  if (count == 0) return FM_SUCCESS;
+  if (count == 1) return Insert(*rows[0].first, rows[0].second);
+  const int n = static_cast<int>(count);
+  // The batch goes as one insert of literal rows: the database parses one
+  // statement and inserts every row in one step, all or nothing as the batch
+  // mode of the database layer. Names that a literal cannot carry (an
+  // embedded NUL) leave the batch to that batch mode.
+  bool literal = true;
+  for (size_t i = 0; literal && i < count; ++i) literal = rows[i].first->find('\0') == std::string::npos;
+  std::string sql;
+  if (literal) {
+    sql.reserve(64 + count * (24 + rows[0].first->size()));
+    sql = withTable(" insert into ", m_strTableName, "(fdnid, fdnname) values ");
+    for (size_t i = 0; i < count; ++i) {
+      sql += i ? ",(" : "(";
+      sql += std::to_string(rows[i].second);
+      sql += ",'";
+      sql += CFMDBTools::getFiltSql(*rows[i].first, CFMDBTools::FILT_LITERAL);
+      sql += "')";
+    }
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
     long rc = CFMDBGuard::run(__FILE__, __LINE__, "CFdnManager::BatchInsert", FM_FAILURE,
                               [&](SAConnection& conn) -> long {
-                                SACommand cmd(&conn);
-                                cmd.SetExecBatch(true);
-                                cmd.SetTable(m_strTableName);
-                                cmd.SetBatchMaxRowCount(n);
-                                for (const auto& p : batch) {
-                                  cmd.Param("fdnid").setAsLong() = p.second;
-                                  cmd.Param("fdnname").setAsString() = p.first;
-                                  cmd.EndRow();
+                                bool ok = false;
+                                if (literal) {
+                                  SACommand cmd(&conn, sql);
+                                  cmd.Execute();
+                                  ok = cmd.RowsAffected() > 0;
+                                } else {
+                                  SACommand cmd(&conn);
+                                  cmd.SetExecBatch(true);
+                                  cmd.SetTable(m_strTableName);
+                                  cmd.SetBatchMaxRowCount(n);
+                                  for (size_t i = 0; i < count; ++i) {
+                                    cmd.Param("fdnid").setAsLong() = rows[i].second;
+                                    cmd.Param("fdnname").setAsString() = *rows[i].first;
+                                    cmd.EndRow();
+                                  }
+                                  cmd.Execute(n);
+                                  ok = cmd.RowsAffected() > 0;
+                                  cmd.SetExecBatch(false);
                                 }
-                                cmd.Execute(n);
-                                bool ok = cmd.RowsAffected() > 0;
-                                cmd.SetExecBatch(false);
                                 if (ok) return FM_SUCCESS;
                                 FM_TRACE(TRACE_ERROR, "CFdnManager::BatchInsert error");
                                 return FM_FAILURE;
@@ -646,8 +833,8 @@ long CFdnManager::GetFdnidFromDB(const std::string& fdn, long& id) {
 
 int CFdnManager::getFdnIdEx(const std::string& fdn) {
   Read_Lock_Guard lock(m_rwLock);
-  auto it = m_FdnStrMap.find(fdn);
-  if (it != m_FdnStrMap.end()) return static_cast<int>(it->second);
+  long id = 0;
+  if (m_FdnStrMap.find(fdn, id)) return static_cast<int>(id);
   auto itT = m_FdnStrMapTemp.find(fdn);
   if (itT != m_FdnStrMapTemp.end()) return static_cast<int>(itT->second);
   if (!fdn.empty()) FM_TRACE(TRACE_PROGRESS, "CFdnManager::getFdnIdEx not find FdnId, strFdn:%s", fdn.c_str());
@@ -656,9 +843,9 @@ int CFdnManager::getFdnIdEx(const std::string& fdn) {
 
 void CFdnManager::equalSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log) {
   for (const auto& f : fdns) {
-    auto it = m_FdnStrMap.find(f);
-    if (it != m_FdnStrMap.end()) {
-      ids.insert(it->second);
+    long id = 0;
+    if (m_FdnStrMap.find(f, id)) {
+      ids.insert(id);
     } else {
       ids.insert(FDN_UNKNOWN_ID);
       if (log) FM_TRACE(TRACE_PROGRESS, "GetIntFdnEqualSet, swdFdnIdSet -100 fdn [%s]", f.c_str());
@@ -747,12 +934,12 @@ int CFdnManager::GetFdnIdByFdnName(const std::list<std::string>& names, const ch
   if (matchType == 1) {
     for (const auto& n : names) {
       if (limitReached()) return static_cast<int>(FM_RESULT_LIMIT_REACHED);
-      auto it = m_FdnStrMap.find(n);
-      if (it == m_FdnStrMap.end()) {
+      long id = 0;
+      if (!m_FdnStrMap.find(n, id)) {
         FM_TRACE(TRACE_PROGRESS, "CFdnManager::GetFdnIdByFdnName %s:not found.", n.c_str());
         continue;
       }
-      out.emplace_back(it->first, std::to_string(it->second));
+      out.emplace_back(n, std::to_string(id));
       ++count;
     }
   } else if (matchType == 2) {
@@ -1146,8 +1333,8 @@ long CFdnManager::mergeFdnLocked(const StrMap& fdnMap) {
   return FM_SUCCESS;
 }
 
-long CFdnManager::syncBatchLocked(const std::vector<std::pair<std::string, long>>& batch) {
-  if (BatchInsert(batch) == FM_SUCCESS) return FM_SUCCESS;
+long CFdnManager::syncBatchLocked(const PairList& batch) {
+  if (BatchInsert(batch.data(), batch.size()) == FM_SUCCESS) return FM_SUCCESS;
   // The batch may collide with rows that an earlier replay wrote before it was
   // cut short, or with the row of an id that the file renames: a pair whose id
   // has its row already is written as a rename, the others are inserted.
@@ -1172,30 +1359,31 @@ long CFdnManager::syncBatchLocked(const std::vector<std::pair<std::string, long>
                               return FM_SUCCESS;
                             });
   if (rc != FM_SUCCESS) return FM_FAILURE;
-  std::vector<std::pair<std::string, long>> rest;
+  PairList rest;
   bool ok = true;
   for (const auto& p : batch) {
     auto it = inTable.find(p.second);
     if (it == inTable.end()) {
       rest.push_back(p);
-    } else if (it->second != p.first && UpdateFdnIDToDB(p.second, p.first) != FM_SUCCESS) {
+    } else if (it->second != *p.first && UpdateFdnIDToDB(p.second, *p.first) != FM_SUCCESS) {
       ok = false;
     }
   }
-  if (!rest.empty() && BatchInsert(rest) != FM_SUCCESS) ok = false;
+  if (!rest.empty() && BatchInsert(rest.data(), rest.size()) != FM_SUCCESS) ok = false;
   return ok ? FM_SUCCESS : FM_FAILURE;
 }
 
 long CFdnManager::syncLocked(const StrMap& fdnMap, StrMap& failed) {
   if (fdnMap.empty()) return FM_SUCCESS;
-  std::vector<std::pair<std::string, long>> batch;
+  PairList batch;
   auto flush = [&]() {
     if (batch.empty()) return;
-    if (syncBatchLocked(batch) != FM_SUCCESS) failed.insert(batch.begin(), batch.end());
+    if (syncBatchLocked(batch) != FM_SUCCESS)
+      for (const auto& p : batch) failed.emplace(*p.first, p.second);
     batch.clear();
   };
   for (const auto& kv : fdnMap) {
-    batch.emplace_back(kv.first, kv.second);
+    batch.emplace_back(&kv.first, kv.second);
     if (batch.size() >= BATCH_SIZE) flush();
   }
   flush();

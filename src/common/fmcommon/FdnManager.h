@@ -37,7 +37,10 @@
 // RW_Lock "CFdnManager::m_rwLock", visible in the lock monitor) guards
 // the maps, the counter and the flags: look-ups read; init, the additions,
 // deletions and renames write and hold it across their database and file
-// work. Events (the object deletion event "FMMODelEvent") are sent after the
+// work. The one exception is GetIntFdn of a known FDN, the hot path: it reads
+// the exact FDN table under that table's own shared mutex (see FdnIdIndex),
+// which writers take only for the moment they change memory, so it neither
+// takes the monitored lock nor waits for a writer's database work. Events (the object deletion event "FMMODelEvent") are sent after the
 // lock is released, so a subscriber may call back into the manager.
 #ifndef FM_FMCOMMON_FDNMANAGER_H
 #define FM_FMCOMMON_FDNMANAGER_H
@@ -47,6 +50,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -78,12 +82,53 @@ struct FdnUpdateSource {
   explicit FdnUpdateSource(const std::list<FMNameValue_t>& attrs);
 };
 
+// Exact FDN -> id table: open addressing with linear probing over records
+// that it allocates and owns (id, length, text), so that a look-up reads one
+// slot and one record. At most half the slots are used. Not synchronised.
+class FdnExactTable {
+ public:
+  FdnExactTable() = default;
+  ~FdnExactTable();
+  FdnExactTable(const FdnExactTable&) = delete;
+  FdnExactTable& operator=(const FdnExactTable&) = delete;
+
+  // True and id set when fdn is in the table.
+  bool find(std::string_view fdn, long& id) const;
+  // Inserts fdn -> id, or sets the id of a present fdn.
+  void put(std::string_view fdn, long id);
+  // Removes fdn; false when absent.
+  bool erase(std::string_view fdn);
+  void clear();
+  // Makes room for n entries without rehashing.
+  void reserve(size_t n);
+  size_t size() const { return m_nSize; }
+
+ private:
+  struct Record;
+  struct Slot {
+    size_t m_hash;
+    Record* m_pRecord;  // null: free
+  };
+  static size_t hashOf(std::string_view fdn);
+  static bool equals(const Record* r, std::string_view fdn);
+  // The slot of fdn, or the free slot where it would go.
+  size_t locate(std::string_view fdn, size_t hash) const;
+  void rehash(size_t slots);
+
+  std::vector<Slot> m_slots;  // a power of two, or empty
+  size_t m_nSize = 0;
+};
+
 // FDN -> id map of the FDN manager: an ordered map, so that the FDNs below an
-// FDN form one contiguous run from its lower bound, plus a hash index over the
-// same nodes for exact look-ups, the hot path of alarm conversion and filters.
-// The index holds views of the map's own keys and iterators to its nodes,
-// which std::map keeps stable until the node is erased. Offers the subset of
-// the std::map interface the manager uses. Not synchronised.
+// FDN form one contiguous run from its lower bound, plus an exact table of the
+// same pairs for look-ups by name, the hot path of alarm conversion and
+// filters. Offers the subset of the std::map interface the manager uses; every
+// change goes to both.
+//
+// Threads: the manager's reader/writer lock guards both (read for look-ups,
+// write for changes). In addition, the exact table has a shared mutex of its
+// own, taken exclusively by every change and shared by findShared, so that
+// GetIntFdn can look up a known FDN without the manager's lock.
 class FdnIdIndex {
  public:
   using map_type = std::map<std::string, long>;
@@ -91,38 +136,46 @@ class FdnIdIndex {
   using iterator = map_type::iterator;
   using const_iterator = map_type::const_iterator;
 
-  iterator find(const std::string& fdn) {
-    auto h = m_hash.find(std::string_view(fdn));
-    return h == m_hash.end() ? m_map.end() : h->second;
+  // Look-ups of the exact table; the caller holds the manager's lock.
+  bool find(const std::string& fdn, long& id) const { return m_exact.find(fdn, id); }
+  bool contains(const std::string& fdn) const {
+    long id;
+    return m_exact.find(fdn, id);
   }
-  const_iterator find(const std::string& fdn) const {
-    auto h = m_hash.find(std::string_view(fdn));
-    return h == m_hash.end() ? m_map.end() : const_iterator(h->second);
+  // The same without the manager's lock.
+  bool findShared(const std::string& fdn, long& id) const {
+    std::shared_lock<std::shared_mutex> lock(m_mtxExact);
+    return m_exact.find(fdn, id);
   }
-  size_t count(const std::string& fdn) const { return m_hash.count(std::string_view(fdn)); }
-  long& operator[](const std::string& fdn) {
-    auto r = m_map.try_emplace(fdn, 0);
-    if (r.second) m_hash.emplace(std::string_view(r.first->first), r.first);
-    return r.first->second;
+  // The ordered map's entry of fdn (end() when absent).
+  iterator find(const std::string& fdn) { return m_map.find(fdn); }
+  const_iterator find(const std::string& fdn) const { return m_map.find(fdn); }
+  // Sets fdn -> id.
+  void set(const std::string& fdn, long id) {
+    auto r = m_map.try_emplace(fdn, id);
+    if (!r.second) r.first->second = id;
+    std::unique_lock<std::shared_mutex> lock(m_mtxExact);
+    m_exact.put(r.first->first, id);
   }
+  // set() for many pairs in ascending name order: the map insertions are
+  // hinted and the exact table is locked and sized once.
+  void setSorted(const std::vector<std::pair<const std::string*, long>>& pairs);
   iterator erase(iterator it) {
-    m_hash.erase(std::string_view(it->first));
+    {
+      std::unique_lock<std::shared_mutex> lock(m_mtxExact);
+      m_exact.erase(it->first);
+    }
     return m_map.erase(it);
   }
   size_t erase(const std::string& fdn) {
-    auto it = find(fdn);
+    auto it = m_map.find(fdn);
     if (it == m_map.end()) return 0;
     erase(it);
     return 1;
   }
   // Takes the content of `other` (which receives the old content) and
-  // rebuilds the index.
-  void swap(map_type& other) {
-    m_map.swap(other);
-    m_hash.clear();
-    m_hash.reserve(m_map.size());
-    for (auto it = m_map.begin(); it != m_map.end(); ++it) m_hash.emplace(std::string_view(it->first), it);
-  }
+  // rebuilds the exact table.
+  void swap(map_type& other);
   iterator begin() { return m_map.begin(); }
   iterator end() { return m_map.end(); }
   const_iterator begin() const { return m_map.begin(); }
@@ -134,7 +187,8 @@ class FdnIdIndex {
 
  private:
   map_type m_map;
-  std::unordered_map<std::string_view, iterator> m_hash;
+  FdnExactTable m_exact;
+  mutable std::shared_mutex m_mtxExact;
 };
 
 class CFdnManager {
@@ -261,6 +315,10 @@ class CFdnManager {
   using StrMap = std::map<std::string, long>;
   using LongMap = std::map<long, std::string>;
   using EventList = std::list<std::list<FMNameValue_t>>;
+  // Names held elsewhere (the caller's container, a map's keys), by address.
+  using NameList = std::vector<const std::string*>;
+  using NamePair = std::pair<const std::string*, long>;
+  using PairList = std::vector<NamePair>;
 
   // Reads the table (and the file) into memory; caller holds the write lock.
   int loadLocked();
@@ -275,9 +333,14 @@ class CFdnManager {
   void likeSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log, bool anyLength = false);
   void equalSetLocked(const std::list<std::string>& fdns, std::set<long>& ids, bool log);
 
-  long AddFdnSetToDBAndMem(const std::set<std::string>& fdns);
-  long AddFdnListToDB(const std::set<std::string>& fdns, StrMap& succ, StrMap& fail);
-  long BatchInsert(const std::vector<std::pair<std::string, long>>& batch);
+  // Sorts names by text and drops repeated ones (the order of a set).
+  static void sortUnique(NameList& names);
+  // fdns: sorted, without duplicates; the known ones are dropped from it.
+  long AddFdnSetToDBAndMem(NameList& fdns);
+  // succ and fail point into fdns' names, or, for a process that does not
+  // allocate, into readBack.
+  long AddFdnListToDB(const NameList& fdns, PairList& succ, PairList& fail, StrMap& readBack);
+  long BatchInsert(const NamePair* rows, size_t count);
   long Insert(const std::string& fdn, long id);
   long GetFdnidListFromDB(const std::set<std::string>& fdns, StrMap& out);
   long GetFdnidFromDB(const std::string& fdn, long& id);
@@ -290,12 +353,15 @@ class CFdnManager {
   void replayFileLocked();
   long mergeFdnLocked(const StrMap& fdnMap);
   long syncLocked(const StrMap& fdnMap, StrMap& failed);
-  long syncBatchLocked(const std::vector<std::pair<std::string, long>>& batch);
+  long syncBatchLocked(const PairList& batch);
   long saveFileLocked(const StrMap& fdnMap);
   long loadLongLocked(LongMap& fdnMap);
   long flushLongLocked(const LongMap& fdnMap);
 
   void putLocked(const std::string& fdn, long id);
+  // putLocked for each pair; pairs in name order with fresh ascending ids (the
+  // common case of new FDNs) are appended in one pass.
+  void putManyLocked(const PairList& pairs);
   // The counter stays above id.
   void raiseNextLocked(long id);
   static void sendEvents(const EventList& events);

@@ -4,25 +4,30 @@
 // Patterns and FDNs are split into components at the FDN splitter; empty
 // components (a leading separator, two separators in a row, a trailing one) are
 // ignored, so ",A,,B" is the FDN "A,B". An FDN matches when the components of
-// some pattern are its leading components. Patterns are kept in a tree of
-// components, so a test costs one map lookup per component of the FDN, whatever
-// the number of patterns, and allocates nothing.
+// some pattern are its leading components.
+//
+// Each distinct pattern is kept once, in its normal form (its components
+// joined by one separator), in an open-addressing hash table; the table also
+// knows at which component counts (depths) patterns end. A test hashes the
+// FDN's leading components as it reads them and probes the table only at
+// those depths, so it costs one probe per depth at which patterns exist (one
+// for patterns all of the same depth), whatever the number of patterns, and
+// allocates nothing.
 //
 // A pattern without components (empty, or separators only) matches nothing.
 // The pattern "*" added last makes every FDN match (the match-all flag) unless
 // the caller asks to ignore it; any other pattern added after it clears the
 // flag. With the flag ignored, "*" is an ordinary component.
 //
-// The matcher owns its tree and pattern list. It keeps scratch state in itself,
-// so one matcher serves one thread at a time (also for match).
+// The matcher owns its table and pattern list. match changes nothing, so
+// several threads may test with one matcher while nobody adds patterns;
+// addPattern needs the matcher to itself.
 #ifndef FM_FMCOMMON_XRFMFDNMATCH_H
 #define FM_FMCOMMON_XRFMFDNMATCH_H
 
 #include <cstddef>
-#include <map>
-#include <memory>
+#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace Kyrofm {
@@ -46,7 +51,7 @@ class XRFMFdnMatch {
   // True when `fdn` is equal to or below some pattern, or when the match-all
   // flag is set and `ignoreMatchAll` is false. A null fdn matches only through
   // the match-all flag.
-  bool match(const char* fdn, bool ignoreMatchAll);
+  bool match(const char* fdn, bool ignoreMatchAll) const;
 
   char getSeparator() const { return m_cSeparator; }
   bool isMatchAll() const { return m_bMatchAll; }
@@ -54,32 +59,53 @@ class XRFMFdnMatch {
   const std::vector<std::string>& getPatterns() const { return m_patterns; }
 
  private:
-  struct Node {
-    bool m_bEnd = false;
-    std::map<std::string, std::unique_ptr<Node>, std::less<>> m_children;
+  // A slot of the table: the upper half of the key's hash (a quick filter)
+  // and the offset of the key's record in m_keys; kEmpty marks a free slot.
+  struct Slot {
+    uint32_t m_uTag;
+    uint32_t m_uOffset;
+  };
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+
+  // Memory of the table and the key records: blocks of 2 MB or more are
+  // aligned to 2 MB and asked to be backed by huge pages, so that a test of a
+  // large pattern set costs cache misses but few page-table walks.
+  static void* allocBlock(size_t bytes);
+  static void freeBlock(void* p, size_t bytes);
+  template <typename T>
+  struct BlockAllocator {
+    using value_type = T;
+    BlockAllocator() = default;
+    template <typename U>
+    BlockAllocator(const BlockAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(allocBlock(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) { freeBlock(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const BlockAllocator<U>&) const { return true; }
+    template <typename U>
+    bool operator!=(const BlockAllocator<U>&) const { return false; }
   };
 
-  // Walks a text component by component, skipping empty components. The view
-  // it returns points into the caller's text.
-  struct ComponentReader {
-    const char* m_pText = nullptr;
-    char m_cSeparator = ',';
-    size_t m_nStart = 0;
-    size_t m_nIndex = 0;
-    size_t m_nLength = 0;
+  // Slot index of a key's hash in a table of 2^bits slots.
+  static size_t home(uint64_t hash, unsigned bits) {
+    return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
+  }
+  // True when the normal form stored at `offset` has the components of
+  // text[begin, end).
+  bool keyEquals(uint32_t offset, const char* text, size_t begin, size_t end, bool normal) const;
+  bool probe(uint64_t hash, const char* text, size_t begin, size_t end, bool normal) const;
+  void insertKey(const std::string& normal, uint64_t hash);
+  void grow();
 
-    void reset(const char* text, char separator);
-    // Positions on the next non-empty component; false when none is left.
-    bool next(std::string_view& component);
-  };
-
-  static void freeTree(std::unique_ptr<Node> root);
-
-  std::unique_ptr<Node> m_pRoot;
+  std::vector<Slot, BlockAllocator<Slot>> m_slots;  // 2^m_uBits slots, or none before the first pattern
+  unsigned m_uBits = 0;
+  size_t m_nKeys = 0;
+  // Records of the distinct normal forms: 4 bytes of length, then the text.
+  std::vector<char, BlockAllocator<char>> m_keys;
+  std::vector<size_t> m_depths;  // component counts at which patterns end, ascending
   std::vector<std::string> m_patterns;
   bool m_bMatchAll = false;
   char m_cSeparator;
-  ComponentReader m_reader;
 };
 
 }  // namespace Kyrofm
