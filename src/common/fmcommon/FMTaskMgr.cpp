@@ -57,9 +57,20 @@ class TimerHandler : public ACE_Event_Handler {
   std::mutex& idMutex() { return m_idMutex; }
   const std::string& name() const { return m_task->name(); }
 
+  // The count itself lives here, not in ACE's base: the hand-over between the
+  // thread that adds a timer and the reactor thread that ends it is then
+  // visible to this library's own code (and to the thread checkers).
+  Reference_Count add_reference() override { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+  Reference_Count remove_reference() override {
+    Reference_Count left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+
  private:
   std::unique_ptr<TimerTask> m_task;
   std::mutex m_idMutex;
+  std::atomic<Reference_Count> m_refs{1};
 };
 
 }  // namespace
