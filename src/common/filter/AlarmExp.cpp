@@ -226,8 +226,52 @@ struct AlarmExpTreeOps {
     }
   }
 
+  // Nesting of combinators that evaluate() follows by recursion; a deeper
+  // tree is evaluated again by the explicit-stack walker (leaves are pure).
+  static constexpr int kShallowDepth = 64;
+
+  // evaluate() of a tree by recursion limited to kShallowDepth nested
+  // combinators (a second child is taken in a loop, so right-leaning chains
+  // of any length stay shallow): 0 or 1, or -1 when the limit was reached.
+  static int evaluateShallow(const AlarmExp* node, const AlmRecord_t& record, const AlarmExp** last, int depth) {
+    for (;;) {
+      const AlarmExp::NodeKind kind = node->getNodeKind();
+      if (kind == AlarmExp::NodeKind::LEAF) {
+        const bool r = node->evaluate(record);
+        if (last) *last = node;
+        return r ? 1 : 0;
+      }
+      if (depth >= kShallowDepth) return -1;
+      if (kind == AlarmExp::NodeKind::NOT) {
+        const AlarmExp* c = child(node);
+        if (!c) return 0;
+        const int r = evaluateShallow(c, record, last, depth + 1);
+        return r < 0 ? r : 1 - r;
+      }
+      const AlarmExp* f = first(node);
+      const AlarmExp* s = second(node);
+      if (!f) {
+        // And(null, s) is s; Or(null, s) accepts every record.
+        if (kind == AlarmExp::NodeKind::AND && s) {
+          node = s;
+          continue;
+        }
+        return 1;
+      }
+      const int r = evaluateShallow(f, record, last, depth + 1);
+      if (r < 0) return r;
+      // And whose first is true, Or whose first is false: the node's answer
+      // is its second child's (true when there is none).
+      if ((r == 1) != (kind == AlarmExp::NodeKind::AND)) return r;
+      if (!s) return 1;
+      node = s;
+    }
+  }
+
   // evaluate() of a whole tree; *last receives the last leaf evaluated.
   static bool evaluate(const AlarmExp* node, const AlmRecord_t& record, const AlarmExp** last) {
+    const int shallow = evaluateShallow(node, record, last, 0);
+    if (shallow >= 0) return shallow == 1;
     SmallStack<const AlarmExp*, 32> open;  // combinators waiting for their first child's answer
     bool r = true;
     for (;;) {
