@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchGoal.h"
 #include "fm_common/fmcommon/AlmSeqConvert.h"
 #include "fm_common/platform/FMResult.h"
 
@@ -138,21 +139,7 @@ bool sameCarried(const AlmRecord_t& a, const AlmRecord_t& b) {
   return same;
 }
 
-double cpuNs() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
-
-struct GoalLine {
-  double ratio = 0, seqNs = 0, plainNs = 0;
-  ~GoalLine() {
-    if (ratio <= 0) return;
-    std::printf("GOAL | AlmRecordSeq round trip per alarm against a plain struct copy (%.0f against %.0f ns) | - | %.1fx | info\n",
-                seqNs, plainNs, ratio);
-    std::fflush(stdout);
-  }
-} g_goal;
+using fmbench::cpuNs;
 
 void BM_AlmRecordSeqRoundTripVsPlainCopy(benchmark::State& state) {
   const std::list<AlmRecord_t> records = makeRecords(kChunk);
@@ -202,7 +189,10 @@ void BM_AlmRecordSeqRoundTripVsPlainCopy(benchmark::State& state) {
   state.counters["seq_ns_per_alarm"] = seqNs / alarms;
   state.counters["plain_ns_per_alarm"] = plainNs / alarms;
   state.counters["ratio"] = seqNs / plainNs;
-  g_goal.ratio = seqNs / plainNs, g_goal.seqNs = seqNs / alarms, g_goal.plainNs = plainNs / alarms;
+  fmbench::goal("AlmRecordSeq round trip per alarm against a plain struct copy", "-",
+                fmbench::fixed(seqNs / plainNs, 1, "x") + " (" + fmbench::fixed(seqNs / alarms, 0) + " against " +
+                    fmbench::fixed(plainNs / alarms, 0) + " ns)",
+                "info");
 }
 
 BENCHMARK(BM_AlmRecordSeqRoundTripVsPlainCopy)->Iterations(3)->Unit(benchmark::kMillisecond);

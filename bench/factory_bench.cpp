@@ -28,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "BenchGoal.h"
 #include "fm_common/filter/AlarmExpFactory.h"
 #include "fm_common/fmcommon/FdnManager.h"
 #include "fm_common/platform/AlmRecord.h"
@@ -47,19 +48,7 @@ constexpr int kRecords = 100000;
 constexpr int kNes = 100;
 constexpr int kBoards = 100;
 
-// GOAL lines, one per figure (the last run of a benchmark counts), printed at
-// exit.
-struct GoalLines {
-  std::map<std::string, std::string> lines;
-  ~GoalLines() {
-    for (const auto& [what, measured] : lines) std::printf("GOAL | %s | - | %s | info\n", what.c_str(), measured.c_str());
-  }
-};
-GoalLines& goals() {
-  static GoalLines g;
-  return g;
-}
-void goal(const std::string& what, const std::string& measured) { goals().lines[what] = measured; }
+void goal(const std::string& what, const std::string& measured) { fmbench::goal(what, "-", measured, "info"); }
 
 // CPU time of the calling thread: the machine is shared, wall time is not
 // the cost of the work.

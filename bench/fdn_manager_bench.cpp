@@ -40,7 +40,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "FdnBenchGoal.h"
+#include "BenchGoal.h"
 #include "fm_common/fmcommon/FdnManager.h"
 #include "fm_common/platform/FMDBMaintain.h"
 #include "fm_common/platform/FMDBTools.h"
@@ -48,10 +48,10 @@
 
 namespace {
 
-using fdnbench::cpuNs;
-using fdnbench::fixed;
-using fdnbench::median;
-using fdnbench::wallNs;
+using fmbench::cpuNs;
+using fmbench::fixed;
+using fmbench::median;
+using fmbench::wallNs;
 using Kyrofm::CFdnManager;
 using Kyrofmdb::CDBMaintain;
 
@@ -237,10 +237,10 @@ void BM_FdnManagerInit1M(benchmark::State& state) {
   state.counters["peak_rss_added_MB"] = median(peak);
   state.counters["rss_added_after_MB"] = median(kept);
   state.counters["init_cpu_ms"] = median(cpu);
-  fdnbench::goal("CFdnManager::init of 1 000 000 FDNs, fresh process, time (thread CPU " + fixed(median(cpu), 0) +
+  fmbench::goal("CFdnManager::init of 1 000 000 FDNs, fresh process, time (thread CPU " + fixed(median(cpu), 0) +
                      " ms)",
                  "-", fixed(median(ms), 0, " ms"), "info");
-  fdnbench::goal("CFdnManager::init of 1 000 000 FDNs, fresh process, peak memory added", "-",
+  fmbench::goal("CFdnManager::init of 1 000 000 FDNs, fresh process, peak memory added", "-",
                  fixed(median(peak), 0, " MB") + " (" + fixed(median(kept), 0, " MB kept)"), "info");
 }
 BENCHMARK(BM_FdnManagerInit1M)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -284,7 +284,7 @@ void BM_GetIntFdnVsHashMap(benchmark::State& state) {
   for (auto _ : state) {
     for (int rep = 0; rep < 9; ++rep) {
       for (int side = 0; side < 2; ++side) {
-        fdnbench::evictCaches();
+        fmbench::evictCaches();
         if ((side + rep) % 2) coldMgr.push_back(mgrPass(cold));
         else coldMap.push_back(mapPass(cold));
       }
@@ -307,10 +307,10 @@ void BM_GetIntFdnVsHashMap(benchmark::State& state) {
   state.counters["hot_mgr_ns"] = hMgr;
   state.counters["hot_map_ns"] = hMap;
   const double cr = cMgr / cMap, hr = hMgr / hMap;
-  fdnbench::goal("GetIntFdn of a known FDN (1 000 000 FDNs) against std::unordered_map, cold (" + fixed(cMgr, 0) +
+  fmbench::goal("GetIntFdn of a known FDN (1 000 000 FDNs) against std::unordered_map, cold (" + fixed(cMgr, 0) +
                      " ns vs " + fixed(cMap, 0) + " ns)",
                  "<= 3x", fixed(cr, 2, "x"), cr <= 3 ? "met" : "missed");
-  fdnbench::goal("GetIntFdn of a known FDN (1 000 000 FDNs) against std::unordered_map, hot (" + fixed(hMgr, 0) +
+  fmbench::goal("GetIntFdn of a known FDN (1 000 000 FDNs) against std::unordered_map, hot (" + fixed(hMgr, 0) +
                      " ns vs " + fixed(hMap, 0) + " ns)",
                  "<= 3x", fixed(hr, 2, "x"), hr <= 3 ? "met" : "missed");
 }
@@ -376,10 +376,10 @@ void BM_AddNewFdnsVsSoci(benchmark::State& state) {
   state.counters["mgr_cpu_ms"] = mc;
   state.counters["soci_cpu_ms"] = sc;
   state.counters["mgr_throughput_vs_soci"] = ratio;
-  fdnbench::goal("adding 100 000 new FDNs (GetIntFdnList) against SOCI inserting the same pairs in the same order, "
+  fmbench::goal("adding 100 000 new FDNs (GetIntFdnList) against SOCI inserting the same pairs in the same order, "
                  "thread CPU (" + fixed(mc, 0) + " ms vs " + fixed(sc, 0) + " ms)",
                  ">= 0.5x its throughput", fixed(ratio, 2, "x"), ratio >= 0.5 ? "met" : "missed");
-  fdnbench::goal("the same, wall clock (" + fixed(mm, 0) + " ms vs " + fixed(sm, 0) + " ms)", ">= 0.5x its throughput",
+  fmbench::goal("the same, wall clock (" + fixed(mm, 0) + " ms vs " + fixed(sm, 0) + " ms)", ">= 0.5x its throughput",
                  fixed(wallRatio, 2, "x"), "info");
 }
 BENCHMARK(BM_AddNewFdnsVsSoci)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -459,7 +459,7 @@ void BM_GetFdnLikeSetBesideSibling(benchmark::State& state) {
   state.counters["mgr_ns"] = mNs;
   state.counters["plain_walk_ns"] = pNs;
   state.counters["ratio"] = ratio;
-  fdnbench::goal("GetFdnLikeSet of \"P=1,A=1\" beside \"P=1,A=10\" with 10 000 FDNs below, against the plain range "
+  fmbench::goal("GetFdnLikeSet of \"P=1,A=1\" beside \"P=1,A=10\" with 10 000 FDNs below, against the plain range "
                  "walk (" + fixed(mNs, 0) + " ns vs " + fixed(pNs, 0) + " ns)",
                  "<= 2x", fixed(ratio, 2, "x"), ratio <= 2 ? "met" : "missed");
   CFdnManager::Destroy();

@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "FdnBenchGoal.h"
+#include "BenchGoal.h"
 #include "fm_common/fmcommon/XRFMFdnMatch.h"
 
 namespace {
 
-using fdnbench::cpuNs;
-using fdnbench::median;
+using fmbench::cpuNs;
+using fmbench::median;
 
 struct Workload {
   std::vector<std::string> patterns;
@@ -130,9 +130,9 @@ void BM_FdnMatchScaling(benchmark::State& state) {
   state.counters["ns_per_match_10"] = ns10;
   state.counters["ns_per_match_100000"] = nsLarge;
   state.counters["ratio"] = ratio;
-  fdnbench::goal("XRFMFdnMatch::match, 100 000 patterns against 10 (" + fdnbench::fixed(ns10, 1) + " ns -> " +
-                     fdnbench::fixed(nsLarge, 1) + " ns)",
-                 "<= 2x", fdnbench::fixed(ratio, 2, "x"), ratio <= 2 ? "met" : "missed");
+  fmbench::goal("XRFMFdnMatch::match, 100 000 patterns against 10 (" + fmbench::fixed(ns10, 1) + " ns -> " +
+                     fmbench::fixed(nsLarge, 1) + " ns)",
+                 "<= 2x", fmbench::fixed(ratio, 2, "x"), ratio <= 2 ? "met" : "missed");
 }
 BENCHMARK(BM_FdnMatchScaling)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -153,7 +153,7 @@ void BM_FdnMatchColdVsLinear(benchmark::State& state) {
   for (auto _ : state) {
     for (int rep = 0; rep < 9; ++rep) {
       for (int side = 0; side < 2; ++side) {
-        fdnbench::evictCaches();
+        fmbench::evictCaches();
         if ((side + rep) % 2) tm.push_back(matcherPass(m, w, hits));
         else tl.push_back(linearPass());
       }
@@ -165,9 +165,9 @@ void BM_FdnMatchColdVsLinear(benchmark::State& state) {
   state.counters["matcher_ns_per_match"] = nsM;
   state.counters["linear_ns_per_match"] = nsL;
   state.counters["ratio_linear_to_matcher"] = ratio;
-  fdnbench::goal("XRFMFdnMatch::match against a linear scan, 100 000 patterns, cold cache (" +
-                     fdnbench::fixed(nsL / 1000, 1) + " us -> " + fdnbench::fixed(nsM, 1) + " ns)",
-                 ">= 1000x", fdnbench::fixed(ratio, 0, "x"), ratio >= 1000 ? "met" : "missed");
+  fmbench::goal("XRFMFdnMatch::match against a linear scan, 100 000 patterns, cold cache (" +
+                     fmbench::fixed(nsL / 1000, 1) + " us -> " + fmbench::fixed(nsM, 1) + " ns)",
+                 ">= 1000x", fmbench::fixed(ratio, 0, "x"), ratio >= 1000 ? "met" : "missed");
 }
 BENCHMARK(BM_FdnMatchColdVsLinear)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchGoal.h"
 #include "fm_common/fmcommon/FMLock.h"
 #include "fm_common/platform/KyroTrace.h"
 
@@ -48,21 +49,8 @@ const bool g_quiet = [] {
   return true;
 }();
 
-// GOAL lines, printed once at exit after Google Benchmark's own report.
-std::mutex g_goalMutex;
-std::vector<std::string> g_goals;
-
 void addGoal(const std::string& what, const std::string& goal, double ratio, const char* verdict) {
-  char measured[32];
-  std::snprintf(measured, sizeof measured, "%.2fx", ratio);
-  std::lock_guard<std::mutex> guard(g_goalMutex);
-  if (g_goals.empty()) {
-    std::atexit([] {
-      for (const auto& line : g_goals) std::printf("%s\n", line.c_str());
-      std::fflush(stdout);
-    });
-  }
-  g_goals.push_back("GOAL | " + what + " | " + goal + " | " + measured + " | " + verdict);
+  fmbench::goal(what, goal, fmbench::fixed(ratio, 2, "x"), verdict);
 }
 
 // The two sides of each comparison, with the same inline call shape. Each side

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchGoal.h"
 #include "fm_common/filter/AlarmSortOrder.h"
 #include "fm_common/platform/AlmRecord.h"
 #include "fm_common/platform/FMAlarmTableIO.h"
@@ -43,8 +44,6 @@ using Kyrofm::XRFMSortHelper;
 
 constexpr size_t kAlarms = 100000;
 const std::vector<FieldSortItem_t> kItems = {{5, 0}, {10010105, 1}, {16, 1}};
-
-std::string g_goal;
 
 const std::vector<AlmRecord_t>& records() {
   static const std::vector<AlmRecord_t> recs = [] {
@@ -150,17 +149,10 @@ void BM_SortMemoryVsOrderBy(benchmark::State& state) {
   state.counters["memory_ms"] = memMs;
   state.counters["sqlite_ms"] = sqlMs;
   state.counters["ratio_sql_to_memory"] = memMs > 0 ? sqlMs / memMs : 0;
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "GOAL | sort 100 000 alarms by 3 items: SQLite ORDER BY (%.0f ms) / memory (%.0f ms) | - | %.2fx | info",
-                sqlMs, memMs, memMs > 0 ? sqlMs / memMs : 0.0);
-  if (g_goal.empty()) {
-    std::atexit([] {
-      std::printf("%s\n", g_goal.c_str());
-      std::fflush(stdout);
-    });
-  }
-  g_goal = line;
+  fmbench::goal("sort 100 000 alarms by 3 items: SQLite ORDER BY / memory", "-",
+                fmbench::fixed(memMs > 0 ? sqlMs / memMs : 0.0, 2, "x") + " (" + fmbench::fixed(sqlMs, 0) + " ms against " +
+                    fmbench::fixed(memMs, 0) + " ms)",
+                "info");
 }
 BENCHMARK(BM_SortMemoryVsOrderBy)->Unit(benchmark::kMillisecond)->Iterations(5);
 

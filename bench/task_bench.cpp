@@ -21,14 +21,14 @@
 #include <thread>
 #include <vector>
 
-#include "FdnBenchGoal.h"
+#include "BenchGoal.h"
 #include "fm_common/fmcommon/FMTaskMgr.h"
 
 using namespace Kyrofm;
-using fdnbench::fixed;
-using fdnbench::goal;
-using fdnbench::median;
-using fdnbench::wallNs;
+using fmbench::fixed;
+using fmbench::goal;
+using fmbench::median;
+using fmbench::wallNs;
 
 namespace {
 
@@ -152,7 +152,7 @@ void BM_TimerScheduleCancelVsBareReactor(benchmark::State& state) {
       double t[2];
       for (int k = 0; k < 2; ++k) {
         const bool library = (k == 0) == (r % 2 == 0);
-        const double t0 = fdnbench::cpuNs();
+        const double t0 = fmbench::cpuNs();
         for (int i = 0; i < kBatch; ++i) {
           if (library) {
             std::unique_ptr<TimerTask> task(new TimerTask("bench"));
@@ -163,7 +163,7 @@ void BM_TimerScheduleCancelVsBareReactor(benchmark::State& state) {
             if (id == -1 || reactor.cancel_timer(id) != 1) state.SkipWithError("bare timer failed");
           }
         }
-        t[library ? 0 : 1] = fdnbench::cpuNs() - t0;
+        t[library ? 0 : 1] = fmbench::cpuNs() - t0;
       }
       ratios.push_back(t[0] / t[1]);
     }

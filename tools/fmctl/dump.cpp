@@ -37,10 +37,10 @@ bool writeDump(std::ostream& out, const std::vector<AlmRecord_t>& alarms) {
 }  // namespace
 
 int runDump(const std::vector<std::string>& args) {
-  std::vector<OptionSpec> specs = kFilterOptions;
-  specs.insert(specs.end(), {{"table", "t", true}, {"output", "o", true}, {"skip-unsafe", nullptr, false}});
+  std::vector<OptionDef> defs = kFilterOptions;
+  defs.insert(defs.end(), {{"table", "t", true}, {"output", "o", true}, {"skip-unsafe", nullptr, false}});
   ParsedArgs a;
-  if (int rc = parseArgs(kCmd, args, specs, 0, a)) return rc;
+  if (int rc = parseArgs(kCmd, args, defs, 0, a)) return rc;
   FilterArgs filter;
   if (int rc = readFilterArgs(kCmd, a, filter)) return rc;
   const std::string table = a.get("table", "tbl_cur_alm");

@@ -89,10 +89,10 @@ bool walk(const AlarmExp* e, const AlmRecord_t& r, std::vector<std::string>& ask
 }  // namespace
 
 int runExplain(const std::vector<std::string>& args) {
-  std::vector<OptionSpec> specs = kFilterOptions;
-  specs.insert(specs.end(), {{"table", "t", true}, {"csn", nullptr, true}});
+  std::vector<OptionDef> defs = kFilterOptions;
+  defs.insert(defs.end(), {{"table", "t", true}, {"csn", nullptr, true}});
   ParsedArgs a;
-  if (int rc = parseArgs(kCmd, args, specs, 0, a)) return rc;
+  if (int rc = parseArgs(kCmd, args, defs, 0, a)) return rc;
   FilterArgs filter;
   if (int rc = readFilterArgs(kCmd, a, filter)) return rc;
   if (filter.filters.empty()) return usageError(kCmd, "give at least one filter string with -f");

@@ -19,7 +19,7 @@ namespace fmctl {
 
 using Kyrofm::AlarmExp;
 
-const std::vector<OptionSpec> kFilterOptions = {
+const std::vector<OptionDef> kFilterOptions = {
     {"filter", "f", true}, {"criterion", "c", true}, {"build-flag", nullptr, false}};
 
 std::unique_ptr<AlarmExp> buildFilter(const char* cmd, const FilterArgs& filter, bool buildFlag) {

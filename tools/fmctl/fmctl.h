@@ -46,7 +46,7 @@ int reportFailure(const char* cmd, const std::string& what, long code);
 
 // One option a command accepts: "--name" (and "-alias" when not null); an
 // option with a value takes it as the next word or after "=".
-struct OptionSpec {
+struct OptionDef {
   const char* name;   // without the leading dashes
   const char* alias;  // one letter, or null
   bool takesValue;
@@ -63,10 +63,10 @@ struct ParsedArgs {
   const std::vector<std::string>& all(const std::string& name) const;
 };
 
-// Parses args by specs plus the options every command knows, --root DIR and
+// Parses args by defs plus the options every command knows, --root DIR and
 // --db URL, which are applied at once (applyRoot, applyDatabase). More than
 // maxWords plain words is an error. 0, or 2 after a usage error on stderr.
-int parseArgs(const char* cmd, const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+int parseArgs(const char* cmd, const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
               size_t maxWords, ParsedArgs& out);
 
 // Makes dir (absolute) the root of every file: KYRO_ROOT.
@@ -115,7 +115,7 @@ struct FilterArgs {
   std::string criterion;
 };
 // The options of a filter, for parseArgs: -f, -c, --build-flag.
-extern const std::vector<OptionSpec> kFilterOptions;
+extern const std::vector<OptionDef> kFilterOptions;
 // Takes -f and -c from a parsed line; 0, or 2 after a usage error (a filter
 // string that does not split, a criterion holding '|').
 int readFilterArgs(const char* cmd, const ParsedArgs& a, FilterArgs& filter);

@@ -25,9 +25,9 @@ namespace {
 
 bool g_dbNamed = false;
 
-const std::vector<OptionSpec> kCommonOptions = {{"root", nullptr, true}, {"db", nullptr, true}};
+const std::vector<OptionDef> kCommonOptions = {{"root", nullptr, true}, {"db", nullptr, true}};
 
-const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::string& word, std::string& inlineValue,
+const OptionDef* findOption(const std::vector<OptionDef>& defs, const std::string& word, std::string& inlineValue,
                            bool& hasInline) {
   hasInline = false;
   std::string name;
@@ -44,7 +44,7 @@ const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::stri
   } else {
     return nullptr;
   }
-  for (const auto* list : {&specs, &kCommonOptions}) {
+  for (const auto* list : {&defs, &kCommonOptions}) {
     for (const auto& s : *list) {
       const bool isLong = word[1] == '-';
       if ((isLong && name == s.name) || (!isLong && s.alias != nullptr && name == s.alias)) return &s;
@@ -66,25 +66,25 @@ const std::vector<std::string>& ParsedArgs::all(const std::string& name) const {
   return it == values.end() ? none : it->second;
 }
 
-int parseArgs(const char* cmd, const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+int parseArgs(const char* cmd, const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
               size_t maxWords, ParsedArgs& out) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
     if (word.size() > 1 && word[0] == '-') {
       std::string value;
       bool hasInline = false;
-      const OptionSpec* spec = findSpec(specs, word, value, hasInline);
-      if (spec == nullptr) return badArgument(cmd, word);
-      if (!spec->takesValue) {
-        if (hasInline) return usageError(cmd, std::string("--") + spec->name + " takes no value");
-        out.values[spec->name].push_back(std::string());
+      const OptionDef* def = findOption(defs, word, value, hasInline);
+      if (def == nullptr) return badArgument(cmd, word);
+      if (!def->takesValue) {
+        if (hasInline) return usageError(cmd, std::string("--") + def->name + " takes no value");
+        out.values[def->name].push_back(std::string());
         continue;
       }
       if (!hasInline) {
-        if (i + 1 >= args.size()) return usageError(cmd, std::string("--") + spec->name + " needs a value");
+        if (i + 1 >= args.size()) return usageError(cmd, std::string("--") + def->name + " needs a value");
         value = args[++i];
       }
-      const std::string name = spec->name;
+      const std::string name = def->name;
       if (name == "root") {
         if (value.empty()) return usageError(cmd, "--root needs a directory");
         applyRoot(value);

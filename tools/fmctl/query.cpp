@@ -46,10 +46,10 @@ struct Disagreement {
 }  // namespace
 
 int runQuery(const std::vector<std::string>& args) {
-  std::vector<OptionSpec> specs = kFilterOptions;
-  specs.insert(specs.end(), {{"table", "t", true}, {"sort", "s", true}, {"json", nullptr, false}});
+  std::vector<OptionDef> defs = kFilterOptions;
+  defs.insert(defs.end(), {{"table", "t", true}, {"sort", "s", true}, {"json", nullptr, false}});
   ParsedArgs a;
-  if (int rc = parseArgs(kCmd, args, specs, 0, a)) return rc;
+  if (int rc = parseArgs(kCmd, args, defs, 0, a)) return rc;
   FilterArgs filter;
   if (int rc = readFilterArgs(kCmd, a, filter)) return rc;
   if (filter.filters.empty()) return usageError(kCmd, "give at least one filter string with -f");

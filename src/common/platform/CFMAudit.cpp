@@ -31,6 +31,20 @@ long keep(CFMAuditEntry&& entry) {
   return FM_SUCCESS;
 }
 
+// The fields the two batch forms share.
+CFMAuditEntry batchEntry(CFMAuditEntry::Kind kind, long code, unsigned total, unsigned failed, unsigned succeeded,
+                         const CAuditInfo& record, const std::string& detail) {
+  CFMAuditEntry e;
+  e.m_kind = kind;
+  e.m_lCode = code;
+  e.m_uTotal = total;
+  e.m_uFailed = failed;
+  e.m_uSucceeded = succeeded;
+  e.m_strDetail = detail;
+  e.m_info = record;
+  return e;
+}
+
 }  // namespace
 
 long CFMAudit::handleSingleAudit(long code, unsigned itemType, const std::wstring& target, CAuditInfo* record,
@@ -50,30 +64,16 @@ long CFMAudit::handleSingleAudit(long code, unsigned itemType, const std::wstrin
 long CFMAudit::handleBatchAudit(long code, unsigned total, unsigned failed, unsigned succeeded,
                                 const std::wstring& target, CAuditInfo* record, const std::string& detail) {
   if (record == nullptr) return FM_INVALID_ARG;
-  CFMAuditEntry e;
-  e.m_kind = CFMAuditEntry::BATCH_TARGET;
-  e.m_lCode = code;
-  e.m_uTotal = total;
-  e.m_uFailed = failed;
-  e.m_uSucceeded = succeeded;
+  CFMAuditEntry e = batchEntry(CFMAuditEntry::BATCH_TARGET, code, total, failed, succeeded, *record, detail);
   e.m_wstrTarget = target;
-  e.m_strDetail = detail;
-  e.m_info = *record;
   return keep(std::move(e));
 }
 
 long CFMAudit::handleBatchAudit(long code, unsigned total, unsigned failed, unsigned succeeded, CAuditInfo* record,
                                 const std::string& detail, const std::string& extra) {
   if (record == nullptr) return FM_INVALID_ARG;
-  CFMAuditEntry e;
-  e.m_kind = CFMAuditEntry::BATCH;
-  e.m_lCode = code;
-  e.m_uTotal = total;
-  e.m_uFailed = failed;
-  e.m_uSucceeded = succeeded;
-  e.m_strDetail = detail;
+  CFMAuditEntry e = batchEntry(CFMAuditEntry::BATCH, code, total, failed, succeeded, *record, detail);
   e.m_strExtra = extra;
-  e.m_info = *record;
   return keep(std::move(e));
 }
 

@@ -1,38 +1,53 @@
-// FdnBenchGoal.h: helpers of the FDN benchmarks: GOAL lines printed when the
-// program ends, thread CPU time, medians and a cache eviction.
-#ifndef FM_BENCH_FDNBENCHGOAL_H
-#define FM_BENCH_FDNBENCHGOAL_H
+// BenchGoal.h: what the benchmarks share: GOAL lines printed when the program
+// ends (scripts/bench gathers them), thread CPU time, medians and a cache
+// eviction.
+#ifndef FM_BENCH_BENCHGOAL_H
+#define FM_BENCH_BENCHGOAL_H
 
 #include <time.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
-namespace fdnbench {
+namespace fmbench {
 
-inline std::vector<std::string>& goalLines() {
-  static std::vector<std::string> lines;
+// (what, line) in the order first reported; a figure reported again replaces
+// its line (the last run of a benchmark counts).
+inline std::vector<std::pair<std::string, std::string>>& goalLines() {
+  static std::vector<std::pair<std::string, std::string>> lines;
   return lines;
 }
 
+inline std::mutex& goalMutex() {
+  static std::mutex m;
+  return m;
+}
+
 inline void printGoals() {
-  for (const auto& l : goalLines()) std::printf("%s\n", l.c_str());
+  std::lock_guard<std::mutex> guard(goalMutex());
+  for (const auto& l : goalLines()) std::printf("%s\n", l.second.c_str());
   std::fflush(stdout);
 }
 
 // Records "GOAL | what | goal | measured | verdict"; printed at exit.
 inline void goal(const std::string& what, const std::string& target, const std::string& measured,
                  const std::string& verdict) {
-  static bool registered = false;
-  std::vector<std::string>& lines = goalLines();
-  if (!registered) {
-    registered = true;
-    std::atexit(printGoals);  // runs before the vector is destroyed
+  std::lock_guard<std::mutex> guard(goalMutex());
+  auto& lines = goalLines();
+  if (lines.empty()) std::atexit(printGoals);  // runs before the vector is destroyed
+  const std::string line = "GOAL | " + what + " | " + target + " | " + measured + " | " + verdict;
+  for (auto& l : lines) {
+    if (l.first == what) {
+      l.second = line;
+      return;
+    }
   }
-  lines.push_back("GOAL | " + what + " | " + target + " | " + measured + " | " + verdict);
+  lines.emplace_back(what, line);
 }
 
 inline std::string fixed(double v, int decimals, const char* suffix = "") {
@@ -68,6 +83,6 @@ inline void evictCaches() {
   asm volatile("" : : "r"(buf.data()) : "memory");
 }
 
-}  // namespace fdnbench
+}  // namespace fmbench
 
 #endif
