@@ -270,6 +270,7 @@ long CAlarmExpQueryer::getExpAndAdviceFromDB(const AlarmInfoEx_t& keyEx, ExpandI
   const unsigned long generation = m_ulCacheGeneration.load();
   const long g = keyEx.m_lGroupId, a = keyEx.m_lAlarmId, r = keyEx.m_lReasonId;
   bool haveRow = false, haveReason = false;
+  info = ExpandInfo_t();
   long rc = CFMDBGuard::run(__FILE__, __LINE__, "CAlmExpLogImpl::getExpAndAdviceFromDB", FM_FAILURE,
                             [&](SAConnection& conn) -> long {
                               SACommand cmd(&conn, " select Explain, ClearAdvice, Meaning from " + m_strTableName +
