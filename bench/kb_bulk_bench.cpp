@@ -9,7 +9,8 @@
 // reason. The records draw their (group, alarm, reason) from it at random.
 // Both sides answer the same records; their answers are compared record by
 // record before any timing, then the passes of the two sides alternate and
-// the medians (wall time) are compared.
+// the medians (wall time) are compared (three passes each on SQLite, one on
+// PostgreSQL, whose single side makes 20 000 round trips a pass).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -143,7 +144,7 @@ std::vector<ExpandInfo_t> runSingle(CAlarmExpQueryer* q, const std::list<Kyrofm:
   return out;
 }
 
-void runBackend(benchmark::State& state, const std::string& name, const std::string& url) {
+void runBackend(benchmark::State& state, const std::string& name, const std::string& url, int passes) {
   if (!prepare(url)) {
     state.SkipWithError(("cannot prepare " + name).c_str());
     return;
@@ -164,7 +165,7 @@ void runBackend(benchmark::State& state, const std::string& name, const std::str
   }
   std::vector<double> tBulk, tSingle;
   for (auto _ : state) {
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
       double t0 = fmbench::wallNs();
       benchmark::DoNotOptimize(runBulk(q, recs));
       double t1 = fmbench::wallNs();
@@ -185,7 +186,7 @@ void runBackend(benchmark::State& state, const std::string& name, const std::str
 }
 
 void BM_KbBulkVsSingleSqlite(benchmark::State& state) {
-  runBackend(state, "SQLite", "sqlite3://db=" + root() + "/kb.db");
+  runBackend(state, "SQLite", "sqlite3://db=" + root() + "/kb.db", 3);
 }
 BENCHMARK(BM_KbBulkVsSingleSqlite)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -195,7 +196,7 @@ void BM_KbBulkVsSinglePostgres(benchmark::State& state) {
     state.SkipWithError("FM_TEST_PG_URL not set");
     return;
   }
-  runBackend(state, "PostgreSQL", url);
+  runBackend(state, "PostgreSQL", url, 1);  // a round trip per statement: one pass
 }
 BENCHMARK(BM_KbBulkVsSinglePostgres)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -4,7 +4,9 @@
 // path checked against the single path on generated alarms; the version id.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "fm_common/fmlog/AlarmExpQueryer.h"
 #include "fm_common/platform/FMDBCommand.h"
@@ -218,6 +220,34 @@ TEST_P(AlarmExpQueryerTest, BulkAnswersEqualSingleAnswers) {
   std::vector<std::string> left;
   ASSERT_EQ(CFMDBTools::getFMDbTables("t/_exp/_info%", left), FM_SUCCESS);
   EXPECT_TRUE(left.empty());  // the key tables were dropped
+}
+
+// Readers fill the cache while a writer changes the table and drops the cached
+// texts after each change, as the operator does: no reader may put back a
+// text it read before the change.
+TEST_P(AlarmExpQueryerTest, ConcurrencyCacheNeverKeepsATextOlderThanTheTable) {
+  insertRows("tbl_alm_exp_info", {{4, 1, 0, "v0", "c", "m"}, {4, 2, 0, "v0", "c", "m"}});
+  std::atomic<bool> done{false};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t)
+    readers.emplace_back([&, t] {
+      while (!done) single(4, 1 + t % 2, 0);
+    });
+  AlmExp_t e;
+  e.m_lGroupId = 4;
+  e.Reasons.resize(1);
+  for (int v = 1; v <= 40; ++v) {
+    ASSERT_EQ(CFMDBTools::ExecuteSQL("update tbl_alm_exp_info set Explain='v" + std::to_string(v) + "'", 1),
+              FM_SUCCESS);
+    for (long a : {1, 2}) {
+      e.m_lAlarmId = a;
+      CAlarmExpQueryer::deleteExpFromMem({e});
+    }
+  }
+  done = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(single(4, 1, 0).m_strExplanation, "v40");
+  EXPECT_EQ(single(4, 2, 0).m_strExplanation, "v40");
 }
 
 TEST(AlmExpVersionIDTest, UpgradeWrapsAndWritesSettingsAndFile) {
