@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "fm_common/fmcommon/RecStringMap.h"
+#include "fm_common/fmlog/AlarmExpQueryer.h"
 #include "fm_common/platform/CCentralCfg.h"
 #include "fm_common/platform/CUserIDMaintain.h"
 #include "fm_common/platform/EAMUtil2DB.h"
+#include "fm_common/platform/FMDBTools.h"
 #include "fm_common/platform/FMResult.h"
 #include "fm_common/platform/KyroMsg.h"
 #include "fm_common/platform/KyroTrace.h"
@@ -47,6 +49,9 @@ class RecStringMapDisplayTest : public ::testing::Test {
 
 TEST_F(RecStringMapDisplayTest, WholeRecordWithKnownLookups) {
   m->setAlmName(AlarmInfo_t(12, 900), "Fan failure");
+  CAlarmExpQueryer::destroy(), Kyrofmdb::CFMDBTools::ExecuteSQL("delete from tbl_alm_exp_info where GroupID=12");
+  Kyrofmdb::CFMDBTools::ExecuteSQL("insert into tbl_alm_exp_info (GroupID, AlarmID, ReasonID, Explain, ClearAdvice) "
+                         "values (12, 900, 0, 'Fan stopped', 'Replace fan')");
   ASSERT_EQ(m->AlmMap(r, st, 3600), FM_SUCCESS);
   std::list<FMNameValue_t> pairs;
   m->TransFormAlmInfo2Struct(st, pairs);
@@ -58,7 +63,7 @@ TEST_F(RecStringMapDisplayTest, WholeRecordWithKnownLookups) {
             "Alarm_type=Equipment alarm\nAlarm_level=Major\nAlarm_status=Acknowledged and uncleared\n"
             "Acknowledge_operator=alice\nClear_operator=99\nAdditional_information=a=3; b=1 ; fan\n"
             "Link_identity=Link=7\nLink_type=Unknown_link_type\nAlarm_identifier=(Auto-acknowledged)(Root alarm)\n"
-            "Alarm_name=Fan failure\nOccurrence_time_NE=2026-07-01 14:00:00 GMT+01:00 DST\n"
+            "Alarm_name=Fan failure\nAlarm_explanation=Fan stopped\nClear_advice=Replace fan\nOccurrence_time_NE=2026-07-01 14:00:00 GMT+01:00 DST\n"
             "Occurrence_time=2026-07-01 13:00:00 GMT+01:00\nClearance_time_NE=2026-01-01 13:00:00 GMT+01:00\n"
             "Clearance_time=2026-01-01 13:00:00 GMT+01:00\nClear_category=ADMC\nClear_type=Manual clear\n"
             "Affect_operation=Yes\nStr_param_1_2=rack B\n");
@@ -100,9 +105,9 @@ TEST_F(RecStringMapDisplayTest, ZonesOfNeAndCaller) {
     XRFMTimeCondMgr::destroy();
     r.setNE({c.ne, 1003});
     m->changeAlmIntExtend2Str(r, st, c.offset);
-    if (c.occurNe) EXPECT_EQ(st.extend[ALMST_OCCUR_NE], c.occurNe) << c.offset;
+    EXPECT_EQ(st.extend[ALMST_OCCUR_NE], c.occurNe ? c.occurNe : st.extend[ALMST_OCCUR_NE]) << c.offset;
     EXPECT_EQ(st.extend[ALMST_OCCUR_LOCAL], c.occurLocal) << c.offset;
-    if (c.clearLocal) EXPECT_EQ(st.extend[ALMST_CLEAR_LOCAL], c.clearLocal) << c.offset;
+    EXPECT_EQ(st.extend[ALMST_CLEAR_LOCAL], c.clearLocal ? c.clearLocal : st.extend[ALMST_CLEAR_LOCAL]) << c.offset;
   }
 }
 

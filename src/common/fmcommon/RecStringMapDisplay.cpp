@@ -30,10 +30,7 @@
 #include "fm_common/fmcommon/FMTools.h"
 #include "fm_common/fmcommon/RecStringMap.h"
 #include "fm_common/fmcommon/SysAttr.h"
-#if __has_include("fm_common/fmlog/AlarmExpQueryer.h")  // TEMP until merge
 #include "fm_common/fmlog/AlarmExpQueryer.h"
-#define FM_TEMP_QUERYER 1
-#endif
 #include "fm_common/platform/CUserIDMaintain.h"
 #include "fm_common/platform/FMResult.h"
 #include "fm_common/platform/KyroMsg.h"
@@ -133,12 +130,10 @@ void stateFields(CRecStringMap& map, const AlmRecord_t& r, AlmRecord_st& st, boo
 
 void knowledgeBaseTexts(const AlmRecord_t& r, AlmRecord_st& st) {
   ExpandInfo_t info;
-#ifdef FM_TEMP_QUERYER
   CAlarmExpQueryer* queryer = CAlarmExpQueryer::instance();
   if (queryer != nullptr) {
     queryer->getExpAndAdvice(AlarmInfoEx_t(r.getGroupId(), r.getAlarmId(), r.getReasonId()), info);
   }
-#endif
   st.strExplanation = info.m_strExplanation;
   st.strClearAdvice = info.m_strClearAdvice;
 }
