@@ -189,8 +189,10 @@ class CRecStringMap {
   // The additional information as shown: the record's extended information with
   // list-separator escapes decoded, then its additional text after " ; ".
   void formatExpInfo(const AlmRecord_t& record, std::string& text) const;
-  // (display key of the keyword table, text) pairs of a converted record, in
-  // the order of AlmRecordSt.h; string parameters as "Str_param_<row>_<col>".
+  // (display key, text) pairs of a converted record in a fixed order: the
+  // keys of the keyword table where one names the field ("Serial_number",
+  // "Alarm_level", ...), others such as "Alarm_explanation" and
+  // "Occurrence_time_NE", then "Str_param_<row>_<col>" per string parameter.
   void TransFormAlmInfo2Struct(const AlmRecord_st& st, std::list<FMNameValue_t>& out) const;
 
   const std::string& getDateFormat() const { return m_strDateFormat; }

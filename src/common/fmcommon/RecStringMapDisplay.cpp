@@ -23,6 +23,7 @@
 // "unknown_AlarmClearCategory", "unknown_AlarmClearType" and
 // "unknown_IsAffectOperationFlag" (key "/fmAlarmField/"), which are those
 // literals unless the host localises them.
+#include <climits>
 #include <cstdio>
 #include <iterator>
 
@@ -43,7 +44,6 @@ namespace Kyrofm {
 
 namespace {
 
-constexpr long ZONE_LIMIT = 86399;
 const char* const USER_DOMAIN = "SM_ROOT";
 const char* const RES_KEY = "/fmAlarmField/";
 
@@ -147,6 +147,25 @@ void copyStrExt(const AlmRecord_t& r, AlmRecord_st& st) {
   }
 }
 
+// The category as clients group it; a value beyond char is shown as it is
+// (and found in no table) rather than cut into another category.
+std::string categoryText(const CRecStringMap& map, long category) {
+  const bool small = category >= CHAR_MIN && category <= CHAR_MAX;
+  return map.Category(small ? CRecStringMap::convertCategoryForRN(static_cast<char>(category)) : category);
+}
+
+// AlmMap and its export form, in the order the conversion is defined.
+void mapRecord(CRecStringMap& map, const AlmRecord_t& r, AlmRecord_st& st, long timeZone, bool forExport) {
+  st = AlmRecord_st();
+  st.strCategory = categoryText(map, r.getCategory());
+  map.changeAlmBaseField2Str(r, st, forExport);
+  st.strAlarmName = map.AlmName(AlarmInfo_t(r.getGroupId(), r.getAlarmId()));
+  if (!forExport) knowledgeBaseTexts(r, st);
+  map.changeAlmParam(r, st);
+  copyStrExt(r, st);
+  map.changeAlmIntExtend2Str(r, st, timeZone);
+}
+
 }  // namespace
 
 int CRecStringMap::changeAlmBaseField2Str(const AlmRecord_t& record, AlmRecord_st& st, bool forExport) {
@@ -176,7 +195,7 @@ int CRecStringMap::changeAlmIntExtend2Str(const AlmRecord_t& record, AlmRecord_s
   const std::string neFdn = record.getNEInfo().strNEFDN;
   XRFMTimeCondMgr* zones = XRFMTimeCondMgr::instance();
   const long neOffset = zones->NETimeZone(neFdn);
-  const bool serverZone = timeZone > ZONE_LIMIT || timeZone < -ZONE_LIMIT;
+  const bool serverZone = timeZone > FM_ZONE_OFFSET_LIMIT || timeZone < -FM_ZONE_OFFSET_LIMIT;
   const long callerOffset = serverZone ? CSysAttr::Instance()->GetSvrTimeZone() : timeZone;
   const struct {
     long utc;
@@ -207,31 +226,18 @@ int CRecStringMap::changeAlmIntExtend2Str(const AlmRecord_t& record, AlmRecord_s
 }
 
 int CRecStringMap::AlmMap(const AlmRecord_t& record, AlmRecord_st& st, long timeZone) {
-  st = AlmRecord_st();
-  st.strCategory = Category(convertCategoryForRN(static_cast<char>(record.getCategory())));
-  changeAlmBaseField2Str(record, st);
-  st.strAlarmName = AlmName(AlarmInfo_t(record.getGroupId(), record.getAlarmId()));
-  knowledgeBaseTexts(record, st);
-  changeAlmParam(record, st);
-  copyStrExt(record, st);
-  changeAlmIntExtend2Str(record, st, timeZone);
+  mapRecord(*this, record, st, timeZone, false);
   return FM_SUCCESS;
 }
 
 int CRecStringMap::AlmMapForExport(const AlmRecord_t& record, AlmRecord_st& st, long timeZone) {
-  st = AlmRecord_st();
-  st.strCategory = Category(convertCategoryForRN(static_cast<char>(record.getCategory())));
-  changeAlmBaseField2Str(record, st, true);
-  st.strAlarmName = AlmName(AlarmInfo_t(record.getGroupId(), record.getAlarmId()));
-  changeAlmParam(record, st);
-  copyStrExt(record, st);
-  changeAlmIntExtend2Str(record, st, timeZone);
+  mapRecord(*this, record, st, timeZone, true);
   return FM_SUCCESS;
 }
 
 int CRecStringMap::MapForPostExeCommon(const AlmRecord_t& record, AlmRecord_st& st) {
   st = AlmRecord_st();
-  st.strCategory = Category(convertCategoryForRN(static_cast<char>(record.getCategory())));
+  st.strCategory = categoryText(*this, record.getCategory());
   objectFields(*this, record, st, false);
   st.strAlarmName = AlmName(AlarmInfo_t(record.getGroupId(), record.getAlarmId()));
   changeAlmParam(record, st);
