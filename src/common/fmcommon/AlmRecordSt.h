@@ -13,9 +13,10 @@
 //    one text per AlmStExtColumn (below).
 //
 // Time texts in `extend` are "<date> <time> GMT+hh:mm[ DST]", the date and
-// time written with the "date" and "time" formats of the information file
-// (by default "2026-07-01 14:00:00 GMT+02:00 DST"), see
-// CRecStringMap::formatTime2Str. A time of 0 (never happened) is "". Each time
+// time written with the "date" and "time" formats of the information file:
+// the wall-clock time, the zone's standard offset, and " DST" when a
+// daylight-saving offset was added (by default "2026-07-01 14:00:00 GMT+01:00
+// DST" for noon UTC in Berlin in summer), see CRecStringMap::formatTime2Str. A time of 0 (never happened) is "". Each time
 // is written twice: in the NE's own zone (its standard offset plus the NE
 // daylight-saving offset in force at that instant), and in the zone the
 // caller asked for.
