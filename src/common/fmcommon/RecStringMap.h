@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "fm_common/fmcommon/AlmRecordSt.h"
 #include "fm_common/fmcommon/FMLock.h"
 #include "fm_common/fmcommon/FMValueTypes.h"
 #include "fm_common/platform/AlmRecord.h"
@@ -157,6 +158,42 @@ class CRecStringMap {
   // An instant (UTC seconds) shown in the zone of `offset`: DateTimeEx of
   // utc + offset + dst. "" for utc 0; 33002 (logged) when the sum overflows.
   int formatTime2Str(long utc, long offset, long dst, std::string& text) const;
+
+  // Whole alarm records as display strings (AlmRecord_st; RecStringMapDisplay.cpp).
+  // A `timeZone` whose magnitude exceeds 86399 seconds means the server's
+  // zone (its standard offset and its DST offset at each instant); any other
+  // is taken as the caller's complete offset east of UTC, without DST.
+  static constexpr long SERVER_TIME_ZONE = 86400;
+  // Every field, the knowledge base's explanation and advice included. 33000.
+  int AlmMap(const AlmRecord_t& record, AlmRecord_st& st, long timeZone = SERVER_TIME_ZONE);
+  // AlmMap with the export names of managed objects and without the knowledge
+  // base look-up (exports fetch explanations in bulk). 33000.
+  int AlmMapForExport(const AlmRecord_t& record, AlmRecord_st& st, long timeZone = SERVER_TIME_ZONE);
+  // For post-processing scripts, times in the server's zone. Common: identity,
+  // category, NE, object, type, level, names, identifier flags, additional
+  // information, string parameters and time texts. Events get the common
+  // fields; alarms also status, operators, link and knowledge-base texts.
+  // 33000, or 33002 when an alarm's operator names cannot be given (no user
+  // service; the other fields are filled).
+  int MapForPostExeCommon(const AlmRecord_t& record, AlmRecord_st& st);
+  int MapEventForPostExe(const AlmRecord_t& record, AlmRecord_st& st);
+  int MapAlarmForPostExe(const AlmRecord_t& record, AlmRecord_st& st);
+  // The base fields (identity, NE, object, type, level, status, operators,
+  // additional information, link). 33000; 33002 and nothing filled (logged)
+  // without the user service g_UserMaintain.
+  int changeAlmBaseField2Str(const AlmRecord_t& record, AlmRecord_st& st, bool forExport = false);
+  // Group id (parameter 6) and identifier flag texts (parameter 8).
+  void changeAlmParam(const AlmRecord_t& record, AlmRecord_st& st) const;
+  // Time texts and clearance attribute texts of `extend` (AlmRecordSt.h). 33000.
+  int changeAlmIntExtend2Str(const AlmRecord_t& record, AlmRecord_st& st, long timeZone) const;
+  // The additional information as shown: the record's extended information with
+  // list-separator escapes decoded, then its additional text after " ; ".
+  void formatExpInfo(const AlmRecord_t& record, std::string& text) const;
+  // (display key, text) pairs of a converted record in a fixed order: the
+  // keys of the keyword table where one names the field ("Serial_number",
+  // "Alarm_level", ...), others such as "Alarm_explanation" and
+  // "Occurrence_time_NE", then "Str_param_<row>_<col>" per string parameter.
+  void TransFormAlmInfo2Struct(const AlmRecord_st& st, std::list<FMNameValue_t>& out) const;
 
   const std::string& getDateFormat() const { return m_strDateFormat; }
   const std::string& getHourFormat() const { return m_strHourFormat; }

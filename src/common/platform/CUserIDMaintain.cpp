@@ -23,7 +23,20 @@ Directory& directory() {
   return *d;
 }
 
+CUserIDMaintain g_userMaintainObject;
+
 }  // namespace
+
+CUserIDMaintain* g_UserMaintain = &g_userMaintainObject;
+
+std::string CUserIDMaintain::GetUserName(long id, const std::string& domain) {
+  Directory& d = directory();
+  std::shared_lock<std::shared_mutex> lock(d.mutex);
+  for (const auto& entry : d.ids) {
+    if (entry.second == id && entry.first.first == domain) return entry.first.second;
+  }
+  return std::string();
+}
 
 long CUserIDMaintain::GetUserID(const std::string& name, const std::string& domain) {
   Directory& d = directory();

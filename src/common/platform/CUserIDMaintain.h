@@ -21,6 +21,10 @@ class CUserIDMaintain {
   // The id of user `name` in `domain`; 0 when the user is not registered.
   static long GetUserID(const std::string& name, const std::string& domain);
 
+  // The name of the user with `id` in `domain` ("" when none; a linear
+  // search, the directory holds the service's operators only).
+  static std::string GetUserName(long id, const std::string& domain);
+
   // Registers (or re-registers) the user: 33000, or 33021 for an empty name or
   // domain or an id that is not positive (nothing is changed then).
   static long SetUserID(const std::string& name, const std::string& domain, long id);
@@ -30,6 +34,12 @@ class CUserIDMaintain {
   static void Clear();
   static std::size_t Count();
 };
+
+// The user service as the service processes reach it: present once the
+// process is connected to the security service (here: from the start); a
+// host that runs without it sets the pointer to null, and callers that need
+// user names then log and leave them out.
+extern CUserIDMaintain* g_UserMaintain;
 
 }  // namespace Kyrofm
 
