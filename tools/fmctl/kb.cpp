@@ -439,8 +439,14 @@ void announceStamping(const char* sub) {
 long startOperator(const char* sub, Kyrofm::CAlarmExpOperator*& op) {
   op = Kyrofm::CAlarmExpOperator::instance();
   if (op == nullptr) return reportFailure(kCmd, std::string(sub) + ": the explanation operator did not start", 33002);
-  if (op->getInitStatus() != 3) {
-    // No user-defined names here: the call only marks the buffer ready.
+  const int status = op->getInitStatus();
+  if (status == Kyrofm::EXP_INIT_FAILED) {
+    reportFailure(kCmd, std::string(sub) + ": cannot load the knowledge base from database " + databaseText(),
+                  Kyrofm::FM_FAILURE);
+    return Kyrofm::FM_FAILURE;
+  }
+  if (status != Kyrofm::EXP_INIT_READY) {
+    // No user-defined names here: the call only marks the loaded buffer ready.
     op->mergeRedefinedName(std::list<Kyrofm::CAlarmRedefineAttr>());
   }
   if (long rc = op->waitForInit(); rc != Kyrofm::FM_SUCCESS) {
