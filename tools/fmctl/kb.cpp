@@ -18,8 +18,10 @@
 //      left alone, the others go to the operator's addOrUpdate; with
 //      --delete-missing, the reasons of the file's groups that the file does
 //      not hold are marked deleted (del);
-//   4. one batch audit entry "Update_Alm_Knowlg_DB" counts the reasons that
-//      succeeded and failed; the entry the audit facade received is printed.
+//   4. one audit entry "Update_Alm_Knowlg_DB" (a batch entry; a single one
+//      when one reason changes) counts the reasons that succeeded and failed;
+//      the entry the audit facade received is printed. A file that changes
+//      nothing writes nothing, and no entry.
 //
 // The import file (see README.md): one line per alarm and per reason, fields
 // separated by '|', each "name=value"; blank lines and lines starting with '#'
@@ -606,7 +608,10 @@ int runImport(const std::vector<std::string>& args) {
   if (!in.is_open()) return reportFailure(kCmd, "import: cannot open " + file, Kyrofm::FM_INVALID_ARG);
   FileParser parser(file);
   int lineNo = 0;
-  for (std::string line; std::getline(in, line);) parser.parseLine(line, ++lineNo);
+  for (std::string line; std::getline(in, line);) {
+    if (lineNo == 0 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // a UTF-8 byte order mark
+    parser.parseLine(line, ++lineNo);
+  }
   parser.finish();
   if (!parser.errors.empty()) {
     const size_t shown = std::min<size_t>(parser.errors.size(), 20);

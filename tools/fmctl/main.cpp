@@ -25,6 +25,8 @@ const Command kCommands[] = {
      "  accepts in memory and why, then runs the same filter as SQL on a scratch\n"
      "  SQLite database that it creates for itself below <root>/tmp and removes\n"
      "  at the end. It never opens the database that KYRO_FM_DB or KYRO_ROOT name.\n"
+     "  Last, an alarm explanation goes into the same scratch database through the\n"
+     "  explanation operator.\n"
      "  --keep      leave the scratch database in place for inspection\n"
      "  -h, --help  show this text\n",
      runDemo},
