@@ -144,7 +144,7 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
   });
   std::mt19937 rng(static_cast<unsigned>(std::getenv("FM_TEST_SEED") ? std::atoi(std::getenv("FM_TEST_SEED")) : 7));
   auto pick = [&](int n) { return static_cast<long>(rng() % n); };
-  State peer;
+  State peer, prev;
   long peerLast = 0;
   auto peerSync = [&] {
     AlmExpList rows;
@@ -179,6 +179,9 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
       EXPECT_EQ(op_->batchSendExpEvent(type, forEvent), FM_SUCCESS);
     }
     const State table = tableState();
+    for (const auto& kv : prev)  // deleting again is no new change
+      if (type == 3 && kv.second.second == EXP_OPER_DELETED) ASSERT_EQ(table.at(kv.first), kv.second);
+    prev = table;
     ASSERT_EQ(bufferState(op_), table) << "step " << step;
     ASSERT_EQ(fromEvents, table) << "step " << step;
     if (pick(3) == 0) peerSync();
@@ -205,7 +208,8 @@ TEST_P(AlarmExpOperatorTest, DatabaseLostMidBatchThenReloadAgrees) {
   AlmExpList in, out;
   AlmExpErrorMap errors;
   std::list<AlarmInfo_t> keys;
-  ASSERT_EQ(op_->add({entry(0, 0, 0, "old")}, errors, keys, out), FM_SUCCESS);
+  ASSERT_EQ(op_->add({entry(0, 0, 0, "old"), entry(0, 0, 1, "gone")}, errors, keys, out), FM_SUCCESS);
+  ASSERT_EQ(op_->del({entry(0, 0, 1, "")}, keys, errors, out), FM_SUCCESS);
   ExpandInfo_t info;
   CAlarmExpQueryer::instance()->getExpAndAdvice(AlarmInfoEx_t(0, 0, 0), info);
   ASSERT_EQ(info.m_strExplanation, "xold");
@@ -233,7 +237,9 @@ TEST_P(AlarmExpOperatorTest, DatabaseLostMidBatchThenReloadAgrees) {
   EXPECT_EQ(op_->del({entry(1, 1, 0, "")}, keys, errors, out), FM_FAILURE);
   EXPECT_EQ(errors[FM_EXP_DELETE_FAIL].size(), 1u);
   EXPECT_TRUE(out.empty());
-  EXPECT_EQ(bufferState(op_), before);
+  EXPECT_NE(op_->cleanDeletedAlarmExp(-1, keys, errors, out), FM_SUCCESS);
+  EXPECT_EQ(errors[FM_EXP_DELETE_FAIL].size(), 1u);
+  EXPECT_EQ(bufferState(op_), before);  // the mark stays for a later purge
   AlmExpList added, updated, deleted;
   EXPECT_NE(op_->reload({}, {}, added, updated, deleted, keys), FM_SUCCESS);
   EXPECT_EQ(bufferState(op_), before);
@@ -242,10 +248,10 @@ TEST_P(AlarmExpOperatorTest, DatabaseLostMidBatchThenReloadAgrees) {
   rawExec("drop trigger kbop_hold" + std::string(isPg ? " on tbl_alm_exp_info" : ""));
   ASSERT_EQ(CFMDBTools::ExecuteSQL("insert into tbl_alm_exp_info (GroupID, AlarmID, ReasonID, ExpTimeStamp, "
                                    "OperationType, AlarmName) values (0, 7, 1, 0, 2, 'n7')"), FM_SUCCESS);
-  ASSERT_EQ(CFMDBTools::ExecuteSQL("delete from tbl_alm_exp_info where AlarmID = 0 and GroupID = 0"), FM_SUCCESS);
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("delete from tbl_alm_exp_info where GroupID = 0 and AlarmID = 0 and ReasonID = 0"), FM_SUCCESS);
   EXPECT_EQ(op_->reload({0}, {}, added, updated, deleted, keys), FM_SUCCESS);
   EXPECT_EQ(added.size(), 1u);
-  EXPECT_EQ(keys, (std::list<AlarmInfo_t>{AlarmInfo_t(0, 0)}));
+  EXPECT_EQ(keys, (std::list<AlarmInfo_t>{AlarmInfo_t(0, 0)}));  // (0, 0, 1) marked stays
   EXPECT_EQ(bufferState(op_), tableState());
   EXPECT_EQ(CAlarmExpQueryer::instance()->getExpAndAdviceFromMem(AlarmInfoEx_t(0, 0, 0), info), FM_FAILURE);
   EXPECT_EQ(op_->reload({}, {}, added, updated, deleted, keys), FM_SUCCESS);
