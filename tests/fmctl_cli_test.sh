@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# fmctl_cli_test.sh FMCTL: fmctl load, dump, query and explain on a scratch
+# fmctl_cli_test.sh FMCTL: fmctl load, dump, query, explain and kb on a scratch
 # root: their output, the round trip of a dump through two databases, and
 # their exit codes on bad input. Prints each failed check; exits 1 if any.
 set -u
@@ -94,6 +94,53 @@ expect 0 out "fmctl "
 # --root puts the site database below the named root.
 env -u KYRO_ROOT "$FMCTL" --root "$ROOT/other" load --generate 2 -t tbl_alm_log >"$ROOT/out" 2>"$ROOT/err"
 [ -s "$ROOT/other/var/fm/fm.db" ] || fail "--root: no database below $ROOT/other"
+
+# kb: import, list and show, a re-import with one change, --delete-missing,
+# a malformed file (nothing written) and the busy knowledge-base category.
+KB=(--db "$ROOT/kb.db")
+mkdir -p "$ROOT/etc" && cp "$(dirname "$0")/../etc/fm.xml" "$ROOT/etc/"  # the alarm types and levels
+cat >"$ROOT/kb.txt" <<'EOF'
+# group 7
+alarm 7 100 | name=Link down | category=1 | level=2 | type=1
+reason 0 | explain=The link is down. | advice=Check the fibre.\nThen the SFP.
+reason 1 | explain=Far end off \| unreachable | define-field=3
+alarm 7 101 | name = Fan fault | category=2 | level=3 | type=2 | clear-category=0
+reason 0 | explain=A fan stopped.
+alarm 9 1 | name=Other group | category=1 | level=1 | type=1
+reason 0
+EOF
+run kb import "$ROOT/kb.txt" "${KB[@]}"
+expect 0 err "writing table tbl_alm_exp_info of database sqlite3://db=$ROOT/kb.db: 4 reasons to add or update, 0 to" \
+  out "added 4 reasons, updated 0" out "4 objects: 4 succeeded, 0 failed, result success (33000)"
+run kb list "${KB[@]}"
+expect 0 out "4 reasons of 3 alarms (0 marked deleted)"
+grep -qE '^7 +101 +0 +2 +3 +2 +added +20[0-9-]+ [0-9:]+ +Fan fault$' "$ROOT/out" || fail "kb list: no line for 7/101"
+run kb show 7 100 "${KB[@]}"
+expect 0 out "alarm 7/100: Link down" out "Far end off | unreachable" out "define field 3"
+grep -qx ' *Then the SFP\.' "$ROOT/out" || fail "kb show: the advice's second line"
+sed 's/A fan stopped./A fan stopped again./' "$ROOT/kb.txt" >"$ROOT/kb2.txt"
+run kb import "$ROOT/kb2.txt" "${KB[@]}"
+expect 0 out "added 0 reasons, updated 1" out "3 reasons unchanged" out "one object, result success"
+grep -v '^reason 1' "$ROOT/kb2.txt" | head -n -2 >"$ROOT/kb3.txt"  # group 9 left out: not deleted
+run kb import "$ROOT/kb3.txt" "${KB[@]}" --delete-missing
+expect 0 out "marked 1 reasons deleted" out "2 reasons unchanged"
+run kb list "${KB[@]}"
+expect 0 out "4 reasons of 3 alarms (1 marked deleted)"
+run kb import "$ROOT/kb2.txt" "${KB[@]}"
+expect 0 out "added 0 reasons, updated 1" out "3 reasons unchanged"  # the deleted reason is back
+cp "$ROOT/kb.db" "$ROOT/kb.before"
+printf '%s\n' 'alarm 7 100 | name=X | category=1 | level=99 | type=1' 'reason 0 | colour=red' \
+  'reason 1 | advice=a\qb' 'alarm 8 1 | name=Y | category=1 | level=1 | type=1' 'alarm 7 100' >"$ROOT/bad.txt"
+run kb import "$ROOT/bad.txt" "${KB[@]}"
+expect 1 err "bad.txt:1: field level: '99' is not an alarm level" err "bad.txt:2: unknown field 'colour'" \
+  err "bad.txt:3: field advice: unknown escape '\\q'" err "bad.txt:4: alarm 8/1 has no reason line" \
+  err "bad.txt:5: alarm 7/100 is given again (first on line 1)" err "nothing written"
+cmp -s "$ROOT/kb.db" "$ROOT/kb.before" || fail "a refused kb import changed the database"
+mkdir -p "$ROOT/var/fm"
+flock "$ROOT/var/fm/alarm_knowlg.lock" "$FMCTL" kb import "$ROOT/kb.txt" "${KB[@]}" >"$ROOT/out" 2>"$ROOT/err"
+rc=$?
+expect 1 err "the alarm knowledge base is busy" out "(33990)"
+cmp -s "$ROOT/kb.db" "$ROOT/kb.before" || fail "a refused kb import changed the database"
 
 [ "$failures" -eq 0 ] && echo "fmctl_cli_test: all checks passed"
 exit $((failures > 0))

@@ -13,8 +13,10 @@
 // fresh directory below <root>/tmp (mkdtemp, so it can never be a database
 // someone else made) and removes at the end unless --keep is given. The
 // database named by KYRO_FM_DB or the default one under the root is never
-// opened. The pool is closed before the demo ends, so SQLite folds its WAL
-// back into the file and leaves no -wal or -shm file behind.
+// opened. The last step adds an alarm explanation to the scratch database
+// through the explanation operator. The pool is closed before the demo ends,
+// so SQLite folds its WAL back into the file and leaves no -wal or -shm file
+// behind.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "fm_common/filter/AlarmExp.h"
+#include "fm_common/fmlog/AlarmExpOperator.h"
 #include "fm_common/platform/AlmRecord.h"
 #include "fm_common/platform/FMAlarmTableIO.h"
 #include "fm_common/platform/FMDBMaintain.h"
@@ -258,8 +261,41 @@ int runInDatabase(const ScratchDatabase& scratch, const std::vector<AlmRecord_t>
   return same ? 0 : 1;
 }
 
+// One alarm with two reasons into the scratch knowledge base through the
+// explanation operator, one reason marked deleted, then the operator's buffer.
+// The operator is destroyed before the scratch database is closed.
+int demoKnowledgeBase() {
+  Kyrofm::CAlarmExpOperator* op = Kyrofm::CAlarmExpOperator::instance();
+  if (op == nullptr || op->getInitStatus() == Kyrofm::EXP_INIT_FAILED) {
+    return reportFailure(kCmd, "the explanation operator did not start", Kyrofm::FM_FAILURE);
+  }
+  op->mergeRedefinedName({});
+  Kyrofm::AlmExp_t e;
+  e.m_lGroupId = 7, e.m_lAlarmId = 100, e.AlarmName = "Link down", e.Category = 1, e.AlarmLevel = 2, e.AlarmType = 1;
+  e.Reasons.resize(2);
+  e.Reasons[0].Explain = "The optical link is down.";
+  e.Reasons[1].ReasonID = 1, e.Reasons[1].Explain = "The far end is switched off.";
+  Kyrofm::AlmExp_t second = e;
+  second.Reasons.erase(second.Reasons.begin());
+  Kyrofm::AlmExpErrorMap errors;
+  std::list<Kyrofm::AlarmInfo_t> keys;
+  Kyrofm::AlmExpList added, deleted;
+  std::list<Kyrofm::AlmBasicExp_t> buffer;
+  long rc = op->add({e}, errors, keys, added);
+  if (rc == Kyrofm::FM_SUCCESS) rc = op->del({second}, keys, errors, deleted);
+  if (rc == Kyrofm::FM_SUCCESS) rc = op->getAlarmExpBasicInfo(buffer);
+  Kyrofm::CAlarmExpOperator::destroy();
+  if (rc != Kyrofm::FM_SUCCESS) return reportFailure(kCmd, "the knowledge base step failed", rc);
+  for (const auto& x : buffer) {
+    for (const auto& r : x.Reasons) {
+      std::printf("  alarm %ld/%ld reason %d \"%s\": %s\n", x.m_lGroupId, x.m_lAlarmId, r.ReasonID, x.AlarmName.c_str(),
+                  r.OperationType == Kyrofm::EXP_OPER_DELETED ? "marked deleted" : "added");
+    }
+  }
+  return 0;
+}
 
-// The three steps of the demo; 0 when they all worked and both answers agree.
+// The four steps of the demo; 0 when they all worked and both answers agree.
 int runDemoSteps(const ScratchDatabase& scratch) {
   std::printf(
       "fmctl demo: one alarm filter, two uses\n"
@@ -329,7 +365,14 @@ int runDemoSteps(const ScratchDatabase& scratch) {
   if (!narrowed) return reportFailure(kCmd, "replace failed", Kyrofm::FM_FAILURE);
   printTree(narrowed.get(), "", true, true);
   std::printf("\n  where%s\n", narrowed->sqlWhereCond("tbl_cur_alm").c_str());
-  return 0;
+
+  std::printf(
+      "\n4. The alarm explanation knowledge base: CAlarmExpOperator\n"
+      "----------------------------------------------------------\n"
+      "The operator writes tbl_alm_exp_info and its buffer together; an alarm with\n"
+      "two reasons is added and one reason marked deleted (fmctl kb import does\n"
+      "this from a file):\n\n");
+  return demoKnowledgeBase();
 }
 
 }  // namespace

@@ -145,6 +145,7 @@ int runDump(const std::vector<std::string>& args);
 int runLoad(const std::vector<std::string>& args);
 int runQuery(const std::vector<std::string>& args);
 int runExplain(const std::vector<std::string>& args);
+int runKb(const std::vector<std::string>& args);
 
 }  // namespace fmctl
 

@@ -25,6 +25,8 @@ const Command kCommands[] = {
      "  accepts in memory and why, then runs the same filter as SQL on a scratch\n"
      "  SQLite database that it creates for itself below <root>/tmp and removes\n"
      "  at the end. It never opens the database that KYRO_FM_DB or KYRO_ROOT name.\n"
+     "  Last, an alarm explanation goes into the same scratch database through the\n"
+     "  explanation operator.\n"
      "  --keep      leave the scratch database in place for inspection\n"
      "  -h, --help  show this text\n",
      runDemo},
@@ -79,6 +81,23 @@ const Command kCommands[] = {
      "  criterion's postfix words, and, for the alarm with Csn N of the table\n"
      "  (default tbl_cur_alm), each leaf's answer and the leaf that decided.\n",
      runExplain},
+    {"kb",
+     "list [--group G] | show GROUP ALARM | import FILE [--delete-missing]\n"
+     "  The alarm explanation knowledge base (table tbl_alm_exp_info) through the\n"
+     "  explanation operator. list: one line per reason (group, alarm, reason,\n"
+     "  category, level, type, last operation, its UTC time, name). show: every\n"
+     "  attribute and text of one alarm's entry. import: the entries of FILE (see\n"
+     "  README.md: lines \"alarm G A | name=.. | category=.. | level=.. | type=..\" and\n"
+     "  \"reason R | explain=.. | advice=..\"); a file with one bad line is refused\n"
+     "  whole, naming each bad line and field. New reasons are added, changed ones\n"
+     "  updated, equal ones left alone; it holds the exclusive ALARM_KNOWLG\n"
+     "  category (refused when another import holds it) and writes one audit\n"
+     "  entry \"Update_Alm_Knowlg_DB\" with the counts. A line on stderr names the\n"
+     "  database before anything is written.\n"
+     "  -g, --group G       list only group G\n"
+     "  --delete-missing    mark deleted the reasons of the file's groups that the\n"
+     "                      file does not hold\n",
+     runKb},
 };
 
 void printMainUsage(FILE* out) {
