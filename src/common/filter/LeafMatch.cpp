@@ -11,12 +11,57 @@
 #include "fm_common/filter/LeafMatch.h"
 
 #include <algorithm>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "fm_common/platform/FMDBTools.h"
 #include "fm_common/platform/KyroCommonUtils.h"
 #include "fm_common/platform/KyroTrace.h"
 
 namespace Kyrofm {
+
+// ---------------------------------------------------------------------------
+// Substring search
+
+namespace filterdetail {
+
+bool containsBytes(std::string_view text, std::string_view needle) {
+  const size_t n = text.size();
+  const size_t m = needle.size();
+  if (m < 2 || m > n) return m <= n && text.find(needle) != std::string_view::npos;
+  const char* const h = text.data();
+  const char* const nd = needle.data();
+  const size_t last = n - m;  // the last possible start
+#if defined(__SSE2__)
+  if (last >= 15) {
+    // Blocks of 16 starts; a start is a candidate when its first and last
+    // bytes are the needle's. The final block overlaps the one before it.
+    const __m128i first = _mm_set1_epi8(nd[0]);
+    const __m128i lastByte = _mm_set1_epi8(nd[m - 1]);
+    for (size_t i = 0;; i += 16) {
+      if (i > last - 15) i = last - 15;
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1));
+      unsigned mask = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, lastByte))));
+      while (mask != 0) {
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
+        if (std::memcmp(h + i + k + 1, nd + 1, m - 2) == 0) return true;
+        mask &= mask - 1;
+      }
+      if (i == last - 15) return false;
+    }
+  }
+#endif
+  for (size_t i = 0; i <= last; ++i) {
+    if (h[i] == nd[0] && h[i + m - 1] == nd[m - 1] && std::memcmp(h + i + 1, nd + 1, m - 2) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace filterdetail
 
 // ---------------------------------------------------------------------------
 // ContainsIndex
@@ -133,37 +178,74 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   for (const std::string* p : patterns) shortest = std::min(shortest, p->size());
   if (patterns.size() >= 64 && shortest >= 4) {
     m_uGram = std::min<size_t>(shortest, 8);
-    unsigned bits = 16;  // about 16 bits per element, 2^16 .. 2^24
-    while (bits < 24 && (size_t{1} << bits) < patterns.size() * 16) ++bits;
-    m_uShift = 64 - bits;
-    m_gramBits.assign((size_t{1} << bits) / 64, 0);
+    // Distinct prefixes, each with the state it leads to.
+    std::vector<Gram> grams;
+    grams.reserve(patterns.size());
     for (const std::string* p : patterns) {
-      const uint64_t h = gramHash(p->data());
-      m_gramBits[h >> 6] |= uint64_t{1} << (h & 63);
+      uint32_t st = 0;
+      for (size_t k = 0; k < m_uGram; ++k) {
+        const unsigned char c = static_cast<unsigned char>((*p)[k]);
+        st = k == 0 ? m_root[c] : child(st, c);
+      }
+      grams.push_back(Gram{gramKey(p->data(), p->size()), st});
+    }
+    std::sort(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key < y.key; });
+    grams.erase(std::unique(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key == y.key; }),
+                grams.end());
+    unsigned bits = 7;  // at most half the slots in use
+    while ((size_t{1} << bits) < 2 * grams.size()) ++bits;
+    m_uShift = 64 - bits;
+    m_uSlotMask = (size_t{1} << bits) - 1;
+    m_gramTags.assign(size_t{1} << bits, 0);
+    m_grams.assign(size_t{1} << bits, Gram{0, 0});
+    for (const Gram& g : grams) {
+      const uint64_t h = gramMix(g.key);
+      size_t i = h >> m_uShift;
+      while (m_gramTags[i] != 0) i = (i + 1) & m_uSlotMask;
+      m_gramTags[i] = static_cast<uint16_t>(h | 1u);
+      m_grams[i] = g;
     }
   }
 }
 
-uint64_t ContainsIndex::gramHash(const char* p) const {
+uint64_t ContainsIndex::gramMix(uint64_t key) {
+  uint64_t h = key * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 29;
+  return h * 0xBF58476D1CE4E5B9ull;
+}
+
+// The first m_uGram of the `avail` bytes at p (avail >= m_uGram) as a key.
+uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
   uint64_t w = 0;
-  for (size_t k = 0; k < m_uGram; ++k) w |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
-  return (w * 0x9E3779B97F4A7C15ull) >> m_uShift;
+  std::memcpy(&w, p, avail < 8 ? avail : 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return m_uGram == 8 ? w : w & ((uint64_t{1} << (8 * m_uGram)) - 1);
 }
 
 bool ContainsIndex::foundByGrams(std::string_view text) const {
+  const char* const data = text.data();
   const size_t n = text.size();
+  const uint16_t* const tags = m_gramTags.data();
   for (size_t i = 0; i + m_uGram <= n; ++i) {
-    const uint64_t h = gramHash(text.data() + i);
-    if (((m_gramBits[h >> 6] >> (h & 63)) & 1u) == 0) continue;
-    // Walk the trie along the text from i; an accepting state is an element
-    // ending here (or one of its suffixes, which occurs as well).
-    uint32_t s = m_root[static_cast<unsigned char>(text[i])];
-    for (size_t j = i + 1; s != 0; ++j) {
-      if (m_states[s].failAccept & 1u) return true;
-      if (j == n) break;
-      const uint32_t t = child(s, static_cast<unsigned char>(text[j]));
-      if (t == NONE) break;
-      s = t;
+    const uint64_t key = gramKey(data + i, n - i);
+    const uint64_t h = gramMix(key);
+    const uint16_t tag = static_cast<uint16_t>(h | 1u);
+    size_t slot = h >> m_uShift;
+    for (uint16_t t; (t = tags[slot]) != 0; slot = (slot + 1) & m_uSlotMask) {
+      if (t != tag || m_grams[slot].key != key) continue;
+      // The prefix starts some element: walk the trie on from it; an
+      // accepting state is an element (or one of its suffixes) ending here.
+      uint32_t s = m_grams[slot].state;
+      for (size_t j = i + m_uGram;; ++j) {
+        if (m_states[s].failAccept & 1u) return true;
+        if (j == n) break;
+        const uint32_t next = child(s, static_cast<unsigned char>(data[j]));
+        if (next == NONE) break;
+        s = next;
+      }
+      break;
     }
   }
   return false;
@@ -185,7 +267,7 @@ uint32_t ContainsIndex::child(uint32_t state, unsigned char c) const {
 bool ContainsIndex::foundIn(std::string_view text) const {
   if (text.empty()) return false;
   if (m_bEmptyValue) return true;
-  if (m_bSingle) return text.find(m_strSingle) != std::string_view::npos;
+  if (m_bSingle) return filterdetail::containsBytes(text, m_strSingle);
   if (m_states.empty()) return false;
   if (m_uGram != 0) return foundByGrams(text);
   uint32_t s = 0;
