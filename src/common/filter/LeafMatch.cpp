@@ -66,6 +66,25 @@ bool containsBytes(std::string_view text, std::string_view needle) {
 // ---------------------------------------------------------------------------
 // ContainsIndex
 
+// Multiplicative hash: the bucket is taken from the top bits, the tag from
+// the 16 bits below them (both depend on every byte of a prefix of up to 6
+// bytes, the bucket on all 8).
+inline uint64_t ContainsIndex::gramMix(uint64_t key) { return key * 0x9E3779B97F4A7C15ull; }
+
+// The first m_uGram of the `avail` bytes at p (avail >= m_uGram) as a key.
+inline uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
+  uint64_t w = 0;
+  if (avail >= 8) {
+    std::memcpy(&w, p, 8);  // one load
+  } else {
+    std::memcpy(&w, p, avail);
+  }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return m_uGram == 8 ? w : w & ((uint64_t{1} << (8 * m_uGram)) - 1);
+}
+
 ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   std::fill(std::begin(m_root), std::end(m_root), 0u);
   std::vector<const std::string*> patterns;
@@ -192,60 +211,102 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
     std::sort(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key < y.key; });
     grams.erase(std::unique(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key == y.key; }),
                 grams.end());
-    unsigned bits = 7;  // at most half the slots in use
-    while ((size_t{1} << bits) < 2 * grams.size()) ++bits;
-    m_uShift = 64 - bits;
-    m_uSlotMask = (size_t{1} << bits) - 1;
-    m_gramTags.assign(size_t{1} << bits, 0);
-    m_grams.assign(size_t{1} << bits, Gram{0, 0});
-    for (const Gram& g : grams) {
-      const uint64_t h = gramMix(g.key);
-      size_t i = h >> m_uShift;
-      while (m_gramTags[i] != 0) i = (i + 1) & m_uSlotMask;
-      m_gramTags[i] = static_cast<uint16_t>(h | 1u);
-      m_grams[i] = g;
+    // Buckets for up to about 85% of the slots in use; a table that cannot
+    // place every prefix is built again twice as large.
+    unsigned bits = 1;
+    while ((size_t{4} << bits) * 85 < grams.size() * 100) ++bits;
+    for (;; ++bits) {
+      m_uShift = 64 - bits;
+      m_uBucketMask = (size_t{1} << bits) - 1;
+      if (placeGrams(grams)) break;
     }
   }
 }
 
-uint64_t ContainsIndex::gramMix(uint64_t key) {
-  uint64_t h = key * 0x9E3779B97F4A7C15ull;
-  h ^= h >> 29;
-  return h * 0xBF58476D1CE4E5B9ull;
+size_t ContainsIndex::otherBucket(size_t bucket, uint16_t tag) const {
+  return (bucket ^ (tag * size_t{0x5BD1E995})) & m_uBucketMask;
 }
 
-// The first m_uGram of the `avail` bytes at p (avail >= m_uGram) as a key.
-uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
-  uint64_t w = 0;
-  std::memcpy(&w, p, avail < 8 ? avail : 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  w = __builtin_bswap64(w);
-#endif
-  return m_uGram == 8 ? w : w & ((uint64_t{1} << (8 * m_uGram)) - 1);
+// Cuckoo insertion: a prefix goes to a free lane of one of its two buckets,
+// else it takes a lane and the prefix there moves to its other bucket, and
+// so on; false when a chain grows too long.
+bool ContainsIndex::placeGrams(const std::vector<Gram>& grams) {
+  m_gramBuckets.assign(m_uBucketMask + 1, 0);
+  m_grams.assign(4 * (m_uBucketMask + 1), Gram{0, 0});
+  auto tagAt = [&](size_t b, unsigned lane) { return static_cast<uint16_t>(m_gramBuckets[b] >> (16 * lane)); };
+  auto setAt = [&](size_t b, unsigned lane, uint16_t tag, const Gram& g) {
+    m_gramBuckets[b] = (m_gramBuckets[b] & ~(uint64_t{0xFFFF} << (16 * lane))) | uint64_t{tag} << (16 * lane);
+    m_grams[4 * b + lane] = g;
+  };
+  uint32_t victim = 0;
+  for (const Gram& in : grams) {
+    Gram g = in;
+    const uint64_t h = gramMix(g.key);
+    uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
+    size_t b = h >> m_uShift;
+    for (int kicks = 0;; ++kicks) {
+      bool placed = false;
+      for (size_t cand : {b, otherBucket(b, tag)}) {
+        for (unsigned lane = 0; lane < 4 && !placed; ++lane) {
+          if (tagAt(cand, lane) == 0) {
+            setAt(cand, lane, tag, g);
+            placed = true;
+          }
+        }
+        if (placed) break;
+      }
+      if (placed) break;
+      if (kicks == 500) return false;
+      // Evict a lane of b (varying) and carry its prefix to its other bucket.
+      const unsigned lane = victim++ % 4;
+      const uint16_t oldTag = tagAt(b, lane);
+      const Gram old = m_grams[4 * b + lane];
+      setAt(b, lane, tag, g);
+      tag = oldTag;
+      g = old;
+      b = otherBucket(b, tag);
+    }
+  }
+  return true;
+}
+
+bool ContainsIndex::walkFrom(uint32_t s, std::string_view text, size_t j) const {
+  for (;; ++j) {
+    if (m_states[s].failAccept & 1u) return true;
+    if (j == text.size()) return false;
+    const uint32_t next = child(s, static_cast<unsigned char>(text[j]));
+    if (next == NONE) return false;
+    s = next;
+  }
 }
 
 bool ContainsIndex::foundByGrams(std::string_view text) const {
   const char* const data = text.data();
   const size_t n = text.size();
-  const uint16_t* const tags = m_gramTags.data();
+  const uint64_t* const buckets = m_gramBuckets.data();
+  constexpr uint64_t kLow = 0x0001000100010001ull;
+  constexpr uint64_t kHigh = 0x8000800080008000ull;
   for (size_t i = 0; i + m_uGram <= n; ++i) {
     const uint64_t key = gramKey(data + i, n - i);
     const uint64_t h = gramMix(key);
-    const uint16_t tag = static_cast<uint16_t>(h | 1u);
-    size_t slot = h >> m_uShift;
-    for (uint16_t t; (t = tags[slot]) != 0; slot = (slot + 1) & m_uSlotMask) {
-      if (t != tag || m_grams[slot].key != key) continue;
+    const uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
+    const size_t b1 = h >> m_uShift;
+    const size_t b2 = otherBucket(b1, tag);
+    // A lane equal to the tag is a zero lane of x (exact "any" test).
+    const uint64_t x1 = buckets[b1] ^ (tag * kLow);
+    const uint64_t x2 = buckets[b2] ^ (tag * kLow);
+    if ((((x1 - kLow) & ~x1) | ((x2 - kLow) & ~x2)) & kHigh) {
       // The prefix starts some element: walk the trie on from it; an
       // accepting state is an element (or one of its suffixes) ending here.
-      uint32_t s = m_grams[slot].state;
-      for (size_t j = i + m_uGram;; ++j) {
-        if (m_states[s].failAccept & 1u) return true;
-        if (j == n) break;
-        const uint32_t next = child(s, static_cast<unsigned char>(data[j]));
-        if (next == NONE) break;
-        s = next;
+      // (A prefix is stored once.)
+      for (size_t slot = 0; slot < 8; ++slot) {
+        const size_t b = slot < 4 ? b1 : b2;
+        const Gram& g = m_grams[4 * b + slot % 4];
+        if (static_cast<uint16_t>(buckets[b] >> (16 * (slot % 4))) == tag && g.key == key) {
+          if (walkFrom(g.state, text, i + m_uGram)) return true;
+          break;
+        }
       }
-      break;
     }
   }
   return false;
