@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
+#include <random>
 #include <thread>
 #include <type_traits>
 
@@ -202,6 +204,45 @@ TEST(AlarmExpCombinatorTest, MissingChildrenAreNoCondition) {
   EXPECT_FALSE(c->evaluate(rec));
 }
 
+// Random trees of constants with missing children: evaluate and the deciding
+// leaf agree with a recursion over the documented rules.
+bool referenceEval(const AlarmExp* e, const AlarmExp** last) {
+  AlmRecord_t rec;
+  if (e->getNodeKind() == AlarmExp::NodeKind::LEAF) return (*last = e)->evaluate(rec);
+  if (e->getNodeKind() == AlarmExp::NodeKind::NOT) {
+    const AlarmExp* c = static_cast<const NotAlarmExp*>(e)->getChild();
+    return c && !referenceEval(c, last);
+  }
+  const bool isAnd = e->getNodeKind() == AlarmExp::NodeKind::AND;
+  const AlarmExp* a = isAnd ? static_cast<const AndAlarmExp*>(e)->getFirst() : static_cast<const OrAlarmExp*>(e)->getFirst();
+  const AlarmExp* b = isAnd ? static_cast<const AndAlarmExp*>(e)->getSecond() : static_cast<const OrAlarmExp*>(e)->getSecond();
+  if (!a) return !(isAnd && b) || referenceEval(b, last);
+  const bool ra = referenceEval(a, last);
+  return ra != isAnd ? ra : !b || referenceEval(b, last);
+}
+
+TEST(AlarmExpCombinatorTest, RandomTreesFollowTheRules) {
+  std::mt19937 rng(3);
+  std::function<AlarmExp*(int)> make = [&](int depth) -> AlarmExp* {
+    const unsigned k = depth == 0 ? rng() % 3 : rng() % 6;
+    if (k == 0) return nullptr;
+    if (k < 3) return new ConstantExp(k == 1);
+    if (k == 3) return new NotAlarmExp(make(depth - 1));
+    AlarmExp* a = make(depth - 1);
+    return k == 4 ? static_cast<AlarmExp*>(new AndAlarmExp(a, make(depth - 1))) : new OrAlarmExp(a, make(depth - 1));
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::unique_ptr<AlarmExp> tree(make(1 + round % 6));
+    if (!tree) continue;
+    const AlarmExp* want = nullptr;
+    const bool expected = referenceEval(tree.get(), &want);
+    bool result = !expected;
+    EXPECT_EQ(findDecidingLeaf(*tree, AlmRecord_t(), result), want) << "round " << round;
+    EXPECT_EQ(result, expected) << "round " << round;
+    EXPECT_EQ(tree->evaluate(AlmRecord_t()), expected) << "round " << round;
+  }
+}
+
 TEST(AlarmExpCombinatorTest, LimitCount) {
   AndAlarmExp a(new TestIntLeaf("a", 1, {1, 2, 3}), new TestIntLeaf("b", 1, {1}));
   EXPECT_EQ(a.getSqlWhereCondLimitCount(), 3);
@@ -339,13 +380,13 @@ TEST(AlarmExpReplaceTest, NullReplacementFailsOnlyWhenTheNameOccurs) {
   EXPECT_NE(same, nullptr);
 }
 
-// A shared tree is read-only: several threads evaluate it, write its SQL and
-// copy it at once.
+// A shared tree is read-only: several threads evaluate it (the first time
+// at once, each possibly compiling it), write its SQL and copy it at once.
 TEST(AlarmExpConcurrencyTest, SharedTreeIsReadFromSeveralThreads) {
   const auto tree = sampleTree();
   const auto recs = sampleRecords();
   std::vector<bool> expected;
-  for (const auto& rec : recs) expected.push_back(tree->evaluate(rec));
+  for (const auto& rec : recs) expected.push_back(sampleTree()->evaluate(rec));
   const std::string sql = tree->sqlWhereCond("tbl_alm_log");
   std::vector<int> mismatches(4, 0);
   std::vector<std::thread> threads;

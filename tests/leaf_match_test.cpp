@@ -69,16 +69,18 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
     return t;
   };
   for (int round = 0; round < 400; ++round) {
-    // Rounds 300 and up: 64 values or more of 4 bytes or more (hashed starts).
+    // Rounds below 50: one value in texts up to 40 bytes (blocks of 16
+    // starts). Rounds 300 and up: 64 values or more of 4 bytes or more
+    // (hashed starts).
     std::set<std::string> values;
-    const size_t n = round < 300 ? 2 + rng() % (round < 150 ? 4 : 40) : 64 + rng() % 200;
+    const size_t n = round < 50 ? 1 : round < 300 ? 2 + rng() % (round < 150 ? 4 : 40) : 64 + rng() % 200;
     while (values.size() < n) {
       std::string v = round < 300 ? text(6) : text(4) + text(4);
       if (v.size() >= (round < 300 ? 1u : 4u)) values.insert(v);
     }
     ContainsIndex index(values);
     for (int k = 0; k < 40; ++k) {
-      const std::string t = text(12);
+      const std::string t = text(round < 50 ? 40 : 12);
       bool want = false;
       for (const auto& v : values) want = want || (!t.empty() && t.find(v) != std::string::npos);
       ASSERT_EQ(index.foundIn(t), want) << "round " << round << " text " << t;

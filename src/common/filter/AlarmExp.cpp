@@ -9,6 +9,7 @@
 // thread's stack.
 #include "fm_common/filter/AlarmExp.h"
 
+#include <cstdint>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -133,38 +134,28 @@ bool BasicExp::evaluateStr(const std::string& v, const std::set<std::string>& va
 // ---------------------------------------------------------------------------
 // Tree walkers
 //
-// The combinators never recurse into each other: evaluate, copy/replace, the
-// limit count and the destructors below walk And/Or/Not nodes with explicit
-// stacks and call leaves through their virtual operations. A stack holds a
-// few dozen entries in place and spills to the heap only for deep trees.
+// The combinators never recurse into each other: the compiler of the flat
+// program, copy/replace, the limit count and the destructors below walk
+// And/Or/Not nodes with explicit stacks and call leaves through their virtual
+// operations.
+
+// The evaluation form of a tree: one step per leaf, in no particular order.
+// Running a step evaluates its leaf and continues at onTrue or onFalse, a
+// step number or one of the two final answers. Built by compile(), never
+// changed afterwards.
+struct FlatFilter {
+  static constexpr uint32_t ACCEPT = 0xFFFFFFFFu;
+  static constexpr uint32_t REJECT = 0xFFFFFFFEu;
+  struct Step {
+    const AlarmExp* leaf;
+    uint32_t onTrue;
+    uint32_t onFalse;
+  };
+  std::vector<Step> steps;
+  uint32_t entry = ACCEPT;
+};
 
 namespace {
-
-template <typename T, size_t N>
-class SmallStack {
- public:
-  void push(const T& v) {
-    if (m_heap.empty() && m_n < N) {
-      m_inline[m_n++] = v;
-    } else {
-      m_heap.push_back(v);
-    }
-  }
-  T& top() { return m_heap.empty() ? m_inline[m_n - 1] : m_heap.back(); }
-  void pop() {
-    if (m_heap.empty()) {
-      --m_n;
-    } else {
-      m_heap.pop_back();
-    }
-  }
-  bool empty() const { return m_n == 0 && m_heap.empty(); }
-
- private:
-  T m_inline[N];
-  size_t m_n = 0;
-  std::vector<T> m_heap;
-};
 
 bool isCombinator(const AlarmExp* e) { return e->getNodeKind() != AlarmExp::NodeKind::LEAF; }
 
@@ -226,105 +217,106 @@ struct AlarmExpTreeOps {
     }
   }
 
-  // Nesting of combinators that evaluate() follows by recursion; a deeper
-  // tree is evaluated again by the explicit-stack walker (leaves are pure).
-  static constexpr int kShallowDepth = 64;
-
-  // evaluate() of a tree by recursion limited to kShallowDepth nested
-  // combinators (a second child is taken in a loop, so right-leaning chains
-  // of any length stay shallow): 0 or 1, or -1 when the limit was reached.
-  static int evaluateShallow(const AlarmExp* node, const AlmRecord_t& record, const AlarmExp** last, int depth) {
-    for (;;) {
-      const AlarmExp::NodeKind kind = node->getNodeKind();
+  // The program of the tree under `root`. A node compiled with the targets
+  // (t, f) continues at t when it is true and at f when it is false; a leaf
+  // becomes a step with those targets, Not swaps them, And(a, b) compiles b
+  // with (t, f) and then a with (b's entry, f), Or(a, b) compiles a with (t,
+  // b's entry). The program thus evaluates the leaves in the order and with
+  // the short cuts of the tree (first child first, second child only when
+  // the first does not decide). A missing child folds into the targets:
+  // And(null, b) is b, Or with a missing child is true once its first child
+  // (if any) was evaluated, Not(null) is false.
+  static FlatFilter compile(const AlarmExp* root) {
+    struct Frame {
+      const AlarmExp* node;
+      uint32_t t;
+      uint32_t f;
+      bool secondDone;  // the second child is compiled; its entry is in `ret`
+    };
+    FlatFilter prog;
+    std::vector<Frame> frames;
+    frames.push_back(Frame{root, FlatFilter::ACCEPT, FlatFilter::REJECT, false});
+    uint32_t ret = FlatFilter::ACCEPT;  // entry of the node compiled last
+    while (!frames.empty()) {
+      Frame fr = frames.back();
+      frames.pop_back();
+      const AlarmExp::NodeKind kind = fr.node->getNodeKind();
       if (kind == AlarmExp::NodeKind::LEAF) {
-        const bool r = node->evaluate(record);
-        if (last) *last = node;
-        return r ? 1 : 0;
+        ret = static_cast<uint32_t>(prog.steps.size());
+        prog.steps.push_back(FlatFilter::Step{fr.node, fr.t, fr.f});
+        continue;
       }
-      if (depth >= kShallowDepth) return -1;
       if (kind == AlarmExp::NodeKind::NOT) {
-        const AlarmExp* c = child(node);
-        if (!c) return 0;
-        const int r = evaluateShallow(c, record, last, depth + 1);
-        return r < 0 ? r : 1 - r;
-      }
-      const AlarmExp* f = first(node);
-      const AlarmExp* s = second(node);
-      if (!f) {
-        // And(null, s) is s; Or(null, s) accepts every record.
-        if (kind == AlarmExp::NodeKind::AND && s) {
-          node = s;
-          continue;
+        if (const AlarmExp* c = child(fr.node)) {
+          frames.push_back(Frame{c, fr.f, fr.t, false});
+        } else {
+          ret = fr.f;
         }
-        return 1;
+        continue;
       }
-      const int r = evaluateShallow(f, record, last, depth + 1);
-      if (r < 0) return r;
-      // And whose first is true, Or whose first is false: the node's answer
-      // is its second child's (true when there is none).
-      if ((r == 1) != (kind == AlarmExp::NodeKind::AND)) return r;
-      if (!s) return 1;
-      node = s;
+      const bool isAnd = kind == AlarmExp::NodeKind::AND;
+      const AlarmExp* a = first(fr.node);
+      const AlarmExp* b = second(fr.node);
+      if (fr.secondDone) {
+        // The first child takes the node's place; its entry is the node's.
+        frames.push_back(Frame{a, isAnd ? ret : fr.t, isAnd ? fr.f : ret, false});
+      } else if (!a) {
+        if (isAnd && b) {
+          frames.push_back(Frame{b, fr.t, fr.f, false});
+        } else {
+          ret = fr.t;
+        }
+      } else if (!b) {
+        frames.push_back(Frame{a, fr.t, isAnd ? fr.f : fr.t, false});
+      } else {
+        frames.push_back(Frame{fr.node, fr.t, fr.f, true});
+        frames.push_back(Frame{b, fr.t, fr.f, false});
+      }
+    }
+    prog.entry = ret;
+    return prog;
+  }
+
+  // Runs `prog` for `record`; *last receives the last leaf evaluated.
+  static bool run(const FlatFilter& prog, const AlmRecord_t& record, const AlarmExp** last) {
+    const FlatFilter::Step* steps = prog.steps.data();
+    uint32_t at = prog.entry;
+    while (at < FlatFilter::REJECT) {
+      const FlatFilter::Step& s = steps[at];
+      at = s.leaf->evaluate(record) ? s.onTrue : s.onFalse;
+      *last = s.leaf;
+    }
+    return at == FlatFilter::ACCEPT;
+  }
+  static bool run(const FlatFilter& prog, const AlmRecord_t& record) {
+    const FlatFilter::Step* steps = prog.steps.data();
+    uint32_t at = prog.entry;
+    while (at < FlatFilter::REJECT) {
+      const FlatFilter::Step& s = steps[at];
+      at = s.leaf->evaluate(record) ? s.onTrue : s.onFalse;
+    }
+    return at == FlatFilter::ACCEPT;
+  }
+
+  // The program slot of combinator `e`.
+  static const FlatFilterSlot& slot(const AlarmExp* e) {
+    switch (e->getNodeKind()) {
+      case AlarmExp::NodeKind::AND:
+        return static_cast<const AndAlarmExp*>(e)->m_program;
+      case AlarmExp::NodeKind::OR:
+        return static_cast<const OrAlarmExp*>(e)->m_program;
+      default:
+        return static_cast<const NotAlarmExp*>(e)->m_program;
     }
   }
 
   // evaluate() of a whole tree; *last receives the last leaf evaluated.
   static bool evaluate(const AlarmExp* node, const AlmRecord_t& record, const AlarmExp** last) {
-    const int shallow = evaluateShallow(node, record, last, 0);
-    if (shallow >= 0) return shallow == 1;
-    SmallStack<const AlarmExp*, 32> open;  // combinators waiting for their first child's answer
-    bool r = true;
-    for (;;) {
-      // Descend to the leaf evaluated next.
-      for (;;) {
-        const AlarmExp::NodeKind kind = node->getNodeKind();
-        if (kind == AlarmExp::NodeKind::LEAF) {
-          r = node->evaluate(record);
-          if (last) *last = node;
-          break;
-        }
-        if (kind == AlarmExp::NodeKind::NOT) {
-          const AlarmExp* c = child(node);
-          if (!c) {
-            r = false;
-            break;
-          }
-          open.push(node);
-          node = c;
-          continue;
-        }
-        const AlarmExp* f = first(node);
-        if (!f) {
-          const AlarmExp* s = second(node);
-          // And(null, s) is s; Or(null, s) accepts every record.
-          if (kind == AlarmExp::NodeKind::AND && s) {
-            node = s;
-            continue;
-          }
-          r = true;
-          break;
-        }
-        open.push(node);
-        node = f;
-      }
-      // Climb with the answer r until a second child must be evaluated.
-      const AlarmExp* next = nullptr;
-      while (!open.empty() && !next) {
-        const AlarmExp* up = open.top();
-        open.pop();
-        const AlarmExp::NodeKind kind = up->getNodeKind();
-        if (kind == AlarmExp::NodeKind::NOT) {
-          r = !r;
-        } else if (r == (kind == AlarmExp::NodeKind::AND)) {
-          // And whose first is true, Or whose first is false: the node's
-          // answer is its second child's (true when there is none).
-          next = second(up);
-          if (!next) r = true;
-        }
-      }
-      if (!next) return r;
-      node = next;
+    if (!isCombinator(node)) {
+      *last = node;
+      return node->evaluate(record);
     }
+    return run(slot(node).get(node), record, last);
   }
 
   static long limitCount(const AlarmExp* root) {
@@ -436,6 +428,19 @@ struct AlarmExpTreeOps {
   }
 };
 
+FlatFilterSlot::~FlatFilterSlot() { delete m_pProgram.load(std::memory_order_acquire); }
+
+const FlatFilter& FlatFilterSlot::get(const AlarmExp* root) const {
+  if (const FlatFilter* p = m_pProgram.load(std::memory_order_acquire)) return *p;
+  auto built = std::make_unique<FlatFilter>(AlarmExpTreeOps::compile(root));
+  const FlatFilter* expected = nullptr;
+  if (m_pProgram.compare_exchange_strong(expected, built.get(), std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+    return *built.release();
+  }
+  return *expected;  // another thread's program, identical to ours
+}
+
 const AlarmExp* findDecidingLeaf(const AlarmExp& root, const AlmRecord_t& record, bool& result) {
   const AlarmExp* last = nullptr;
   result = AlarmExpTreeOps::evaluate(&root, record, &last);
@@ -463,7 +468,7 @@ AndAlarmExp::AndAlarmExp(std::unique_ptr<AlarmExp> a, std::unique_ptr<AlarmExp> 
 AndAlarmExp::~AndAlarmExp() { AlarmExpTreeOps::dismantle(m_pFirst, m_pSecond); }
 
 bool AndAlarmExp::evaluate(const AlmRecord_t& record) const {
-  return AlarmExpTreeOps::evaluate(this, record, nullptr);
+  return AlarmExpTreeOps::run(m_program.get(this), record);
 }
 
 long AndAlarmExp::getSqlWhereCondLimitCount() const { return AlarmExpTreeOps::limitCount(this); }
@@ -494,7 +499,9 @@ OrAlarmExp::OrAlarmExp(std::unique_ptr<AlarmExp> a, std::unique_ptr<AlarmExp> b)
 
 OrAlarmExp::~OrAlarmExp() { AlarmExpTreeOps::dismantle(m_pFirst, m_pSecond); }
 
-bool OrAlarmExp::evaluate(const AlmRecord_t& record) const { return AlarmExpTreeOps::evaluate(this, record, nullptr); }
+bool OrAlarmExp::evaluate(const AlmRecord_t& record) const {
+  return AlarmExpTreeOps::run(m_program.get(this), record);
+}
 
 long OrAlarmExp::getSqlWhereCondLimitCount() const { return AlarmExpTreeOps::limitCount(this); }
 
@@ -519,7 +526,7 @@ NotAlarmExp::~NotAlarmExp() {
 }
 
 bool NotAlarmExp::evaluate(const AlmRecord_t& record) const {
-  return AlarmExpTreeOps::evaluate(this, record, nullptr);
+  return AlarmExpTreeOps::run(m_program.get(this), record);
 }
 
 long NotAlarmExp::getSqlWhereCondLimitCount() const { return AlarmExpTreeOps::limitCount(this); }

@@ -39,6 +39,12 @@
 // tree of any depth (a criterion of 100 000 nested terms) is safe; only a leaf
 // that holds a tree of its own adds a level of recursion.
 //
+// Evaluation: the first evaluate() of a combinator compiles the tree below it
+// into a flat program (FlatFilter, one step per leaf, each naming the step
+// that follows a true and a false answer) and keeps it; every call then runs
+// that program in a loop. The program is built once per node even when
+// several threads evaluate it first at the same time.
+//
 // Failures: copy() and replace() catch every exception, log it and return
 // null. evaluate() and sqlWhereCond() let an exception of a leaf (in practice
 // only std::bad_alloc) pass to the caller: caught inside the tree, a failure
@@ -51,6 +57,7 @@
 #ifndef FM_FILTER_ALARMEXP_H
 #define FM_FILTER_ALARMEXP_H
 
+#include <atomic>
 #include <list>
 #include <memory>
 #include <set>
@@ -61,6 +68,25 @@
 namespace Kyrofm {
 
 struct AlarmExpTreeOps;
+struct FlatFilter;
+class AlarmExp;
+
+// Holds the flat program of one combinator, built on first use (see
+// AlarmExp.cpp); owned by the combinator, never copied.
+class FlatFilterSlot {
+ public:
+  FlatFilterSlot() = default;
+  ~FlatFilterSlot();
+  FlatFilterSlot(const FlatFilterSlot&) = delete;
+  FlatFilterSlot& operator=(const FlatFilterSlot&) = delete;
+
+  // The program of the tree under `root`, compiled by the first caller (a
+  // racing second compilation is discarded). Throws std::bad_alloc.
+  const FlatFilter& get(const AlarmExp* root) const;
+
+ private:
+  mutable std::atomic<const FlatFilter*> m_pProgram{nullptr};
+};
 
 // Abstract base of every node of a filter tree.
 class AlarmExp {
@@ -221,6 +247,7 @@ class AndAlarmExp : public AlarmExp {
   friend struct AlarmExpTreeOps;
   std::unique_ptr<AlarmExp> m_pFirst;
   std::unique_ptr<AlarmExp> m_pSecond;
+  FlatFilterSlot m_program;
 };
 
 // Disjunction of two children, ordered as in AndAlarmExp. A null child is no
@@ -249,6 +276,7 @@ class OrAlarmExp : public AlarmExp {
   friend struct AlarmExpTreeOps;
   std::unique_ptr<AlarmExp> m_pFirst;
   std::unique_ptr<AlarmExp> m_pSecond;
+  FlatFilterSlot m_program;
 };
 
 // Negation of one child. A null child (no condition) is negated to "nothing".
@@ -275,6 +303,7 @@ class NotAlarmExp : public AlarmExp {
  private:
   friend struct AlarmExpTreeOps;
   std::unique_ptr<AlarmExp> m_pChild;
+  FlatFilterSlot m_program;
 };
 
 // A fixed truth value; the record is ignored.

@@ -11,6 +11,10 @@
 #include "fm_common/filter/LeafMatch.h"
 
 #include <algorithm>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "fm_common/platform/FMDBTools.h"
 #include "fm_common/platform/KyroCommonUtils.h"
@@ -19,7 +23,65 @@
 namespace Kyrofm {
 
 // ---------------------------------------------------------------------------
+// Substring search
+
+namespace filterdetail {
+
+bool containsBytes(std::string_view text, std::string_view needle) {
+  const size_t n = text.size();
+  const size_t m = needle.size();
+  if (m < 2 || m > n) return m <= n && text.find(needle) != std::string_view::npos;
+  const char* const h = text.data();
+  const char* const nd = needle.data();
+  const size_t last = n - m;  // the last possible start
+#if defined(__SSE2__)
+  if (last >= 15) {
+    // Blocks of 16 starts; a start is a candidate when its first and last
+    // bytes are the needle's. The final block overlaps the one before it.
+    const __m128i first = _mm_set1_epi8(nd[0]);
+    const __m128i lastByte = _mm_set1_epi8(nd[m - 1]);
+    for (size_t i = 0;; i += 16) {
+      if (i > last - 15) i = last - 15;
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1));
+      unsigned mask = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, lastByte))));
+      while (mask != 0) {
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
+        if (std::memcmp(h + i + k + 1, nd + 1, m - 2) == 0) return true;
+        mask &= mask - 1;
+      }
+      if (i == last - 15) return false;
+    }
+  }
+#endif
+  // Fewer than 16 starts: the library's search (memchr on the first byte).
+  return text.find(needle) != std::string_view::npos;
+}
+
+}  // namespace filterdetail
+
+// ---------------------------------------------------------------------------
 // ContainsIndex
+
+// Multiplicative hash: the bucket is taken from the top bits, the tag from
+// the 16 bits below them (both depend on every byte of a prefix of up to 6
+// bytes, the bucket on all 8).
+inline uint64_t ContainsIndex::gramMix(uint64_t key) { return key * 0x9E3779B97F4A7C15ull; }
+
+// The first m_uGram of the `avail` bytes at p (avail >= m_uGram) as a key.
+inline uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
+  uint64_t w = 0;
+  if (avail >= 8) {
+    std::memcpy(&w, p, 8);  // one load
+  } else {
+    std::memcpy(&w, p, avail);
+  }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return m_uGram == 8 ? w : w & ((uint64_t{1} << (8 * m_uGram)) - 1);
+}
 
 ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   std::fill(std::begin(m_root), std::end(m_root), 0u);
@@ -133,37 +195,116 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   for (const std::string* p : patterns) shortest = std::min(shortest, p->size());
   if (patterns.size() >= 64 && shortest >= 4) {
     m_uGram = std::min<size_t>(shortest, 8);
-    unsigned bits = 16;  // about 16 bits per element, 2^16 .. 2^24
-    while (bits < 24 && (size_t{1} << bits) < patterns.size() * 16) ++bits;
-    m_uShift = 64 - bits;
-    m_gramBits.assign((size_t{1} << bits) / 64, 0);
+    // Distinct prefixes, each with the state it leads to.
+    std::vector<Gram> grams;
+    grams.reserve(patterns.size());
     for (const std::string* p : patterns) {
-      const uint64_t h = gramHash(p->data());
-      m_gramBits[h >> 6] |= uint64_t{1} << (h & 63);
+      uint32_t st = 0;
+      for (size_t k = 0; k < m_uGram; ++k) {
+        const unsigned char c = static_cast<unsigned char>((*p)[k]);
+        st = k == 0 ? m_root[c] : child(st, c);
+      }
+      grams.push_back(Gram{gramKey(p->data(), p->size()), st});
+    }
+    std::sort(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key < y.key; });
+    grams.erase(std::unique(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key == y.key; }),
+                grams.end());
+    // Buckets for up to about 85% of the slots in use; a table that cannot
+    // place every prefix is built again twice as large.
+    unsigned bits = 1;
+    while ((size_t{4} << bits) * 85 < grams.size() * 100) ++bits;
+    for (;; ++bits) {
+      m_uShift = 64 - bits;
+      m_uBucketMask = (size_t{1} << bits) - 1;
+      if (placeGrams(grams)) break;
     }
   }
 }
 
-uint64_t ContainsIndex::gramHash(const char* p) const {
-  uint64_t w = 0;
-  for (size_t k = 0; k < m_uGram; ++k) w |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
-  return (w * 0x9E3779B97F4A7C15ull) >> m_uShift;
+size_t ContainsIndex::otherBucket(size_t bucket, uint16_t tag) const {
+  return (bucket ^ (tag * size_t{0x5BD1E995})) & m_uBucketMask;
+}
+
+// Cuckoo insertion: a prefix goes to a free lane of one of its two buckets,
+// else it takes a lane and the prefix there moves to its other bucket, and
+// so on; false when a chain grows too long.
+bool ContainsIndex::placeGrams(const std::vector<Gram>& grams) {
+  m_gramBuckets.assign(m_uBucketMask + 1, 0);
+  m_grams.assign(4 * (m_uBucketMask + 1), Gram{0, 0});
+  auto tagAt = [&](size_t b, unsigned lane) { return static_cast<uint16_t>(m_gramBuckets[b] >> (16 * lane)); };
+  auto setAt = [&](size_t b, unsigned lane, uint16_t tag, const Gram& g) {
+    m_gramBuckets[b] = (m_gramBuckets[b] & ~(uint64_t{0xFFFF} << (16 * lane))) | uint64_t{tag} << (16 * lane);
+    m_grams[4 * b + lane] = g;
+  };
+  uint32_t victim = 0;
+  for (const Gram& in : grams) {
+    Gram g = in;
+    const uint64_t h = gramMix(g.key);
+    uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
+    size_t b = h >> m_uShift;
+    for (int kicks = 0;; ++kicks) {
+      bool placed = false;
+      for (size_t cand : {b, otherBucket(b, tag)}) {
+        for (unsigned lane = 0; lane < 4 && !placed; ++lane) {
+          if (tagAt(cand, lane) == 0) {
+            setAt(cand, lane, tag, g);
+            placed = true;
+          }
+        }
+        if (placed) break;
+      }
+      if (placed) break;
+      if (kicks == 500) return false;
+      // Evict a lane of b (varying) and carry its prefix to its other bucket.
+      const unsigned lane = victim++ % 4;
+      const uint16_t oldTag = tagAt(b, lane);
+      const Gram old = m_grams[4 * b + lane];
+      setAt(b, lane, tag, g);
+      tag = oldTag;
+      g = old;
+      b = otherBucket(b, tag);
+    }
+  }
+  return true;
+}
+
+bool ContainsIndex::walkFrom(uint32_t s, std::string_view text, size_t j) const {
+  for (;; ++j) {
+    if (m_states[s].failAccept & 1u) return true;
+    if (j == text.size()) return false;
+    const uint32_t next = child(s, static_cast<unsigned char>(text[j]));
+    if (next == NONE) return false;
+    s = next;
+  }
 }
 
 bool ContainsIndex::foundByGrams(std::string_view text) const {
+  const char* const data = text.data();
   const size_t n = text.size();
+  const uint64_t* const buckets = m_gramBuckets.data();
+  constexpr uint64_t kLow = 0x0001000100010001ull;
+  constexpr uint64_t kHigh = 0x8000800080008000ull;
   for (size_t i = 0; i + m_uGram <= n; ++i) {
-    const uint64_t h = gramHash(text.data() + i);
-    if (((m_gramBits[h >> 6] >> (h & 63)) & 1u) == 0) continue;
-    // Walk the trie along the text from i; an accepting state is an element
-    // ending here (or one of its suffixes, which occurs as well).
-    uint32_t s = m_root[static_cast<unsigned char>(text[i])];
-    for (size_t j = i + 1; s != 0; ++j) {
-      if (m_states[s].failAccept & 1u) return true;
-      if (j == n) break;
-      const uint32_t t = child(s, static_cast<unsigned char>(text[j]));
-      if (t == NONE) break;
-      s = t;
+    const uint64_t key = gramKey(data + i, n - i);
+    const uint64_t h = gramMix(key);
+    const uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
+    const size_t b1 = h >> m_uShift;
+    const size_t b2 = otherBucket(b1, tag);
+    // A lane equal to the tag is a zero lane of x (exact "any" test).
+    const uint64_t x1 = buckets[b1] ^ (tag * kLow);
+    const uint64_t x2 = buckets[b2] ^ (tag * kLow);
+    if ((((x1 - kLow) & ~x1) | ((x2 - kLow) & ~x2)) & kHigh) {
+      // The prefix starts some element: walk the trie on from it; an
+      // accepting state is an element (or one of its suffixes) ending here.
+      // (A prefix is stored once.)
+      for (size_t slot = 0; slot < 8; ++slot) {
+        const size_t b = slot < 4 ? b1 : b2;
+        const Gram& g = m_grams[4 * b + slot % 4];
+        if (static_cast<uint16_t>(buckets[b] >> (16 * (slot % 4))) == tag && g.key == key) {
+          if (walkFrom(g.state, text, i + m_uGram)) return true;
+          break;
+        }
+      }
     }
   }
   return false;
@@ -185,7 +326,7 @@ uint32_t ContainsIndex::child(uint32_t state, unsigned char c) const {
 bool ContainsIndex::foundIn(std::string_view text) const {
   if (text.empty()) return false;
   if (m_bEmptyValue) return true;
-  if (m_bSingle) return text.find(m_strSingle) != std::string_view::npos;
+  if (m_bSingle) return filterdetail::containsBytes(text, m_strSingle);
   if (m_states.empty()) return false;
   if (m_uGram != 0) return foundByGrams(text);
   uint32_t s = 0;
