@@ -17,6 +17,7 @@
 //                             of their medians.
 #include <benchmark/benchmark.h>
 
+#include <list>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,7 +36,8 @@ struct Workload {
 };
 
 const Workload& workload(size_t count) {
-  static std::vector<std::pair<size_t, Workload>> cache;
+  // A list: a workload stays where it is while others are added.
+  static std::list<std::pair<size_t, Workload>> cache;
   for (const auto& kv : cache)
     if (kv.first == count) return kv.second;
   Workload w;

@@ -146,6 +146,18 @@ TEST(XRFMFdnMatchTest, VeryDeepPatternIsFreedWithoutRecursion) {
   m.addPattern(deep.c_str());
   EXPECT_TRUE(m.match((deep + "b").c_str(), false));
   EXPECT_FALSE(m.match("a,a", false));
+  // Patterns around the 64th component, beside a shallow one.
+  for (size_t d : {63, 64, 65, 66}) {
+    std::string p;
+    for (size_t k = 0; k < d; ++k) p += "c" + std::to_string(k) + ",";
+    XRFMFdnMatch dm(',');
+    dm.addPattern("z");
+    dm.addPattern(p.c_str());
+    SCOPED_TRACE(d);
+    EXPECT_TRUE(dm.match((p + "b").c_str(), false));
+    EXPECT_TRUE(dm.match(p.c_str(), false));
+    EXPECT_FALSE(dm.match(p.substr(0, p.rfind(',', p.size() - 2)).c_str(), false));
+  }
   XRFMFdnMatch other(',');
   other = m;  // frees other's tree, builds a deep copy
   other = XRFMFdnMatch(',');
@@ -184,7 +196,12 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
   for (int trial = 0; trial < 200; ++trial) {
     const char sep = (trial % 3 == 0) ? '/' : ',';
     // Components of a small tree; the other separator appears inside some.
-    const std::vector<std::string> alphabet = {"A", "B", "AB", "NE=1", "NE=12", "*", "x,y", "x/y", "R=1"};
+    // Components of 7, 8, 9, 16 and 17 bytes end inside, at and just past a
+    // word of the scan.
+    const std::vector<std::string> alphabet = {"A",        "B",        "AB",        "NE=1",
+                                               "NE=12",    "*",        "x,y",       "x/y",
+                                               "R=1",      "Rack=12",  "Rack=123",  "Rack=1234",
+                                               "Board=1234567890", "Board=1234567,/9"};
     auto randomPath = [&](size_t maxDepth) {
       std::vector<std::string> comps;
       size_t depth = rng() % (maxDepth + 1);

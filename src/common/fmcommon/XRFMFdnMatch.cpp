@@ -1,10 +1,15 @@
 // XRFMFdnMatch.cpp: the FDN pattern matcher, a hash table of the patterns'
 // normal forms probed with the hashes of an FDN's leading components.
 //
-// The hash of a component sequence is built one component at a time
-// (chain(h, hash of the component's bytes)), so a test extends the hash of
-// the FDN's first k components to k + 1 without reading them again, and
-// separator runs never enter it: ",A,,B" and "A,B" hash alike.
+// The hash of a component sequence is built as the text is read: each
+// component is taken eight bytes at a time from its first byte (the last word
+// padded with zero bytes, which no component contains), every word is mixed
+// into the running hash, and the component's end mixes in its length. So a
+// test extends the hash of the FDN's first k components to k + 1 without
+// reading them again, the word that shows a component's end also gives its
+// last bytes, and separator runs never enter the hash: ",A,,B" and "A,B" hash
+// alike. The running hash is finished (fully mixed) only where the table is
+// probed.
 #include "fm_common/fmcommon/XRFMFdnMatch.h"
 
 #include <sys/mman.h>
@@ -22,34 +27,82 @@ namespace Kyrofm {
 namespace {
 
 constexpr uint64_t kSeed = 0x243F6A8885A308D3ULL;
+constexpr uint64_t kLowBits = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
 
-// Hash of one component's bytes, 8 at a time.
-inline uint64_t hashBytes(const char* p, size_t n) {
-  uint64_t h = static_cast<uint64_t>(n) * 0x9E3779B97F4A7C15ULL;
-  while (n >= 8) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    h = (h ^ w) * 0xBF58476D1CE4E5B9ULL;
-    h ^= h >> 29;
-    p += 8;
-    n -= 8;
-  }
-  if (n > 0) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * 0x94D049BB133111EBULL;
-    h ^= h >> 32;
-  }
-  return h;
+// Eight bytes (or the n < 8 bytes, zero-padded) at p, the first byte lowest.
+inline uint64_t loadWord(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return w;
+}
+inline uint64_t loadPartial(const char* p, size_t n) {
+  uint64_t w = 0;
+  std::memcpy(&w, p, n);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return w;
 }
 
-// The hash of a sequence extended by one component.
-inline uint64_t chain(uint64_t h, uint64_t component) {
-  h = (h ^ component) * 0xD6E8FEB86659FD93ULL;
+// The high bit of each byte of w that equals the byte repeated in `pattern`;
+// bits above the lowest one may be false alarms, the lowest one is exact.
+inline uint64_t bytesEqual(uint64_t w, uint64_t pattern) {
+  const uint64_t x = w ^ pattern;
+  return (x - kLowBits) & ~x & kHighBits;
+}
+
+inline uint64_t mixWord(uint64_t h, uint64_t w) {
+  h = (h ^ w) * 0xBF58476D1CE4E5B9ULL;
+  return h ^ (h >> 29);
+}
+
+inline uint64_t endComponent(uint64_t h, size_t len) {
+  h = (h ^ static_cast<uint64_t>(len)) * 0xD6E8FEB86659FD93ULL;
   return h ^ (h >> 31);
 }
 
+// The table hash of a prefix whose running hash is h.
+inline uint64_t finish(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDULL;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ULL;
+  return h ^ (h >> 33);
+}
+
 inline uint32_t tagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
+
+// Reads the component that starts at s[i] (not a separator) of the n bytes at
+// s, mixing it into h; returns the index of its end (a separator, or n).
+inline size_t scanComponent(const char* s, size_t i, size_t n, uint64_t seps, uint64_t& h) {
+  const size_t start = i;
+  for (; i + 8 <= n; i += 8) {
+    const uint64_t w = loadWord(s + i);
+    const uint64_t hit = bytesEqual(w, seps);
+    if (hit != 0) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctzll(hit)) >> 3;
+      if (k > 0) h = mixWord(h, w & ((uint64_t(1) << (8 * k)) - 1));
+      h = endComponent(h, i + k - start);
+      return i + k;
+    }
+    h = mixWord(h, w);
+  }
+  if (i < n) {
+    const size_t rest = n - i;
+    const uint64_t w = loadPartial(s + i, rest);
+    // Only the bytes read count: the padding could equal a NUL separator.
+    const uint64_t hit = bytesEqual(w, seps) & ((uint64_t(1) << (8 * rest)) - 1);
+    const unsigned k = hit != 0 ? static_cast<unsigned>(__builtin_ctzll(hit)) >> 3 : static_cast<unsigned>(rest);
+    if (k > 0) h = mixWord(h, w & ((uint64_t(1) << (8 * k)) - 1));
+    i += k;
+  }
+  h = endComponent(h, i - start);
+  return i;
+}
 
 }  // namespace
 
@@ -89,7 +142,8 @@ XRFMFdnMatch& XRFMFdnMatch::operator=(const XRFMFdnMatch& other) {
   m_uBits = copy.m_uBits;
   m_nKeys = copy.m_nKeys;
   m_keys.swap(copy.m_keys);
-  m_depths.swap(copy.m_depths);
+  m_uDepthMask = copy.m_uDepthMask;
+  m_nMaxDepth = copy.m_nMaxDepth;
   m_patterns.swap(copy.m_patterns);
   m_bMatchAll = copy.m_bMatchAll;
   m_cSeparator = copy.m_cSeparator;
@@ -138,15 +192,7 @@ void XRFMFdnMatch::grow() {
     if (s.m_uOffset == kEmpty) continue;
     uint32_t len;
     std::memcpy(&len, m_keys.data() + s.m_uOffset, sizeof len);
-    const char* key = m_keys.data() + s.m_uOffset + sizeof len;
-    uint64_t h = kSeed;
-    size_t start = 0;
-    for (size_t k = 0; k <= len; ++k) {
-      if (k == len || key[k] == m_cSeparator) {
-        h = chain(h, hashBytes(key + start, k - start));
-        start = k + 1;
-      }
-    }
+    const uint64_t h = hashOfNormal(m_keys.data() + s.m_uOffset + sizeof len, len, m_cSeparator);
     size_t i = home(h, bits);
     while (slots[i].m_uOffset != kEmpty) i = (i + 1) & mask;
     slots[i] = s;
@@ -185,6 +231,13 @@ void XRFMFdnMatch::insertKey(const std::string& normal, uint64_t hash) {
   ++m_nKeys;
 }
 
+uint64_t XRFMFdnMatch::hashOfNormal(const char* key, size_t len, char separator) {
+  const uint64_t seps = kLowBits * static_cast<unsigned char>(separator);
+  uint64_t h = kSeed;
+  for (size_t i = 0; i < len; ++i) i = scanComponent(key, i, len, seps, h);
+  return finish(h);
+}
+
 void XRFMFdnMatch::addPattern(const char* pattern) {
   if (!pattern) {
     FM_TRACE(TRACE_WARNING, "XRFMFdnMatch::addPattern, null pattern ignored");
@@ -192,54 +245,52 @@ void XRFMFdnMatch::addPattern(const char* pattern) {
   }
   m_bMatchAll = std::strcmp(pattern, "*") == 0;
   m_patterns.emplace_back(pattern);
+  const size_t n = m_patterns.back().size();
+  const uint64_t seps = kLowBits * static_cast<unsigned char>(m_cSeparator);
   std::string normal;
   uint64_t h = kSeed;
   size_t depth = 0;
-  for (const char* p = pattern; *p;) {
-    if (*p == m_cSeparator) {
-      ++p;
+  for (size_t i = 0; i < n;) {
+    if (pattern[i] == m_cSeparator) {
+      ++i;
       continue;
     }
-    const char* start = p;
-    while (*p && *p != m_cSeparator) ++p;
-    const size_t n = static_cast<size_t>(p - start);
+    const size_t end = scanComponent(pattern, i, n, seps, h);
     if (depth++ > 0) normal += m_cSeparator;
-    normal.append(start, n);
-    h = chain(h, hashBytes(start, n));
+    normal.append(pattern + i, end - i);
+    i = end;
   }
   // A pattern without components names no object: it matches nothing, and in
   // particular must not make every FDN match.
   if (depth == 0) return;
-  auto d = std::lower_bound(m_depths.begin(), m_depths.end(), depth);
-  if (d == m_depths.end() || *d != depth) m_depths.insert(d, depth);
-  insertKey(normal, h);
+  if (depth <= 64) m_uDepthMask |= uint64_t(1) << (depth - 1);
+  m_nMaxDepth = std::max(m_nMaxDepth, depth);
+  insertKey(normal, finish(h));
 }
 
 bool XRFMFdnMatch::match(const char* fdn, bool ignoreMatchAll) const {
   if (!ignoreMatchAll && m_bMatchAll) return true;
   if (m_nKeys == 0 || !fdn) return false;
   const char sep = m_cSeparator;
+  const uint64_t seps = kLowBits * static_cast<unsigned char>(sep);
+  const size_t n = std::strlen(fdn);
   size_t i = 0;
-  while (fdn[i] == sep) ++i;
-  if (fdn[i] == '\0') return false;
+  while (i < n && fdn[i] == sep) ++i;
+  if (i == n) return false;
   const size_t begin = i;
   bool normal = true;  // no separator run so far: the text is its own normal form
   uint64_t h = kSeed;
-  size_t depth = 0, next = 0, want = m_depths[0];
-  for (;;) {
-    const size_t start = i;
-    while (fdn[i] != '\0' && fdn[i] != sep) ++i;
-    h = chain(h, hashBytes(fdn + start, i - start));
-    if (++depth == want) {
-      if (probe(h, fdn, begin, i, normal)) return true;
-      if (++next == m_depths.size()) return false;  // no pattern is deeper
-      want = m_depths[next];
+  for (size_t depth = 1;; ++depth) {
+    const size_t end = scanComponent(fdn, i, n, seps, h);
+    if (hasDepth(depth) && probe(finish(h), fdn, begin, end, normal)) return true;
+    if (depth == m_nMaxDepth || end == n) return false;  // no pattern is deeper, or no component follows
+    i = end + 1;
+    if (i < n && fdn[i] == sep) {
+      normal = false;
+      do ++i;
+      while (i < n && fdn[i] == sep);
     }
-    if (fdn[i] == '\0') return false;
-    const size_t end = i;
-    while (fdn[i] == sep) ++i;
-    if (fdn[i] == '\0') return false;
-    if (i - end > 1) normal = false;
+    if (i == n) return false;
   }
 }
 

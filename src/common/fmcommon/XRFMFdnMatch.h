@@ -7,12 +7,14 @@
 // some pattern are its leading components.
 //
 // Each distinct pattern is kept once, in its normal form (its components
-// joined by one separator), in an open-addressing hash table; the table also
-// knows at which component counts (depths) patterns end. A test hashes the
-// FDN's leading components as it reads them and probes the table only at
-// those depths, so it costs one probe per depth at which patterns exist (one
-// for patterns all of the same depth), whatever the number of patterns, and
-// allocates nothing.
+// joined by one separator), in an open-addressing hash table of 64-bit
+// prefix hashes whose keys are verified against a contiguous arena of the
+// normal forms; the matcher also knows at which component counts (depths)
+// patterns end. A test reads the FDN once, eight bytes at a time, hashing its
+// leading components as it finds the separators, and probes the table only at
+// those depths and never below the deepest one, so it costs one probe per
+// depth at which patterns exist (one for patterns all of the same depth),
+// whatever the number of patterns, and allocates nothing.
 //
 // A pattern without components (empty, or separators only) matches nothing.
 // The pattern "*" added last makes every FDN match (the match-all flag) unless
@@ -59,8 +61,9 @@ class XRFMFdnMatch {
   const std::vector<std::string>& getPatterns() const { return m_patterns; }
 
  private:
-  // A slot of the table: the upper half of the key's hash (a quick filter)
-  // and the offset of the key's record in m_keys; kEmpty marks a free slot.
+  // A slot of the table: the upper half of the key's hash (a quick filter;
+  // the lower half chose the slot) and the offset of the key's record in
+  // m_keys; kEmpty marks a free slot.
   struct Slot {
     uint32_t m_uTag;
     uint32_t m_uOffset;
@@ -87,22 +90,26 @@ class XRFMFdnMatch {
   };
 
   // Slot index of a key's hash in a table of 2^bits slots.
-  static size_t home(uint64_t hash, unsigned bits) {
-    return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
-  }
+  static size_t home(uint64_t hash, unsigned bits) { return static_cast<size_t>(hash & ((uint64_t(1) << bits) - 1)); }
+  // True when patterns end at `depth` components (depth >= 1). Depths up to
+  // 64 are known exactly; every depth beyond 64 up to the deepest pattern is
+  // probed.
+  bool hasDepth(size_t depth) const { return depth > 64 || ((m_uDepthMask >> (depth - 1)) & 1) != 0; }
   // True when the normal form stored at `offset` has the components of
   // text[begin, end).
   bool keyEquals(uint32_t offset, const char* text, size_t begin, size_t end, bool normal) const;
   bool probe(uint64_t hash, const char* text, size_t begin, size_t end, bool normal) const;
   void insertKey(const std::string& normal, uint64_t hash);
   void grow();
+  static uint64_t hashOfNormal(const char* key, size_t len, char separator);
 
   std::vector<Slot, BlockAllocator<Slot>> m_slots;  // 2^m_uBits slots, or none before the first pattern
   unsigned m_uBits = 0;
   size_t m_nKeys = 0;
   // Records of the distinct normal forms: 4 bytes of length, then the text.
   std::vector<char, BlockAllocator<char>> m_keys;
-  std::vector<size_t> m_depths;  // component counts at which patterns end, ascending
+  uint64_t m_uDepthMask = 0;  // bit d - 1 set when patterns of d <= 64 components exist
+  size_t m_nMaxDepth = 0;     // components of the deepest pattern
   std::vector<std::string> m_patterns;
   bool m_bMatchAll = false;
   char m_cSeparator;
