@@ -171,48 +171,37 @@ class FmIdMgrTest : public ::testing::TestWithParam<std::string> {
 INSTANTIATE_TEST_SUITE_P(Db, FmIdMgrTest, ::testing::Values("sqlite", "postgresql"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
-TEST_P(FmIdMgrTest, FreshKindStartsAtOneAndPersistsTheFirstMark) {
-  FMIdMgr* mgr = FMIdMgr::instance();
-  long lo = 0;
-  long hi = 0;
-  ASSERT_EQ(mgr->allocateIds(kKind, 5, lo, hi), FM_SUCCESS);
-  EXPECT_EQ(lo, 1);
-  EXPECT_EQ(hi, 5);
-  long next = 0;
-  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
-  EXPECT_EQ(next, 6);
-  SFMID row = storedRow(kKind);
-  EXPECT_EQ(row.lDBMax, 10000);
-  EXPECT_EQ(row.lDBTimer, 1);
-  EXPECT_EQ(row.strName, kKindName);
-  // The temporary-table kind is there on a fresh database.
-  EXPECT_EQ(mgr->allocateId(FM_IDTYPE_TEMPTABLE), 1);
-  EXPECT_EQ(storedRow(FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
-}
-
-TEST_P(FmIdMgrTest, MarkIsPersistedOnlyWhenARangeReachesIt) {
+TEST_P(FmIdMgrTest, FreshKindStartsAtOneAndPersistsAMarkOnlyWhenARangeReachesIt) {
   FMIdMgr* mgr = FMIdMgr::instance();
   long lo = 0;
   long hi = 0;
   ASSERT_EQ(mgr->allocateIds(kKind, 9997, lo, hi), FM_SUCCESS);
-  ASSERT_EQ(hi, 9997);
-  ASSERT_EQ(storedRow(kKind).lDBTimer, 1);
+  EXPECT_EQ(lo, 1);
+  EXPECT_EQ(hi, 9997);
+  SFMID row = storedRow(kKind);
+  EXPECT_EQ(row.lDBMax, 10000);
+  EXPECT_EQ(row.lDBTimer, 1);
+  EXPECT_EQ(row.strName, kKindName);
   // [9998, 9999] stays below the mark 10000: no write.
   ASSERT_EQ(mgr->allocateIds(kKind, 2, lo, hi), FM_SUCCESS);
   EXPECT_EQ(lo, 9998);
   EXPECT_EQ(hi, 9999);
+  long next = 0;
+  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+  EXPECT_EQ(next, 10000);
   EXPECT_EQ(storedRow(kKind).lDBTimer, 1);
-  EXPECT_EQ(storedRow(kKind).lDBMax, 10000);
   // 10000 reaches it: mark 20000, next generation.
   ASSERT_EQ(mgr->allocateIds(kKind, 1, lo, hi), FM_SUCCESS);
   EXPECT_EQ(lo, 10000);
-  EXPECT_EQ(hi, 10000);
-  SFMID row = storedRow(kKind);
+  row = storedRow(kKind);
   EXPECT_EQ(row.lDBMax, 20000);
   EXPECT_EQ(row.lDBTimer, 2);
   // A restart resumes at the mark, skipping 10001..19999.
   mgr = restart();
   EXPECT_EQ(mgr->allocateId(kKind), 20000);
+  // The temporary-table kind is there on a fresh database.
+  EXPECT_EQ(mgr->allocateId(FM_IDTYPE_TEMPTABLE), 1);
+  EXPECT_EQ(storedRow(FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
 }
 
 TEST_P(FmIdMgrTest, RequestSizeIsCappedAndValidated) {

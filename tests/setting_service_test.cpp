@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -476,46 +477,27 @@ TEST(KyroCodeSetTest, EmptyLargeAndInPlace) {
 }
 
 TEST(KyroGlobalUtilsTest, LocalCharsetFromOverrideEnvironmentOrLocale) {
-  const char* saved[] = {std::getenv("KYRO_LOCAL_CHARSET"), std::getenv("LC_ALL"), std::getenv("LC_CTYPE"),
-                         std::getenv("LANG")};
-  std::string savedText[4];
-  for (int i = 0; i < 4; ++i) savedText[i] = saved[i] ? saved[i] : "";
-  struct Case {
-    const char* kyro;
-    const char* lcAll;
-    const char* lcCtype;
-    const char* lang;
-    const char* expect;
-  } cases[] = {
-      {nullptr, nullptr, nullptr, nullptr, "UTF-8"},
-      {"gbk", "en_US.UTF-8", nullptr, nullptr, "GBK"},
-      {nullptr, "zh_CN.GB18030@stroke", "en_US.UTF-8", nullptr, "GB18030"},
-      {nullptr, nullptr, "de_DE.utf8", "zh_CN.GBK", "UTF-8"},
-      {nullptr, nullptr, nullptr, "zh_CN.GBK", "GBK"},
-      {nullptr, "C", nullptr, "zh_CN.GBK", "UTF-8"},
+  const char* const names[] = {"KYRO_LOCAL_CHARSET", "LC_ALL", "LC_CTYPE", "LANG"};
+  auto put = [](const char* name, const char* value) { value ? ::setenv(name, value, 1) : ::unsetenv(name); };
+  std::vector<std::pair<bool, std::string>> saved;
+  for (const char* n : names) saved.emplace_back(std::getenv(n) != nullptr, std::getenv(n) ? std::getenv(n) : "");
+  // {KYRO_LOCAL_CHARSET, LC_ALL, LC_CTYPE, LANG}, answer
+  const std::pair<std::array<const char*, 4>, const char*> cases[] = {
+      {{nullptr, nullptr, nullptr, nullptr}, "UTF-8"},
+      {{"gbk", "en_US.UTF-8", nullptr, nullptr}, "GBK"},
+      {{nullptr, "zh_CN.GB18030@stroke", "en_US.UTF-8", nullptr}, "GB18030"},
+      {{nullptr, nullptr, "de_DE.utf8", "zh_CN.GBK"}, "UTF-8"},
+      {{nullptr, nullptr, nullptr, "zh_CN.GBK"}, "GBK"},
+      {{nullptr, "C", nullptr, "zh_CN.GBK"}, "UTF-8"},
   };
-  const char* names[] = {"KYRO_LOCAL_CHARSET", "LC_ALL", "LC_CTYPE", "LANG"};
-  for (const auto& c : cases) {
-    const char* vals[] = {c.kyro, c.lcAll, c.lcCtype, c.lang};
-    for (int i = 0; i < 4; ++i) {
-      if (vals[i]) {
-        ::setenv(names[i], vals[i], 1);
-      } else {
-        ::unsetenv(names[i]);
-      }
-    }
-    EXPECT_EQ(KyroGlobalUtils::KyroGetLocalCharset(), c.expect);
+  for (const auto& [values, expect] : cases) {
+    for (int i = 0; i < 4; ++i) put(names[i], values[i]);
+    EXPECT_EQ(KyroGlobalUtils::KyroGetLocalCharset(), expect);
   }
   KyroGlobalUtils::setLocalCharset("iso-8859-1");
   EXPECT_EQ(KyroGlobalUtils::KyroGetLocalCharset(), "ISO-8859-1");
   KyroGlobalUtils::setLocalCharset("");
-  for (int i = 0; i < 4; ++i) {
-    if (saved[i]) {
-      ::setenv(names[i], savedText[i].c_str(), 1);
-    } else {
-      ::unsetenv(names[i]);
-    }
-  }
+  for (int i = 0; i < 4; ++i) put(names[i], saved[i].first ? saved[i].second.c_str() : nullptr);
   EXPECT_EQ(KyroGlobalUtils::KyroGetEnv("KYRO_ROOT"), fmtest::kyroRoot());
   EXPECT_EQ(KyroGlobalUtils::KyroGetEnv("FM_SURELY_NOT_SET_ANYWHERE"), "");
 }

@@ -183,6 +183,9 @@ TEST(XRFMTimeUtilTest, ServerDstOffsetFollowsHostClock) {
   // IsDstTime(date, time, seconds): host local 14:00 in summer vs a 13:00 time.
   EXPECT_TRUE(XRFMTimeUtil::IsDstTime(0, 130000, utcOf(2024, 7, 1, 12, 0, 0)));
   EXPECT_FALSE(XRFMTimeUtil::IsDstTime(0, 140000, utcOf(2024, 7, 1, 12, 0, 0)));
+  fmtest::ServerZone southern("Australia/Adelaide", 34200, 3600);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 1, 15, 0, 0, 0)), 3600);
+  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 7, 15, 0, 0, 0)), 0);
 }
 
 // The server clock (host zone) against the configured server standard time now.
@@ -199,12 +202,6 @@ TEST(XRFMTimeUtilTest, DstNowComparesHostClockWithServerStandardTime) {
     EXPECT_TRUE(isServerTimeDST());
     EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(static_cast<long>(std::time(nullptr))), 3600);
   }
-}
-
-TEST(XRFMTimeUtilTest, SouthernServerDstOffset) {
-  fmtest::ServerZone server("Australia/Adelaide", 34200, 3600);
-  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 1, 15, 0, 0, 0)), 3600);
-  EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 7, 15, 0, 0, 0)), 0);
 }
 
 TEST(XRFMTimeUtilTest, DefaultTimeRangeIsThreeDaysAndValid) {
