@@ -570,7 +570,7 @@ void runPoolConcurrency() {
 }
 
 TEST(DbLayerConcurrencyTest, PooledConnectionsOnSqliteAndPostgres) {
-  for (const std::string url : {fmtest::sqliteTestUrl("dbconc"), fmtest::postgresUrl()}) {
+  for (const std::string& url : {fmtest::sqliteTestUrl("dbconc"), fmtest::postgresUrl()}) {
     if (url.empty()) continue;  // no PostgreSQL (run under scripts/with-postgres)
     useDatabase(url);
     runPoolConcurrency();

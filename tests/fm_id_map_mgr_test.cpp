@@ -103,7 +103,9 @@ TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
   for (const auto& [field, key, rc, expect] : cases) {
     std::string text = "?";
     EXPECT_EQ(mgr->getIDMap(field, key, text), rc) << field << "/" << key;
-    if (rc == FM_SUCCESS) EXPECT_EQ(text, expect) << field << "/" << key;
+    if (rc == FM_SUCCESS) {
+      EXPECT_EQ(text, expect) << field << "/" << key;
+    }
   }
 
   std::list<FmFieldIDMap> out;

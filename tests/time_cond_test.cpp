@@ -38,32 +38,29 @@ std::bitset<7> days(std::initializer_list<int> ds) {
 const Periods kWholeDay = {{-1, -1}};
 
 TEST(TimeCondParseTest, ConditionStrings) {
-  struct Case {
-    const char* text;
-    bool ok;
-    std::bitset<7> bits;
-    Periods periods;
-  } cases[] = {
-      {"1,2,3,4,5;08001800", true, days({1, 2, 3, 4, 5}), {{28800, 64800}}},
-      {"6,7", true, days({6, 7}), kWholeDay},
-      {"1;22000000", true, days({1}), {{79200, 86400}}},
-      {"7;08001800|12001300|20002359", true, days({7}), {{28800, 64800}, {43200, 46800}, {72000, 86340}}},
-      {"3;18000800", true, days({3}), {{64800, 28800}}},  // end before start stays
-      {";08001800", true, days({1, 2, 3, 4, 5, 6, 7}), {{28800, 64800}}},  // empty days: every day
-      {"1;", true, days({1}), kWholeDay},
-      {";", true, days({1, 2, 3, 4, 5, 6, 7}), kWholeDay},
-      {"", false}, {"8;08001800", false}, {"0", false}, {"1,,2;08001800", false}, {"1;0800180", false},
-      {"1;080018000", false}, {"1;08001800|", false}, {"1;08001800|09001000|10001100|11001200", false},
-      {"1;2;3", false}, {"1;24001800", false}, {"1;08002400", false}, {"1;0800180a", false},
+  const std::tuple<const char*, std::bitset<7>, Periods> good[] = {
+      {"1,2,3,4,5;08001800", days({1, 2, 3, 4, 5}), {{28800, 64800}}},
+      {"6,7", days({6, 7}), kWholeDay},
+      {"1;22000000", days({1}), {{79200, 86400}}},
+      {"7;08001800|12001300|20002359", days({7}), {{28800, 64800}, {43200, 46800}, {72000, 86340}}},
+      {"3;18000800", days({3}), {{64800, 28800}}},  // end before start stays
+      {";08001800", days({1, 2, 3, 4, 5, 6, 7}), {{28800, 64800}}},  // empty days: every day
+      {"1;", days({1}), kWholeDay},
+      {";", days({1, 2, 3, 4, 5, 6, 7}), kWholeDay},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, bits, expect] : good) {
     tagTimeCond cond;
     std::list<std::string> periods;
-    EXPECT_EQ(isStr2TimeCond(c.text, cond, periods), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(cond.m_bitWeekDay, c.bits) << c.text;
-      EXPECT_EQ(cond.m_vecPeriod, c.periods) << c.text;
-    }
+    EXPECT_TRUE(isStr2TimeCond(text, cond, periods)) << text;
+    EXPECT_EQ(cond.m_bitWeekDay, bits) << text;
+    EXPECT_EQ(cond.m_vecPeriod, expect) << text;
+  }
+  for (const char* bad : {"", "8;08001800", "0", "1,,2;08001800", "1;0800180", "1;080018000", "1;08001800|",
+                          "1;08001800|09001000|10001100|11001200", "1;2;3", "1;24001800", "1;08002400",
+                          "1;0800180a"}) {
+    tagTimeCond cond;
+    std::list<std::string> periods;
+    EXPECT_FALSE(isStr2TimeCond(bad, cond, periods)) << bad;
   }
   tagTimeCond cond;
   std::list<std::string> periods;
