@@ -11,6 +11,7 @@
 
 #include "fm_common/platform/AlmRecord.h"
 #include "fm_common/platform/KyroTrace.h"
+#include "fm_common/platform/KyroWideString.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -172,6 +173,33 @@ TEST(AlmRecordTest, FieldPropertiesCoverTheMetadata) {
   EXPECT_EQ(pm->getProp(7, 9, 0), nullptr);
   EXPECT_EQ(pm->getProp(6, 0, AlmRecord_t::intExtMetadata.getColumnCount(0)), nullptr);
   EXPECT_EQ(pm->getProp(5, 0, 0), nullptr);
+}
+
+// UTF-8 at each boundary of the sequence lengths converts both ways; what is
+// not well formed (overlong, surrogate, above U+10FFFF, bad lead, cut short)
+// comes through byte by byte as Latin-1; a wide non-code point becomes '?'.
+TEST(KyroWideStringTest, Utf8BoundariesAndMalformedBytes) {
+  auto w = [](std::initializer_list<char32_t> cps) {
+    std::wstring out;
+    for (char32_t c : cps) out.push_back(static_cast<wchar_t>(c));
+    return out;
+  };
+  const std::pair<std::string, std::wstring> valid[] = {
+      {"\x7F", w({0x7F})},           {"\xC2\x80", w({0x80})},          {"\xDF\xBF", w({0x7FF})},
+      {"\xE0\xA0\x80", w({0x800})}, {"\xEF\xBF\xBF", w({0xFFFF})},    {"\xF0\x90\x80\x80", w({0x10000})},
+      {"\xF4\x8F\xBF\xBF", w({0x10FFFF})}};
+  for (const auto& [utf8, wide] : valid) {
+    EXPECT_EQ(KyroA2W(utf8), wide) << utf8;
+    EXPECT_EQ(KyroW2A(wide), utf8) << utf8;
+  }
+  for (const std::string bad : {"\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+                                "\xE4\xB8", "\xC3("}) {
+    std::wstring latin1;
+    for (unsigned char c : bad) latin1.push_back(static_cast<wchar_t>(c));
+    EXPECT_EQ(KyroA2W(bad), latin1);
+  }
+  EXPECT_EQ(KyroW2A(w({0xD800, 'x', 0x110000})), "?x?");
+  EXPECT_EQ(KyroA2W(static_cast<const char*>(nullptr)) + KyroA2W(""), L"");
 }
 
 }  // namespace
