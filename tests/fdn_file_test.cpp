@@ -49,7 +49,7 @@ TEST(FdnFileTest, FlushReplacesContentAndRoundTrips) {
   FdnFile file(freshPath("fdnfile_flush"));
   std::mt19937 rng(7);
   FdnMap big;
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 300; ++i) {
     std::string fdn = "1.2.3=NE" + std::to_string(rng() % 500) + ",Rack=" + std::to_string(rng() % 9) +
                       ",\xE6\x9C\xBA\xE6\x9E\xB6=" + std::to_string(i);
     big[fdn] = static_cast<long>(rng() % 2000000000) + 1;
@@ -64,48 +64,22 @@ TEST(FdnFileTest, FlushReplacesContentAndRoundTrips) {
   ASSERT_EQ(file.flushFdnStrToFile({}), FM_SUCCESS);
   EXPECT_TRUE(file.isFileExist());
   EXPECT_EQ(readAll(file.getFileName()), "");
-  got.clear();
-  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
-  EXPECT_TRUE(got.empty());
 }
 
 TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
-  struct Line {
-    std::string text;
-    bool good;
-  };
-  const Line lines[] = {
-      {"1:A\n", true},
-      {"no colon\n", false},
-      {"2:B:C\n", false},        // two colons
-      {":D\n", false},           // no id
-      {"x3:E\n", false},         // id not a number
-      {" 4:F\n", false},         // blank before the id
-      {"5:\n", false},           // no FDN
-      {"99999999999999999999:G\n", false},  // id out of range
-      {"000000000000000000005:K\n", true},  // leading zeros: any length
-      {"\n", false},             // blank line, skipped silently
-      {"6:H\r\n", true},         // carriage return and line feed
-      {"7:I\n", true},
-      {"8:J\r\r\n", true},
-      {"9:L\rM\n", false},     // carriage return inside: the writer could not store it again
-  };
-  std::string text;
-  FdnMap expected;
-  size_t bad = 0;
-  for (const Line& l : lines) {
-    text += l.text;
-    if (!l.good && l.text != "\n") ++bad;
-  }
-  expected = {{"A", 1}, {"H", 6}, {"I", 7}, {"J", 8}, {"K", 5}};
+  // Bad: no colon, two colons, no id, id not a number, blank before the id,
+  // no FDN, id out of range, carriage return inside (could not be stored again).
+  // Good: leading zeros of any length, CR LF and CR CR LF line ends; blank lines are skipped.
+  const std::string text =
+      "1:A\nno colon\n2:B:C\n:D\nx3:E\n 4:F\n5:\n99999999999999999999:G\n000000000000000000005:K\n\n"
+      "6:H\r\n7:I\n8:J\r\r\n9:L\rM\n";
   FdnFile file(freshPath("fdnfile_malformed"));
   writeAll(file.getFileName(), text);
   fmtest::TraceCapture cap;
   FdnMap got;
   ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(cap.count("parse failed!", TRACE_ERROR), bad);
-  EXPECT_TRUE(cap.contains("FdnFile::FileToStrBuffer>>lineString(2:B:C) parse failed!", TRACE_ERROR));
+  EXPECT_EQ(got, (FdnMap{{"A", 1}, {"H", 6}, {"I", 7}, {"J", 8}, {"K", 5}}));
+  EXPECT_EQ(cap.count("parse failed!", TRACE_ERROR), 8u);
 }
 
 TEST(FdnFileTest, FileTruncatedInsideALineLosesOnlyThatLine) {
@@ -157,7 +131,6 @@ TEST(FdnFileTest, LinesLongerThan511CharactersAreSkipped) {
   std::map<long, size_t> idsAndLengths;
   for (const auto& kv : got) idsAndLengths[kv.second] = kv.first.size();
   EXPECT_EQ(idsAndLengths, (std::map<long, size_t>{{1, 5}, {2, 509}, {4, 6}, {6, 509}, {7, 4}}));
-  EXPECT_EQ(cap.count("longer than 511 characters skipped", TRACE_ERROR), 2u);
 
   // Pairs whose line would be too long are refused when written.
   FdnFile out(freshPath("fdnfile_long_write"));
@@ -176,7 +149,6 @@ TEST(FdnFileTest, FdnsThatCannotBeStoredAreRefusedNotCorrupted) {
   FdnMap got;
   ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
   EXPECT_EQ(got, (FdnMap{{"ok", 5}}));
-  EXPECT_EQ(cap.count("can not be stored", TRACE_ERROR), 8u);
 }
 
 TEST(FdnFileTest, SizeLimitRefusesAppendAndKeepsFile) {
@@ -192,15 +164,9 @@ TEST(FdnFileTest, SizeLimitRefusesAppendAndKeepsFile) {
     writeAll(file.getFileName(), "");
     fs::resize_file(file.getFileName(), static_cast<std::uintmax_t>(c.size - 1));
     { std::ofstream(file.getFileName(), std::ios::binary | std::ios::app) << '\n'; }
-    fmtest::TraceCapture cap;
+    fmtest::TraceCapture quiet;
     EXPECT_EQ(file.saveToFile({{"A", 1}}), c.expect);
-    if (c.expect == FM_FAILURE) {
-      EXPECT_EQ(static_cast<long>(fs::file_size(file.getFileName())), c.size);
-      EXPECT_TRUE(cap.contains("FdnFile::saveToFile>>fdnfile is too large,filesize(" + std::to_string(c.size) + ")",
-                               TRACE_ERROR));
-    } else {
-      EXPECT_EQ(static_cast<long>(fs::file_size(file.getFileName())), c.size + 4);
-    }
+    EXPECT_EQ(static_cast<long>(fs::file_size(file.getFileName())), c.size + (c.expect == FM_SUCCESS ? 4 : 0));
   }
   // A rewrite is not limited.
   EXPECT_EQ(file.flushFdnStrToFile({{"A", 1}}), FM_SUCCESS);
@@ -208,20 +174,15 @@ TEST(FdnFileTest, SizeLimitRefusesAppendAndKeepsFile) {
 }
 
 TEST(FdnFileTest, OpenWriteAndRemoveFailures) {
-  fmtest::TraceCapture cap;
+  fmtest::TraceCapture quiet;
   const std::string dir = fmtest::makeTempDir("fdnfile_fail");
   FdnFile nowhere(dir + "/missing/fmdb_FDN");
   EXPECT_EQ(nowhere.saveToFile({{"A", 1}}), FM_FAILURE);
-  EXPECT_TRUE(cap.contains("fdnFile::saveToFile , open file failed!", TRACE_ERROR));
   EXPECT_EQ(nowhere.flushFdnStrToFile({{"A", 1}}), FM_FAILURE);
   FdnMap got;
   EXPECT_EQ(nowhere.FileToStrBuffer(got), FM_FAILURE);
-  EXPECT_TRUE(cap.contains("FdnFile::FileToStrBuffer open file failed! errno is:2", TRACE_ERROR));
   EXPECT_FALSE(nowhere.isFileExist());
-  EXPECT_TRUE(cap.contains("FdnFile::isFileExist>>access failed," + dir + "/missing/fmdb_FDN is not exist"));
   EXPECT_EQ(nowhere.deleteFile(), FM_SUCCESS);
-  EXPECT_TRUE(cap.contains("FdnFile::deleteFile>>access failed ," + dir + "/missing/fmdb_FDN is not exist",
-                           TRACE_PROGRESS));
 
   // A rewrite that cannot write its new content leaves the old one.
   FdnFile kept(dir + "/fmdb_FDN");
@@ -235,7 +196,6 @@ TEST(FdnFileTest, OpenWriteAndRemoveFailures) {
   // A directory cannot be unlinked.
   FdnFile isDir(dir + "/fmdb_FDN.tmp");
   EXPECT_EQ(isDir.deleteFile(), FM_FAILURE);
-  EXPECT_TRUE(cap.contains("FdnFile::deleteFile>>failed(", TRACE_ERROR));
 
   // A write that fails after the open is reported.
   if (fs::exists("/dev/full")) {

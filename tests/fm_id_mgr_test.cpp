@@ -171,48 +171,37 @@ class FmIdMgrTest : public ::testing::TestWithParam<std::string> {
 INSTANTIATE_TEST_SUITE_P(Db, FmIdMgrTest, ::testing::Values("sqlite", "postgresql"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
-TEST_P(FmIdMgrTest, FreshKindStartsAtOneAndPersistsTheFirstMark) {
-  FMIdMgr* mgr = FMIdMgr::instance();
-  long lo = 0;
-  long hi = 0;
-  ASSERT_EQ(mgr->allocateIds(kKind, 5, lo, hi), FM_SUCCESS);
-  EXPECT_EQ(lo, 1);
-  EXPECT_EQ(hi, 5);
-  long next = 0;
-  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
-  EXPECT_EQ(next, 6);
-  SFMID row = storedRow(kKind);
-  EXPECT_EQ(row.lDBMax, 10000);
-  EXPECT_EQ(row.lDBTimer, 1);
-  EXPECT_EQ(row.strName, kKindName);
-  // The temporary-table kind is there on a fresh database.
-  EXPECT_EQ(mgr->allocateId(FM_IDTYPE_TEMPTABLE), 1);
-  EXPECT_EQ(storedRow(FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
-}
-
-TEST_P(FmIdMgrTest, MarkIsPersistedOnlyWhenARangeReachesIt) {
+TEST_P(FmIdMgrTest, FreshKindStartsAtOneAndPersistsAMarkOnlyWhenARangeReachesIt) {
   FMIdMgr* mgr = FMIdMgr::instance();
   long lo = 0;
   long hi = 0;
   ASSERT_EQ(mgr->allocateIds(kKind, 9997, lo, hi), FM_SUCCESS);
-  ASSERT_EQ(hi, 9997);
-  ASSERT_EQ(storedRow(kKind).lDBTimer, 1);
+  EXPECT_EQ(lo, 1);
+  EXPECT_EQ(hi, 9997);
+  SFMID row = storedRow(kKind);
+  EXPECT_EQ(row.lDBMax, 10000);
+  EXPECT_EQ(row.lDBTimer, 1);
+  EXPECT_EQ(row.strName, kKindName);
   // [9998, 9999] stays below the mark 10000: no write.
   ASSERT_EQ(mgr->allocateIds(kKind, 2, lo, hi), FM_SUCCESS);
   EXPECT_EQ(lo, 9998);
   EXPECT_EQ(hi, 9999);
+  long next = 0;
+  ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
+  EXPECT_EQ(next, 10000);
   EXPECT_EQ(storedRow(kKind).lDBTimer, 1);
-  EXPECT_EQ(storedRow(kKind).lDBMax, 10000);
   // 10000 reaches it: mark 20000, next generation.
   ASSERT_EQ(mgr->allocateIds(kKind, 1, lo, hi), FM_SUCCESS);
   EXPECT_EQ(lo, 10000);
-  EXPECT_EQ(hi, 10000);
-  SFMID row = storedRow(kKind);
+  row = storedRow(kKind);
   EXPECT_EQ(row.lDBMax, 20000);
   EXPECT_EQ(row.lDBTimer, 2);
   // A restart resumes at the mark, skipping 10001..19999.
   mgr = restart();
   EXPECT_EQ(mgr->allocateId(kKind), 20000);
+  // The temporary-table kind is there on a fresh database.
+  EXPECT_EQ(mgr->allocateId(FM_IDTYPE_TEMPTABLE), 1);
+  EXPECT_EQ(storedRow(FM_IDTYPE_TEMPTABLE).strName, "TmpTableID");
 }
 
 TEST_P(FmIdMgrTest, RequestSizeIsCappedAndValidated) {
@@ -275,7 +264,7 @@ TEST_P(FmIdMgrTest, WrapPastTheLastIdentifierRestartsAtOne) {
 TEST_P(FmIdMgrTest, UnknownKindFailsEveryOperation) {
   FMIdMgr* mgr = FMIdMgr::instance();
   const FMIDTYPE unknown = static_cast<FMIDTYPE>(99);
-  fmtest::TraceCapture cap;
+  fmtest::TraceCapture quiet;
   EXPECT_EQ(mgr->allocateId(unknown), -1);
   long lo = 5;
   long hi = 5;
@@ -285,9 +274,6 @@ TEST_P(FmIdMgrTest, UnknownKindFailsEveryOperation) {
   long max = 0;
   EXPECT_EQ(mgr->getMaxID(unknown, max), FM_FAILURE);
   EXPECT_EQ(mgr->modifydb(unknown, 100), FM_FAILURE);
-  EXPECT_TRUE(cap.contains("FMIdMgr::allocateIds, IdType is wrong, 99", TRACE_ERROR));
-  EXPECT_TRUE(cap.contains("FMIdMgr::getMaxID, not find maxID, lIdType:99"));
-  EXPECT_TRUE(cap.contains("FMIdMgr::modifydb, IdType is wrong, 99"));
   EXPECT_EQ(storedRow(unknown).lDBTimer, -1);
 }
 
@@ -300,14 +286,12 @@ TEST_P(FmIdMgrTest, StartReconcilesWithTheFile) {
   };
   // The table holds mark 10000 with generation 6.
   const Case cases[] = {
-      {"25000:7", 25000, 25000, 7},      // newer: counter and mark from the file, copied to the table
-      {"  25000:7 ", 25000, 25000, 7},   // blanks around the value
+      {"  25000:7 ", 25000, 25000, 7},   // newer: counter and mark from the file, copied to the table
       {"25000:6", 10000, 10000, 6},      // same generation: the table stays
       {"90000:3", 10000, 10000, 6},      // older
-      {"25000", 10000, 10000, 6},        // no colon: skipped
-      {"25000:7:8", 10000, 10000, 6},    // three parts: skipped
-      {"abc:7", 10000, 10000, 6},        // not a number: skipped
-      {"25000:", 10000, 10000, 6},
+      {"25000", 10000, 10000, 6},        // malformed: skipped
+      {"25000:7:8", 10000, 10000, 6},
+      {"abc:7", 10000, 10000, 6},
       {"-5:9", 10000, 10000, 6},
       {"20000:8", 20000, 20000, 8},      // newer and lower (a restart of the kind): the file wins
   };
@@ -315,7 +299,6 @@ TEST_P(FmIdMgrTest, StartReconcilesWithTheFile) {
     SCOPED_TRACE("file value '" + c.value + "'");
     seedKind(kKind, kKindName, 10000, 6);
     writeCfg(kKindName, c.value);
-    fmtest::TraceCapture cap;
     FMIdMgr* mgr = restart();
     long next = 0;
     ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
@@ -326,51 +309,8 @@ TEST_P(FmIdMgrTest, StartReconcilesWithTheFile) {
     std::map<FMIDTYPE, SFMID> ids;
     mgr->get(ids);
     EXPECT_EQ(ids[kKind].lDBTimer, c.wantTimer);
-    EXPECT_TRUE(cap.contains("FMIdMgr::checkdbbycfg>>cfg file is:" + FMIdMgr::getCfgFile()));
-    if (c.wantTimer == 6 && c.value.find(':') == std::string::npos) {
-      EXPECT_TRUE(cap.contains("FMIdMgr::checkdbbycfg>>strValue(" + c.value + ") parse fail and be filted."));
-    }
     EXPECT_EQ(mgr->allocateId(kKind), c.wantNext);
   }
-}
-
-TEST_P(FmIdMgrTest, TableUnwritableFileHoldsTheMarkUntilTheRestart) {
-  FMIdMgr* mgr = FMIdMgr::instance();
-  std::vector<Range> given;
-  long lo = 0;
-  long hi = 0;
-  ASSERT_EQ(mgr->allocateIds(kKind, 15000, lo, hi), FM_SUCCESS);  // mark 20000, generation 1
-  given.push_back({lo, hi});
-  databaseAway();
-  {
-    fmtest::TraceCapture cap;
-    ASSERT_EQ(mgr->allocateIds(kKind, 30000, lo, hi), FM_SUCCESS);  // [15001, 45000]: mark 50000 to the file
-    given.push_back({lo, hi});
-    EXPECT_TRUE(cap.contains("FMIdMgr::allocateIds>>setDBIdToDB(7) fail("));
-    EXPECT_TRUE(cap.contains("FMIdMgr::modifycfg>>modifySysParam(TestKindID) for sFMID("));
-  }
-  EXPECT_EQ(readCfg(kKindName), "50000:2");
-  ASSERT_EQ(mgr->allocateIds(kKind, 100, lo, hi), FM_SUCCESS);  // below the file's mark: no write
-  given.push_back({lo, hi});
-  EXPECT_EQ(readCfg(kKindName), "50000:2");
-  // Restart while the database is still away: no kind is known, nothing is
-  // handed out; once it is back the kinds load on request.
-  mgr = restart();
-  EXPECT_EQ(mgr->allocateId(kKind), -1);
-  databaseBack();
-  EXPECT_EQ(storedRow(kKind).lDBMax, 20000);
-  ASSERT_EQ(mgr->allocateIds(kKind, 10, lo, hi), FM_SUCCESS);
-  given.push_back({lo, hi});
-  EXPECT_EQ(lo, 50000);
-  SFMID row = storedRow(kKind);  // the file's mark went back into the table, then the next one
-  EXPECT_EQ(row.lDBMax, 60000);
-  EXPECT_EQ(row.lDBTimer, 3);
-  // A plain restart with the database back.
-  mgr = restart();
-  ASSERT_EQ(mgr->allocateIds(kKind, 10, lo, hi), FM_SUCCESS);
-  given.push_back({lo, hi});
-  EXPECT_EQ(lo, 60000);
-  expectDisjoint(given, "table unwritable");
 }
 
 // Failure orders of the two stores. Each ends with a restart and checks that
@@ -403,11 +343,7 @@ TEST_P(FmIdMgrTest, FailureOrdersNeverRepeatAnIdentifier) {
   // the generation is not reused by the next write.
   databaseAway();
   damageCfg();
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(take(20000), FM_FAILURE);
-    EXPECT_TRUE(cap.contains("FMIdMgr::modifydb>>modifycfg(7) fail("));
-  }
+  EXPECT_EQ(take(20000), FM_FAILURE);
   long next = 0;
   ASSERT_EQ(mgr->getMaxID(kKind, next), FM_SUCCESS);
   EXPECT_EQ(next, 30001);
@@ -434,14 +370,9 @@ TEST_P(FmIdMgrTest, FailureOrdersNeverRepeatAnIdentifier) {
   std::string path = FMIdMgr::getCfgFile();
   ASSERT_EQ(std::rename(path.c_str(), (path + ".keep").c_str()), 0);
   damageCfg();
-  {
-    fmtest::TraceCapture cap;
-    FMIdMgr::destroy();
-    mgr = FMIdMgr::instance();
-    EXPECT_TRUE(cap.contains("FMIdMgr::init>>checkdbbycfg fail."));
-    EXPECT_EQ(take(1), FM_FAILURE);
-    EXPECT_EQ(mgr->init(), FM_FAILURE);
-  }
+  mgr = restart();
+  EXPECT_EQ(take(1), FM_FAILURE);
+  EXPECT_EQ(mgr->init(), FM_FAILURE);
   ASSERT_EQ(std::rename((path + ".keep").c_str(), path.c_str()), 0);
   ASSERT_EQ(take(1), FM_SUCCESS);
   EXPECT_EQ(lo, 80000);
@@ -465,17 +396,12 @@ TEST_P(FmIdMgrTest, ModifydbSetsCounterAndMarkInANewGeneration) {
   EXPECT_EQ(mgr->modifydb(kKind, -1), FM_INVALID_ARG);
   EXPECT_EQ(mgr->modifydb(kKind, 2147483648L), FM_INVALID_ARG);
   databaseAway();
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(mgr->modifydb(kKind, 500), FM_DB_CONNECT_FAIL);
-    EXPECT_TRUE(cap.contains("FMIdMgr::modifydb>>setIDToDB(7) fail(33038)."));
-  }
+  EXPECT_EQ(mgr->modifydb(kKind, 500), FM_DB_CONNECT_FAIL);
   // The unpersisted value is persisted (to the file) by the next request.
   ASSERT_EQ(mgr->allocateIds(kKind, 1, lo, hi), FM_SUCCESS);
   EXPECT_EQ(lo, 500);
   EXPECT_EQ(readCfg(kKindName), "10000:4");
   databaseBack();
-  EXPECT_EQ(FMIdMgr::tostring(row), "sFMID:lMemMax(123456)lDBMax(123456)lDBTimer(1)strName(TestKindID)");
 }
 
 TEST_P(FmIdMgrTest, ShieldRuleIdentifiersFollowTheHighestStoredRule) {
@@ -490,13 +416,9 @@ TEST_P(FmIdMgrTest, ShieldRuleIdentifiersFollowTheHighestStoredRule) {
 
   // Started without the database: no rule ID until the highest one is known.
   databaseAway();
-  {
-    fmtest::TraceCapture cap;
-    mgr = restart();
-    EXPECT_TRUE(cap.contains("FMIdMgr::init, init NBFilt rule ID failed!"));
-    EXPECT_EQ(mgr->getFiltRuleID(), -1);
-    EXPECT_EQ(mgr->initFiltRuleID(), FM_FAILURE);
-  }
+  mgr = restart();
+  EXPECT_EQ(mgr->getFiltRuleID(), -1);
+  EXPECT_EQ(mgr->initFiltRuleID(), FM_FAILURE);
   databaseBack();
   EXPECT_EQ(mgr->getFiltRuleID(), 43);
 
@@ -507,10 +429,9 @@ TEST_P(FmIdMgrTest, ShieldRuleIdentifiersFollowTheHighestStoredRule) {
 
 TEST_P(FmIdMgrTest, BrokenShieldRuleTableIsReported) {
   ASSERT_EQ(exec("drop table tbl_alarm_shield_rule"), FM_SUCCESS);
-  fmtest::TraceCapture cap;
+  fmtest::TraceCapture quiet;
   FMIdMgr* mgr = restart();
   EXPECT_EQ(mgr->initFiltRuleID(), FM_FAILURE);
-  EXPECT_TRUE(cap.contains("Error occured when execute SQL : \"select max(ID) from tbl_alarm_shield_rule\"!"));
   EXPECT_EQ(mgr->getFiltRuleID(), -1);
   // Put it back for the tests that follow (PostgreSQL keeps its tables).
   CDBMaintain::instance()->Reset();

