@@ -179,8 +179,11 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
       EXPECT_EQ(op_->batchSendExpEvent(type, forEvent), FM_SUCCESS);
     }
     const State table = tableState();
-    for (const auto& kv : prev)  // deleting again is no new change
-      if (type == 3 && kv.second.second == EXP_OPER_DELETED) ASSERT_EQ(table.at(kv.first), kv.second);
+    for (const auto& kv : prev) {  // deleting again is no new change
+      if (type == 3 && kv.second.second == EXP_OPER_DELETED) {
+        ASSERT_EQ(table.at(kv.first), kv.second);
+      }
+    }
     prev = table;
     ASSERT_EQ(bufferState(op_), table) << "step " << step;
     ASSERT_EQ(fromEvents, table) << "step " << step;

@@ -49,6 +49,7 @@
 #include "fm_common/audit/OperStatusInfoMgr.h"
 #include "fm_common/fmcommon/RecStringMap.h"
 #include "fm_common/fmlog/AlarmExpOperator.h"
+#include "fm_common/fmlog/AlarmExpQueryer.h"
 #include "fm_common/fmlog/AlmExp.h"
 #include "fm_common/platform/CFMAudit.h"
 #include "fm_common/platform/FMDBCommand.h"
@@ -381,33 +382,7 @@ long readRows(const std::string& condition, std::vector<AlmExp_t>& rows) {
                                     kTable + " where " + condition + " order by GroupID, AlarmID, ReasonID");
         cmd.setOption("PreFetchRows", "200");
         cmd.Execute();
-        while (cmd.FetchNext()) {
-          AlmExp_t e;
-          ReasonInfo r;
-          e.m_lGroupId = cmd.Field("GroupID").asLong();
-          e.m_lAlarmId = cmd.Field("AlarmID").asLong();
-          r.ReasonID = static_cast<std::int32_t>(cmd.Field("ReasonID").asLong());
-          e.Category = static_cast<char>(cmd.Field("Category").asLong());
-          e.AlarmLevel = static_cast<char>(cmd.Field("AlarmLevel").asLong());
-          e.AlarmType = static_cast<char>(cmd.Field("AlarmType").asLong());
-          e.AlarmName = cmd.Field("AlarmName").asString();
-          r.Explain = cmd.Field("Explain").asString();
-          r.ClearAdvice = cmd.Field("ClearAdvice").asString();
-          r.ExpFormat = cmd.Field("ExpFormat").asString();
-          e.LinkType = static_cast<std::int32_t>(cmd.Field("LinkType").asLong());
-          r.ExpTimeStamp = static_cast<std::int32_t>(cmd.Field("ExpTimeStamp").asLong());
-          r.OperationType = static_cast<std::uint8_t>(cmd.Field("OperationType").asLong());
-          e.ReasonType = static_cast<std::int32_t>(cmd.Field("ReasonType").asLong());
-          r.AlarmGroupLabel = cmd.Field("AlarmGroupLabel").asString();
-          r.Meaning = cmd.Field("Meaning").asString();
-          r.DefineField = static_cast<std::uint8_t>(cmd.Field("DefineField").asLong());
-          e.RelativeAlmID = static_cast<std::int32_t>(cmd.Field("RelativeAlmID").asLong());
-          e.ClearStrategy = static_cast<std::int32_t>(cmd.Field("ClearStrategy").asLong());
-          r.MergeStrategy = static_cast<std::int32_t>(cmd.Field("MergeStrategy").asLong());
-          e.ClearCategory = static_cast<char>(cmd.Field("ClearCategory").asLong());
-          e.Reasons.push_back(std::move(r));
-          rows.push_back(std::move(e));
-        }
+        while (cmd.FetchNext()) rows.push_back(Kyrofm::expFromRow(cmd));
         return Kyrofm::FM_SUCCESS;
       });
 }

@@ -277,23 +277,16 @@ struct AlarmExpTreeOps {
     return prog;
   }
 
-  // Runs `prog` for `record`; *last receives the last leaf evaluated.
-  static bool run(const FlatFilter& prog, const AlmRecord_t& record, const AlarmExp** last) {
+  // Runs `prog` for `record`. With kTrackLast, *last receives the last leaf
+  // evaluated (findDecidingLeaf); evaluate() runs without that store.
+  template <bool kTrackLast = false>
+  static bool run(const FlatFilter& prog, const AlmRecord_t& record, const AlarmExp** last = nullptr) {
     const FlatFilter::Step* steps = prog.steps.data();
     uint32_t at = prog.entry;
     while (at < FlatFilter::REJECT) {
       const FlatFilter::Step& s = steps[at];
       at = s.leaf->evaluate(record) ? s.onTrue : s.onFalse;
-      *last = s.leaf;
-    }
-    return at == FlatFilter::ACCEPT;
-  }
-  static bool run(const FlatFilter& prog, const AlmRecord_t& record) {
-    const FlatFilter::Step* steps = prog.steps.data();
-    uint32_t at = prog.entry;
-    while (at < FlatFilter::REJECT) {
-      const FlatFilter::Step& s = steps[at];
-      at = s.leaf->evaluate(record) ? s.onTrue : s.onFalse;
+      if constexpr (kTrackLast) *last = s.leaf;
     }
     return at == FlatFilter::ACCEPT;
   }
@@ -316,7 +309,7 @@ struct AlarmExpTreeOps {
       *last = node;
       return node->evaluate(record);
     }
-    return run(slot(node).get(node), record, last);
+    return run<true>(slot(node).get(node), record, last);
   }
 
   static long limitCount(const AlarmExp* root) {

@@ -78,35 +78,6 @@ std::string format(const char* fmt, ...) {
   return out;
 }
 
-// One table row as an entry with one reason (every column).
-AlmExp_t rowToExp(const SACommand& cmd) {
-  AlmExp_t e;
-  e.m_lGroupId = cmd.Field("GroupID").asLong();
-  e.m_lAlarmId = cmd.Field("AlarmID").asLong();
-  e.Category = static_cast<char>(cmd.Field("Category").asLong());
-  e.AlarmLevel = static_cast<char>(cmd.Field("AlarmLevel").asLong());
-  e.AlarmType = static_cast<char>(cmd.Field("AlarmType").asLong());
-  e.ClearCategory = static_cast<char>(cmd.Field("ClearCategory").asLong());
-  e.AlarmName = cmd.Field("AlarmName").asString();
-  e.LinkType = static_cast<std::int32_t>(cmd.Field("LinkType").asLong());
-  e.RelativeAlmID = static_cast<std::int32_t>(cmd.Field("RelativeAlmID").asLong());
-  e.ClearStrategy = static_cast<std::int32_t>(cmd.Field("ClearStrategy").asLong());
-  e.ReasonType = static_cast<std::int32_t>(cmd.Field("ReasonType").asLong());
-  ReasonInfo r;
-  r.ExpTimeStamp = static_cast<std::int32_t>(cmd.Field("ExpTimeStamp").asLong());
-  r.ReasonID = static_cast<std::int32_t>(cmd.Field("ReasonID").asLong());
-  r.Explain = cmd.Field("Explain").asString();
-  r.ClearAdvice = cmd.Field("ClearAdvice").asString();
-  r.ExpFormat = cmd.Field("ExpFormat").asString();
-  r.AlarmGroupLabel = cmd.Field("AlarmGroupLabel").asString();
-  r.Meaning = cmd.Field("Meaning").asString();
-  r.MergeStrategy = static_cast<std::int32_t>(cmd.Field("MergeStrategy").asLong());
-  r.OperationType = static_cast<std::uint8_t>(cmd.Field("OperationType").asLong());
-  r.DefineField = static_cast<std::uint8_t>(cmd.Field("DefineField").asLong());
-  e.Reasons.push_back(r);
-  return e;
-}
-
 // Copies the attributes of an entry onto a buffer entry (reasons untouched).
 template <typename Src>
 void copyAttributes(const Src& s, AlmBasicExp_t& d) {
@@ -1078,7 +1049,7 @@ long CAlarmExpOperator::compareExp(const std::list<long>& groupIds, AlmExpList& 
     std::set<AlarmInfo_t> newKeys;
     long maxStamp = 0;
     while (cmd.FetchNext()) {
-      AlmExp_t row = rowToExp(cmd);
+      AlmExp_t row = expFromRow(cmd);
       const ReasonInfo& r = row.Reasons.front();
       maxStamp = std::max<long>(maxStamp, r.ExpTimeStamp);
       seen.insert(ReasonKey(row.m_lGroupId, row.m_lAlarmId, r.ReasonID));

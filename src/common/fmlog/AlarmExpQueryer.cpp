@@ -43,8 +43,22 @@ bool isBlank(const std::string& s) { return s.find_first_not_of(" \t\r\n\f\v") =
 
 std::string num(long v) { return std::to_string(v); }
 
-// One row of "select *" as an entry with one reason holding every column.
-AlmExp_t rowToExp(const SACommand& cmd) {
+
+// Drops the first entries of m (in key order) while its size plus incoming
+// exceeds batch; a dropped key leaves found too.
+template <typename Map, typename Set>
+void evict(Map& m, Set& found, size_t incoming, unsigned batch) {
+  while (!m.empty() && m.size() + incoming > batch) {
+    found.erase(m.begin()->first);
+    m.erase(m.begin());
+  }
+}
+
+AlarmInfoEx_t groupKey(const AlarmInfoEx_t& k) { return AlarmInfoEx_t(k.m_lGroupId, -1, k.m_lReasonId); }
+
+}  // namespace
+
+AlmExp_t expFromRow(const SACommand& cmd) {
   AlmExp_t e;
   e.m_lGroupId = cmd.Field("GroupID").asLong();
   e.m_lAlarmId = cmd.Field("AlarmID").asLong();
@@ -71,20 +85,6 @@ AlmExp_t rowToExp(const SACommand& cmd) {
   e.Reasons.push_back(std::move(r));
   return e;
 }
-
-// Drops the first entries of m (in key order) while its size plus incoming
-// exceeds batch; a dropped key leaves found too.
-template <typename Map, typename Set>
-void evict(Map& m, Set& found, size_t incoming, unsigned batch) {
-  while (!m.empty() && m.size() + incoming > batch) {
-    found.erase(m.begin()->first);
-    m.erase(m.begin());
-  }
-}
-
-AlarmInfoEx_t groupKey(const AlarmInfoEx_t& k) { return AlarmInfoEx_t(k.m_lGroupId, -1, k.m_lReasonId); }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // ExpLogBulkVector
@@ -169,7 +169,7 @@ void CAlarmExpQueryer::executeQuery(const std::string& sql, std::list<AlmExp_t>&
         SACommand cmd(&conn, sql);
         cmd.setOption("PreFetchRows", kPrefetch);
         cmd.Execute();
-        while (cmd.FetchNext()) rows.push_back(rowToExp(cmd));
+        while (cmd.FetchNext()) rows.push_back(expFromRow(cmd));
         return FM_SUCCESS;
       },
       CFMDBGuard::ERR_RETURN_VOID);

@@ -44,6 +44,10 @@
 #include "fm_common/fmlog/AlmExp.h"
 #include "fm_common/platform/AlmRecord.h"
 
+namespace Kyrofmdb {
+class SACommand;
+}
+
 namespace Kyrofm {
 
 // A condition on the group-wide reason table: (group id, reason id).
@@ -88,6 +92,11 @@ class ExpLogBulkVector {
   // String columns.
   std::vector<std::string> m_vAlarmName, m_vExplain, m_vClearAdvice, m_vExpFormat, m_vAlarmGroupLabel, m_vMeaning;
 };
+
+// The current row of a statement that selects every column of
+// tbl_alm_exp_info (by name), as an entry with one reason holding them all.
+// Shared by the queryer, the operator and tools that read the table.
+AlmExp_t expFromRow(const Kyrofmdb::SACommand& cmd);
 
 class CAlarmExpQueryer {
  public:
