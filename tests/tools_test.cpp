@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <random>
+#include <tuple>
 
 #include "fm_common/fmcommon/FMTools.h"
 #include "fm_common/platform/KyroCommonUtils.h"
@@ -11,64 +12,51 @@
 namespace Kyrofm {
 namespace {
 
+// Random concatenations of `pieces`, the same ones on every run.
+std::vector<std::string> mixes(const std::vector<std::string>& pieces, unsigned seed, int count, int maxLen) {
+  std::mt19937 gen(seed);
+  std::vector<std::string> out(count);
+  for (auto& s : out) {
+    for (int n = static_cast<int>(gen() % (maxLen + 1)); n > 0; --n) s += pieces[gen() % pieces.size()];
+  }
+  return out;
+}
+
 TEST(ToolsTextTest, ReplaceStringNeverRescansInsertedText) {
   struct Case {
     std::string text, from, to, all, first;
   };
   const std::vector<Case> cases = {
-      {"a&b&", "&", "&amp;", "a&amp;b&amp;", "a&amp;b&"},
-      {"aaa", "a", "aa", "aaaaaa", "aaaa"},
-      {"abcabc", "abc", "", "", "abc"},
-      {"xyz", "q", "r", "xyz", "xyz"},
-      {"", "a", "b", "", ""},
-      {"aXbXXc", "XX", "Y", "aXbYc", "aXbYc"},
+      {"a&b&", "&", "&amp;", "a&amp;b&amp;", "a&amp;b&"}, {"aaa", "a", "aa", "aaaaaa", "aaaa"},
+      {"abcabc", "abc", "", "", "abc"},                  {"xyz", "q", "r", "xyz", "xyz"},
+      {"", "a", "b", "", ""},                            {"aXbXXc", "XX", "Y", "aXbYc", "aXbYc"},
       {"same", "", "boom", "same", "same"},  // an empty pattern changes nothing
   };
   for (const auto& c : cases) {
-    std::string all = c.text;
+    std::string all = c.text, first = c.text;
     replaceString(all, c.from, c.to);
-    EXPECT_EQ(all, c.all) << c.text;
-    std::string first = c.text;
     replaceStrFirst(first, c.from, c.to);
-    EXPECT_EQ(first, c.first) << c.text;
+    EXPECT_EQ(all + "|" + first, c.all + "|" + c.first) << c.text;
   }
 }
 
-TEST(ToolsTextTest, XmlEscapes) {
-  std::string s = "<a href='x'>";
+// The escaped forms, and a round trip over entity texts: "&lt;" is sent as
+// "&amp;lt;" and must not be decoded twice.
+TEST(ToolsTextTest, XmlEscapesAndRoundTrip) {
+  std::string s = "<a href='x'>", t = "a&b\"c\nd", v = "a\x7f" "b&lt;";
   transXmlChar(s);
-  EXPECT_EQ(s, "&lt;a href=&apos;x&apos;&gt;");
-  std::string t = "a&b\"c\nd";
   transXmlChar(t);
-  EXPECT_EQ(t, "a&amp;b&quot;c\n\x7f" "d");
-  unTransXmlChar(t);
-  EXPECT_EQ(t, "a&b\"c\nd");
-  // A marker whose line feed was lost on the way becomes the line feed.
-  std::string v = "a\x7f" "b&lt;";
-  unTransXmlChar(v);
+  EXPECT_EQ(s + "|" + t, "&lt;a href=&apos;x&apos;&gt;|a&amp;b&quot;c\n\x7f" "d");
+  unTransXmlChar(v);  // a marker whose line feed was lost on the way becomes the line feed
   EXPECT_EQ(v, "a\nb<");
-}
-
-TEST(ToolsTextTest, XmlRoundTripOverEntitiesAndSpecialCharacters) {
-  // Escaped entity texts must come back as they were: "&lt;" is sent as
-  // "&amp;lt;" and must not be decoded twice.
-  const std::vector<std::string> pieces = {"&", "<", ">", "'", "\"", "\n", "&lt;", "&gt;", "&amp;", "&apos;",
-                                           "&quot;", "amp;", "lt;", "a", ";", "\n\n", " "};
-  std::mt19937 gen(11);
-  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
-  std::uniform_int_distribution<int> len(0, 10);
-  for (int i = 0; i < 1000; ++i) {
-    std::string s;
-    for (int n = len(gen); n > 0; --n) s += pieces[pick(gen)];
-    std::string t = s;
-    transXmlChar(t);
-    EXPECT_EQ(t.find_first_of("<>'\""), std::string::npos);
-    unTransXmlChar(t);
-    ASSERT_EQ(t, s);
+  for (const auto& m : mixes({"&", "<", ">", "'", "\"", "\n", "&lt;", "&gt;", "&amp;", "&apos;", "&quot;", "amp;",
+                              "lt;", "a", ";", "\n\n", " "}, 11, 1000, 10)) {
+    std::string x = m;
+    transXmlChar(x);
+    EXPECT_EQ(x.find_first_of("<>'\""), std::string::npos);
+    unTransXmlChar(x);
+    ASSERT_EQ(x, m);
   }
-}
-
-TEST(ToolsTextTest, XmlHeadLineFollowsTheEdition) {
   std::string out;
   KyroCommonUtils::setGlobalVersion(false);
   getXmlHeadLine(out);
@@ -76,52 +64,30 @@ TEST(ToolsTextTest, XmlHeadLineFollowsTheEdition) {
   EXPECT_EQ(out, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?> \n");
 }
 
-TEST(ToolsEncodeTest, DocumentedExample) {
+// Pieces that collide with the escape texts: separators, their escapes,
+// fragments of the escapes, the letters they are made of and odd bytes.
+TEST(ToolsEncodeTest, ExampleAndRoundTripOverSeparatorsAndEscapeTexts) {
   EXPECT_EQ(EncodeString("a|b,c;d&e"), "a&vtl-b&cma-c&semi-d&amp-e");
-  EXPECT_EQ(DecodeString("a&vtl-b&cma-c&semi-d&amp-e"), "a|b,c;d&e");
   std::list<std::string> l = {"&amp-", "x&cma-y", ""};
   DecodeStringList(l);
   EXPECT_EQ(l, (std::list<std::string>{"&", "x,y", ""}));
-}
-
-TEST(ToolsEncodeTest, RoundTripOverEveryByte) {
-  std::mt19937 gen(20261205);
-  std::uniform_int_distribution<int> byte(0, 255);
-  std::uniform_int_distribution<int> len(0, 64);
-  for (int i = 0; i < 500; ++i) {
-    std::string s;
-    for (int n = len(gen); n > 0; --n) s += static_cast<char>(byte(gen));
+  for (const auto& s : mixes({"&", "|", ",", ";", "-", "&amp-", "&vtl-", "&cma-", "&semi-", "amp-", "vtl-", "&amp",
+                              "&a", "&s", "semi", "m", "a", "&&", "-&", "&amp;", "", std::string(1, '\0'), "\xff"},
+                             7, 2000, 12)) {
     const std::string enc = EncodeString(s);
     EXPECT_EQ(enc.find_first_of("|,;"), std::string::npos);
-    ASSERT_EQ(DecodeString(enc), s);
-  }
-}
-
-TEST(ToolsEncodeTest, RoundTripOverSeparatorsAndEscapeTexts) {
-  // Pieces that collide with the escape texts: separators, their escapes,
-  // fragments of the escapes and the letters they are made of.
-  const std::vector<std::string> pieces = {"&",     "|",     ",",      ";",     "-",     "&amp-", "&vtl-",
-                                           "&cma-", "&semi-", "amp-",  "vtl-",  "&amp", "&a",    "&s",
-                                           "semi",  "m",     "a",      "&&",    "-&",    "&amp;", ""};
-  std::mt19937 gen(7);
-  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
-  std::uniform_int_distribution<int> len(0, 12);
-  for (int i = 0; i < 2000; ++i) {
-    std::string s;
-    for (int n = len(gen); n > 0; --n) s += pieces[pick(gen)];
-    ASSERT_EQ(DecodeString(EncodeString(s)), s) << s;
+    ASSERT_EQ(DecodeString(enc), s) << s;
   }
   // Joined with a separator and split again, encoded elements come back.
-  std::list<std::string> in = {"a,b", "&cma-", "x|y;z"};
+  std::list<std::string> in = {"a,b", "&cma-", "x|y;z"}, out;
   std::string joined;
   List2String(in, joined, ',', true);
-  std::list<std::string> out;
   String2List(joined, out, ",");
   DecodeStringList(out);
   EXPECT_EQ(out, in);
 }
 
-TEST(ToolsListTest, JoinStrings) {
+TEST(ToolsListTest, JoinStringsAndNumbers) {
   std::string out = "old";
   List2String({}, out, ',', false);
   EXPECT_EQ(out, "");
@@ -129,12 +95,8 @@ TEST(ToolsListTest, JoinStrings) {
   EXPECT_EQ(out, "a;");
   List2String({"a|", "b"}, out, '|', true);
   EXPECT_EQ(out, "a&vtl-|b");
-}
-
-TEST(ToolsListTest, JoinNumbers) {
-  std::string out = "kept";
+  out = "kept";
   List2String(std::list<long>{}, out);
-  EXPECT_EQ(out, "kept");
   Set2String({}, out);
   EXPECT_EQ(out, "kept");
   List2String(std::list<long>{3, 1}, out);
@@ -144,45 +106,26 @@ TEST(ToolsListTest, JoinNumbers) {
 }
 
 TEST(ToolsListTest, SplitSkipsEmptyPiecesAndTakesLongSeparators) {
-  struct Case {
-    std::string text, sep;
-    std::list<std::string> expected;
+  const std::vector<std::tuple<std::string, std::string, std::list<std::string>>> cases = {
+      {",a,,b,", ",", {"a", "b"}},   {"a||||b||", "||", {"a", "b"}},     {"a|b||c", "||", {"a|b", "c"}},
+      {"|||", "||", {"|"}},          {"abc", "abc", {}},                 {"xabcabcy", "abc", {"x", "y"}},
+      {"no-sep", ";;", {"no-sep"}},  {"", ",", {}},
+      {",a,,b,", "", {",a,,b,"}},  // an empty separator keeps the whole text
   };
-  const std::vector<Case> cases = {
-      {",a,,b,", ",", {"a", "b"}},
-      {"a||||b||", "||", {"a", "b"}},
-      {"a|b||c", "||", {"a|b", "c"}},
-      {"|||", "||", {"|"}},
-      {"abc", "abc", {}},
-      {"xabcabcy", "abc", {"x", "y"}},
-      {"no-sep", ";;", {"no-sep"}},
-      {"", ",", {}},
-  };
-  for (const auto& c : cases) {
+  fmtest::TraceCapture quiet;
+  for (const auto& [text, sep, expected] : cases) {
     std::list<std::string> out = {"stale"};
-    String2List(c.text, out, c.sep);
-    EXPECT_EQ(out, c.expected) << c.text << " / " << c.sep;
+    String2List(text, out, sep);
+    EXPECT_EQ(out, expected) << text << " / " << sep;
   }
-}
-
-TEST(ToolsListTest, EmptySeparatorKeepsTheWholeText) {
-  fmtest::TraceCapture cap;
-  std::list<std::string> out;
-  String2List(",a,,b,", out, "");
-  EXPECT_EQ(out, (std::list<std::string>{",a,,b,"}));
-  std::list<long> ll;
-  String2LongList("12,3", "", ll);
-  EXPECT_EQ(ll, (std::list<long>{12}));
-  std::set<long> ls;
-  String2LongSet("-4x", "", ls);
-  EXPECT_EQ(ls, (std::set<long>{-4}));
-}
-
-TEST(ToolsListTest, SplitNumbers) {
-  std::set<long> s = {99};
+  std::list<long> l = {99};
+  std::set<long> s = {99}, one;
+  String2LongList("12,3", "", l);
+  String2LongSet("-4x", "", one);
+  EXPECT_EQ(l, (std::list<long>{12}));
+  EXPECT_EQ(one, (std::set<long>{-4}));
   String2LongSet("3;1;3", ";", s);
   EXPECT_EQ(s, (std::set<long>{1, 3}));
-  std::list<long> l = {99};
   String2LongList(";;7;;x;; -2;;", ";;", l);
   EXPECT_EQ(l, (std::list<long>{7, 0, -2}));
   // Numbers joined by List2String come back exactly, whatever their size.
@@ -193,16 +136,10 @@ TEST(ToolsListTest, SplitNumbers) {
   EXPECT_EQ(l, big);
 }
 
-TEST(ToolsFlagTest, BinaryDigitStrings) {
-  EXPECT_EQ(Cnvt2to10("01"), 2u);
-  EXPECT_EQ(Cnvt2to10("0011"), 12u);
-  EXPECT_EQ(Cnvt2to10("x1a1"), 10u);  // other characters keep their position
-  EXPECT_EQ(Cnvt2to10(""), 0u);
-  EXPECT_EQ(Cnvt2to10(std::string(32, '1')), 4294967295ul);
-  EXPECT_EQ(Cnvt2to10(std::string(33, '1')), 0u);
-}
-
-TEST(ToolsFlagTest, ParamFlagBitsModulo32) {
+TEST(ToolsFlagTest, BinaryDigitsAndParamFlagBitsModulo32) {
+  EXPECT_EQ((std::vector<unsigned long>{Cnvt2to10("01"), Cnvt2to10("0011"), Cnvt2to10("x1a1"), Cnvt2to10(""),
+                                        Cnvt2to10(std::string(32, '1')), Cnvt2to10(std::string(33, '1'))}),
+            (std::vector<unsigned long>{2, 12, 10, 0, 4294967295ul, 0}));  // other characters keep their position
   unsigned long w = 0;
   setParamFlag(w, 3, 1);
   EXPECT_EQ(w, 8ul);
@@ -210,8 +147,7 @@ TEST(ToolsFlagTest, ParamFlagBitsModulo32) {
   EXPECT_EQ(w, 0ul);
   setParamFlag(w, 31, 7);
   EXPECT_EQ(w, 0x80000000ul);
-  EXPECT_EQ(getParamFlag(w, 63), 1);
-  EXPECT_EQ(getParamFlag(w, 30), 0);
+  EXPECT_EQ(getParamFlag(w, 63) * 10 + getParamFlag(w, 30), 10);
   setParamFlag(w, static_cast<char>(-1), 1);  // -1 mod 32 = 31: no undefined shift
   EXPECT_EQ(w, 0x80000000ul);
 }
@@ -222,19 +158,15 @@ unsigned long bits(int b6, int b7, int b8) { return (b6 ? 1ul << 6 : 0) | (b7 ? 
 TEST(ToolsFlagTest, CorrelativeRoleOfEveryBitCombination) {
   struct Row {
     unsigned long start;
-    unsigned int role;         // getCorrelativeFlag of the start word
-    unsigned long asFirst;     // word after being linked as first
-    unsigned long asSecond;    // word after being linked as second
+    unsigned int role;       // getCorrelativeFlag of the start word
+    unsigned long asFirst;   // word after being linked as first
+    unsigned long asSecond;  // word after being linked as second
   };
   const std::vector<Row> rows = {
-      {bits(0, 0, 0), 0, bits(0, 0, 1), bits(1, 0, 0)},
-      {bits(1, 0, 0), 1, bits(0, 1, 0), bits(1, 0, 0)},
-      {bits(0, 1, 0), 3, bits(0, 1, 0), bits(0, 1, 0)},
-      {bits(0, 0, 1), 2, bits(0, 0, 1), bits(0, 1, 0)},
-      {bits(1, 1, 0), 1, bits(0, 1, 0), bits(1, 1, 0)},
-      {bits(1, 0, 1), 1, bits(0, 1, 1), bits(1, 1, 0)},
-      {bits(0, 1, 1), 3, bits(0, 1, 1), bits(0, 1, 0)},
-      {bits(1, 1, 1), 1, bits(0, 1, 1), bits(1, 1, 0)},
+      {bits(0, 0, 0), 0, bits(0, 0, 1), bits(1, 0, 0)}, {bits(1, 0, 0), 1, bits(0, 1, 0), bits(1, 0, 0)},
+      {bits(0, 1, 0), 3, bits(0, 1, 0), bits(0, 1, 0)}, {bits(0, 0, 1), 2, bits(0, 0, 1), bits(0, 1, 0)},
+      {bits(1, 1, 0), 1, bits(0, 1, 0), bits(1, 1, 0)}, {bits(1, 0, 1), 1, bits(0, 1, 1), bits(1, 1, 0)},
+      {bits(0, 1, 1), 3, bits(0, 1, 1), bits(0, 1, 0)}, {bits(1, 1, 1), 1, bits(0, 1, 1), bits(1, 1, 0)},
   };
   const unsigned long others = 0x80000001ul | (1ul << 5) | (1ul << 9);  // untouched bits
   for (const auto& a : rows) {
@@ -242,8 +174,7 @@ TEST(ToolsFlagTest, CorrelativeRoleOfEveryBitCombination) {
     probe.setParamFlagWord(a.start);
     EXPECT_EQ(getCorrelativeFlag(probe), a.role) << a.start;
     for (const auto& b : rows) {
-      auto first = std::make_shared<AlmRecord_t>();
-      auto second = std::make_shared<AlmRecord_t>();
+      auto first = std::make_shared<AlmRecord_t>(), second = std::make_shared<AlmRecord_t>();
       first->setParamFlagWord(a.start | others);
       second->setParamFlagWord(b.start | others);
       setCorrelativeFlag(first, second);
@@ -260,30 +191,28 @@ TEST(ToolsFlagTest, CorrelativeRoleOfEveryBitCombination) {
     EXPECT_EQ(only->getParamFlagWord(), a.asSecond);
   }
   setCorrelativeFlag(nullptr, nullptr);
-}
-
-TEST(ToolsFlagTest, RecordLinkedBothWaysHasRoleThree) {
-  auto a = std::make_shared<AlmRecord_t>();
-  auto b = std::make_shared<AlmRecord_t>();
-  auto c = std::make_shared<AlmRecord_t>();
+  // Linked both ways, or with itself: role three.
+  auto a = std::make_shared<AlmRecord_t>(), b = std::make_shared<AlmRecord_t>(), c = std::make_shared<AlmRecord_t>();
   setCorrelativeFlag(a, b);
   setCorrelativeFlag(b, c);
-  setCorrelativeFlag(c, c);  // the same record on both sides
-  EXPECT_EQ(getCorrelativeFlag(*b), 3u);
-  EXPECT_EQ(getCorrelativeFlag(*c), 3u);
+  setCorrelativeFlag(c, c);
+  EXPECT_EQ(getCorrelativeFlag(*b) * 10 + getCorrelativeFlag(*c), 33u);
 }
 
-TEST(ToolsFlagTest, AlarmStatus) {
-  struct Row {
-    long status;
-    char ack, clr;
-  };
-  for (const Row& r : std::vector<Row>{{1, 0, 0}, {2, 0, 1}, {3, 1, 0}, {4, 1, 1}, {0, 7, 7}, {5, 7, 7}, {-1, 7, 7}}) {
+// The combined alarm status and its two flags, both ways.
+TEST(ToolsFlagTest, AlarmStatusRoundTrip) {
+  for (long status : {1, 2, 3, 4}) {
     char ack = 7, clr = 7;
-    getAlmStatus(r.status, ack, clr);
-    EXPECT_EQ(ack, r.ack) << r.status;
-    EXPECT_EQ(clr, r.clr) << r.status;
+    getAlmStatus(status, ack, clr);
+    EXPECT_EQ(ack * 2 + clr + 1, status);
+    EXPECT_EQ(AlmRecord_t::getStatus(ack, clr), status);
   }
+  for (long status : {0, 5, -1}) {
+    char ack = 7, clr = 7;
+    getAlmStatus(status, ack, clr);
+    EXPECT_EQ(ack * 10 + clr, 77) << status;
+  }
+  EXPECT_EQ(AlmRecord_t::getStatus(2, 0) + AlmRecord_t::getStatus(0, -1), 0);
 }
 
 }  // namespace
