@@ -3,6 +3,7 @@
 // character-set conversions; the shipped default settings file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -130,6 +131,8 @@ std::vector<Case> flagCases(long code = kNoCode, long absentCode = kNoCode) {
 }
 
 // One accessor: its name (also the operation name of its log lines), key and call.
+// Accessors that only name a key and range of a shared reader (readRanged,
+// readFlag, exportRanged) are represented by a few rows each.
 #define ROW_LOG(kind, fn, logName, path) #fn, logName, path, kind##Call(&CKyroSettingOP::fn)
 #define ROW(kind, fn, path) ROW_LOG(kind, fn, #fn, path)
 
@@ -162,45 +165,31 @@ std::vector<AccessorRow> accessorRows() {
        {{kAbsent, 0, N}, {"x", 0, N}, {"0", 0, N}, {"2", 1, N}, {"-1", 1, N}}},
       {ROW(V, getFilterNECycle, "/kyro/vela/EventProcess/NEDeletePolicy/NeFilterCycle"),
        {{kAbsent, 3600, N}, {"x", 3600, N}, {"0", 3600, N}, {"-1", 3600, N}, {"1", 1, N}, {"7200", 7200, N}}},
-      {ROW(V, getAlmPersistTimeLen, V + "AlmPersistTimeLen"), ranged(60, 1, 90)},
       {ROW(V, getAlmPersistStyle, V + "AlmPersistSetting"), ranged(0, 0, 3)},
-      {ROW(V, getPersistAlmPerFile, V + "PersistAlmNumPerFile"), ranged(5000, 2000, 50000)},
       {ROW(V, getShieldAlmFreqAna, V + "IsShieldAlmFreqAnalyze"),
        {{kAbsent, 0, N}, {"x", 0, N}, {"-1", 0, N}, {"0", 0, N}, {"5", 5, N}}},
       {ROW(V, getEfdThreadNum, V + "AlmEfdThreadNum"), ranged(5, 0, 10)},
       {ROW(C, getLogStatCount, "/kyro/common/manager/taskcontrol/logstatcount"), ranged(2, 1, 10, S, F, F)},
-      {ROW(V, getPostExeEnableFlag, "/kyro/vela/postexe/enable"), flagCases()},
       {ROW(V, getPostExeThreadNum, "/kyro/vela/postexe/threadNum"),
        {{kAbsent, 1, N}, {"x", 1, N}, {"-3", 1, N}, {"0", 1, N}, {"1", 1, N}, {"5", 5, N}, {"10", 10, N},
         {"11", 10, N}}},
       {ROW(V, getIsMergerAlmFlag, "/kyro/vela/fm/supportMergerAlarm"),
        {{kAbsent, 1, N}, {"false", 0, N}, {"FALSE", 1, N}, {"0", 1, N}, {"true", 1, N}}},
-      {ROW(V, getCorPostProcessFlag, CP + "cor_postprocess_flag"), flagCases()},
       {ROW(V, getCorPostProcessDelayPeriod, CP + "cor_postprocess_delay_period"), ranged(180, 0, 600)},
-      {ROW(V, getCorPostProcessNBProcID, CP + "cor_postprocess_NB_procid"), ranged(80, 0, 20000)},
-      {ROW(V, getCorPostProcessE2EProcID, CP + "cor_postprocess_E2E_procid"), ranged(102, 0, 20000)},
-      {ROW(V, getCorPostProcessMaxBufSize, CP + "cor_postprocess_max_bufsize"), ranged(7000, 0, 20000)},
-      {ROW(V, getRaiseCorAlmFlag, V + "raise_corAlm_flag"), flagCases()},
       {ROW(V, getRaiseCorAlmChkInterval, V + "raise_corAlm_chk_interval"), ranged(300, 300, 86400)},
-      {ROW(V, getRaiseCorAlmClearPeriod, V + "raise_corAlm_clear_period"), ranged(300, 60, 3600)},
       {ROW(V, getRedefineRuleNum, V + "redefineRuleNum"), ranged(200, 100, 500)},
       {ROW(C, getC1ValueRuleExistTime, V + "C1ValueRuleExistTime"),
        {{kAbsent, 1800, S}, {"x", 1800, S}, {"0", 1800, S}, {"-1", 1800, S}, {"1", 1, S}, {"3600", 3600, S}}},
       {ROW(V, getNBSpecialAlmFlag, "/kyro/vela/specialAlarmStatus/nbenable"), flagCases()},
       {ROW(V, getNBMbtsFilterFlag, V + "mbtsfilter"), ranged(0, 0, 7)},
-      {ROW(V, isNeedClearShieldAlm, V + "clearShieldAlm"), flagCases()},
-      {ROW(V, isNetPC, V + "netpc"), flagCases()},
       {ROW(V, isSupportRNBigCapacity, V + "isSupportRNBigCapacity"),
        {{kAbsent, 0, N}, {"1", 1, N}, {" 1 ", 1, N}, {"2", 0, N}, {"true", 0, N}, {"0", 0, N}}},
-      {ROW(V, isMOAuthentication, V + "isAuthenticationMO"), flagCases()},
-      {ROW(V, getShortCommentFlag, V + "shortComment"), flagCases()},
       {ROW(V, supportDynamicDuration, V + "dynamicRefresh"),
        {{kAbsent, 0, N}, {"1", 1, N}, {" 1", 0, N}, {"true", 0, N}, {"0", 0, N}}},
       {ROW_LOG(C, getOMCNeType, "getOMCNetype", "/kyro/vela/omcne/netype"),
        {{kAbsent, 100000, S}, {"x", 100000, S}, {"5", 5, S}}},
       // Threshold and expiry export: 33000 when read, 33002 and the default on a failure.
       {ROW(C, getThresholdExportInterval, V + "threshold ExportInterval"), ranged(100, 30, 300, S, F, S)},
-      {ROW(C, getThresholdExportPercent, V + "threshold Percent"), ranged(40, 10, 90, S, F, S)},
       {ROW(C, getThresholdExportIsExport, V + "threshold IsExport"),
        {{kAbsent, 1, F}, {"x", 1, F}, {"0", 0, S}, {"1", 1, S}, {"7", 1, S}, {"-1", 1, S}}},
       {ROW(C, getThresholdExportIsZip, V + "threshold IsZip"),
@@ -218,7 +207,6 @@ std::vector<AccessorRow> accessorRows() {
        {{kAbsent, 1, F}, {"XML", 2, S}, {"TXT", 1, S}}},
       {ROW(C, getAlarmExpireTimeExportDay, V + "expireAlarmExport Day"),
        {{kAbsent, 90, F}, {"x", 90, F}, {"0", 90, S}, {"-2", 90, S}, {"1", 1, S}, {"400", 400, S}}},
-      {ROW(C, getEventExpireTimeExportStartTime, V + "expireEventExportTime"), ranged(23, 0, 23, S, F, S)},
       {ROW(C, getEventExpireTimeExportIsExport, V + "expireEventExport IsExport"),
        {{kAbsent, 1, F}, {"0", 0, S}, {"9", 1, S}}},
       {ROW(C, getEventExpireTimeExportIsZip, V + "expireEventExport IsZip"),
@@ -241,18 +229,12 @@ TEST_F(KyroSettingOPTest, EveryAccessorOverAbsentMalformedOutOfRangeAndBoundaryV
       fmtest::TraceCapture cap;
       Result r = row.call(op);
       const std::string what = std::string(row.name) + " with " + (c.text ? "'" + *c.text + "'" : "absent");
-      EXPECT_EQ(r.value, c.value) << what;
-      EXPECT_EQ(r.code, c.code) << what;
-      if (!c.text) {
-        bool logged = false;
-        for (const auto& m : cap.sink().messages()) {
-          if (m.text.rfind(std::string("CKyroSettingOP::") + row.logName, 0) == 0 &&
-              m.text.find("failed") != std::string::npos && m.level >= TRACE_PROGRESS) {
-            logged = true;
-          }
-        }
-        EXPECT_TRUE(logged) << what << ": the fallback is logged";
-      }
+      EXPECT_EQ(std::make_pair(r.value, r.code), std::make_pair(c.value, c.code)) << what;
+      const auto msgs = cap.sink().messages();
+      EXPECT_TRUE(c.text || std::any_of(msgs.begin(), msgs.end(), [&](const KyroTraceMessage& m) {
+                    return m.text.rfind(std::string("CKyroSettingOP::") + row.logName, 0) == 0 &&
+                           m.text.find("failed") != std::string::npos && m.level >= TRACE_PROGRESS;
+                  })) << what << ": the fallback is logged";
     }
   }
 }
@@ -277,24 +259,19 @@ TEST_F(KyroSettingOPTest, CurrentAlarmBufferSizeFromItsKeyOrDerivedFromTheListSi
 
 TEST_F(KyroSettingOPTest, ConstantsSplitterAndGreenChannelAlarms) {
   CKyroSettingOP& op = fresh({});
-  EXPECT_TRUE(op.getIsSaveDB());
-  EXPECT_TRUE(op.getSpecialAlmFlag());
+  EXPECT_TRUE(op.getIsSaveDB() && op.getSpecialAlmFlag());
   EXPECT_EQ(op.getFDNSplitter(), ',');
   CFDNSplitter::instance()->setSplitter('/');
   EXPECT_EQ(op.getFDNSplitter(), '/');
-
   EXPECT_FALSE(op.isGreenChannelsAlm(nullptr));
-  struct Row {
-    long neType;
-    long alarmId;
-    bool green;
-  } rows[] = {{100000, 33, true},  {100000, 38, true},  {100000, 39, true}, {100000, 34, false},
-              {100000, 37, false}, {100001, 33, false}, {0, 38, false}};
-  for (const auto& r : rows) {
+  const std::tuple<long, long, bool> rows[] = {{100000, 33, true},  {100000, 38, true},  {100000, 39, true},
+                                               {100000, 34, false}, {100000, 37, false}, {100001, 33, false},
+                                               {0, 38, false}};
+  for (const auto& [neType, alarmId, green] : rows) {
     AlmRecord_t rec;
-    rec.setNEType(r.neType);
-    rec.setAlarmId(r.alarmId);
-    EXPECT_EQ(op.isGreenChannelsAlm(&rec), r.green) << r.neType << "/" << r.alarmId;
+    rec.setNEType(neType);
+    rec.setAlarmId(alarmId);
+    EXPECT_EQ(op.isGreenChannelsAlm(&rec), green) << neType << "/" << alarmId;
   }
 }
 
@@ -302,38 +279,31 @@ TEST_F(KyroSettingOPTest, ConstantsSplitterAndGreenChannelAlarms) {
 // Group parameters, generic lookups and lists
 
 TEST_F(KyroSettingOPTest, GroupParametersAreLoadedOnceAtStart) {
-  CKyroSettingOP& op = fresh({{V + "redefineRuleNum", "300"}, {V + "AlmEfdThreadNum", "3"}});
+  CKyroSettingOP& op = fresh({{V + "redefineRuleNum", "300"}, {V + "AlmEfdThreadNum", "3"}, {"/a/b/c", "1"}});
   std::string text;
   EXPECT_TRUE(op.getVelaSetting("redefineRuleNum", text));
   EXPECT_EQ(text, "300");
   EXPECT_FALSE(op.getVelaSetting("absent", text));
+  // isPathExist is false only for "no such path", not for other answers.
+  EXPECT_EQ(std::make_tuple(op.isPathExist("/a/b/c"), op.isPathExist("/a/b/d"), op.isPathExist("not/a/path")),
+            std::make_tuple(true, false, true));
   // A later change reaches path reads at once and group reads only after a restart.
   ASSERT_EQ(Setting::instance()->setParam(V + "redefineRuleNum", "400"), 0);
   ASSERT_EQ(Setting::instance()->setParam(V + "AlmEfdThreadNum", "4"), 0);
-  EXPECT_EQ(op.getRedefineRuleNum(), 300);
-  EXPECT_EQ(op.getEfdThreadNum(), 4);
+  EXPECT_EQ(op.getRedefineRuleNum() * 10 + op.getEfdThreadNum(), 3004);
   CKyroSettingOP::destroy();
   EXPECT_EQ(CKyroSettingOP::instance()->getRedefineRuleNum(), 400);
 }
 
 TEST_F(KyroSettingOPTest, InitSetsNorthboundFlagsAndLanguage) {
   CKyroSettingOP& op = fresh({{"/kyro/vela/specialAlarmStatus/nbenable", "true"}, {V + "corAlmSendToNBFlag", "false"}});
-  EXPECT_EQ(op.getLanguage(), "en_US");
-  EXPECT_TRUE(g_NBSpecailAlmFlag.load());
-  EXPECT_FALSE(g_NBCorAlmFlag.load());
+  EXPECT_EQ(std::make_tuple(op.getLanguage(), g_NBSpecailAlmFlag.load(), g_NBCorAlmFlag.load()),
+            std::make_tuple(std::string("en_US"), true, false));
   KyroMsg::instance()->setLanguage("zh_CN");
   std::filesystem::remove(m_file);
   CKyroSettingOP::destroy();
-  EXPECT_EQ(CKyroSettingOP::instance()->getLanguage(), "zh_CN");
-  EXPECT_FALSE(g_NBSpecailAlmFlag.load());
-  EXPECT_TRUE(g_NBCorAlmFlag.load());
-}
-
-TEST_F(KyroSettingOPTest, IsPathExistIsFalseOnlyForNoSuchPath) {
-  CKyroSettingOP& op = fresh({{"/a/b/c", "1"}});
-  EXPECT_TRUE(op.isPathExist("/a/b/c"));
-  EXPECT_FALSE(op.isPathExist("/a/b/d"));
-  EXPECT_TRUE(op.isPathExist("not/a/path")) << "an answer other than 1005 is not 'absent'";
+  EXPECT_EQ(std::make_tuple(CKyroSettingOP::instance()->getLanguage(), g_NBSpecailAlmFlag.load(), g_NBCorAlmFlag.load()),
+            std::make_tuple(std::string("zh_CN"), false, true));
 }
 
 TEST_F(KyroSettingOPTest, GrantSelectUsers) {
@@ -378,54 +348,77 @@ TEST_F(KyroSettingOPTest, NESynchronisationAttributes) {
 
 TEST_F(KyroSettingOPTest, SettersWriteTheirKeysAndReportRefusedWrites) {
   CKyroSettingOP& op = fresh({});
-  EXPECT_EQ(op.setAlmListExpireTime(24), FM_SUCCESS);
   long hours = 0;
+  EXPECT_EQ(op.setAlmListExpireTime(24), FM_SUCCESS);
   EXPECT_EQ(op.getAlmListExpireTime(hours), FM_SUCCESS);
   EXPECT_EQ(hours, 24);
   EXPECT_EQ(op.setLogStatCount(5), FM_SUCCESS);
-  EXPECT_EQ(read("/kyro/common/manager/taskcontrol/logstatcount"), "5");
   EXPECT_EQ(op.setLctSyncSwitch(0), FM_SUCCESS);
-  EXPECT_EQ(read(AC + "LCT_syn_switch"), "false");
+  EXPECT_EQ(read("/kyro/common/manager/taskcontrol/logstatcount") + read(AC + "LCT_syn_switch"), "5false");
   ASSERT_EQ(op.setLctSyncSwitch(1), FM_SUCCESS);
   EXPECT_EQ(op.setLctSyncSwitch(2), FM_FAILURE);
   EXPECT_EQ(op.setLctSyncSwitch(-1), FM_FAILURE);
   EXPECT_EQ(read(AC + "LCT_syn_switch"), "true") << "an invalid switch writes nothing";
   EXPECT_EQ(op.setSendCorAlmToNBFlag(false), FM_SUCCESS);
   EXPECT_EQ(read(V + "corAlmSendToNBFlag"), "false");
-
   breakStore();
-  EXPECT_EQ(op.setAlmListExpireTime(1), FM_SETTING_REFUSED);
-  EXPECT_EQ(op.setLogStatCount(1), FM_FAILURE);
-  EXPECT_EQ(op.setLctSyncSwitch(1), FM_SETTING_REFUSED);
-  EXPECT_EQ(op.setSendCorAlmToNBFlag(true), FM_SETTING_REFUSED);
+  EXPECT_EQ((std::vector<long>{op.setAlmListExpireTime(1), op.setLogStatCount(1), op.setLctSyncSwitch(1),
+                               op.setSendCorAlmToNBFlag(true)}),
+            (std::vector<long>{FM_SETTING_REFUSED, FM_FAILURE, FM_SETTING_REFUSED, FM_SETTING_REFUSED}));
 }
 
 // ---------------------------------------------------------------------------
 // Caches: the first good read is kept; a failed or invalid one is not.
 
-TEST_F(KyroSettingOPTest, SendCorAlmToNBFlagIsCachedAndNotChangedBySetter) {
+TEST_F(KyroSettingOPTest, CachedValuesKeepTheirFirstGoodRead) {
+  auto set = [](const std::string& path, const char* text) { ASSERT_EQ(Setting::instance()->setParam(path, text), 0); };
   CKyroSettingOP& op = fresh({});
-  // init already read it: absent, true, not cached.
+  // init already read the flag: absent, true, not cached; the setter does not change the cached value.
   EXPECT_TRUE(op.getSendCorAlmToNBFlag());
-  ASSERT_EQ(Setting::instance()->setParam(V + "corAlmSendToNBFlag", "false"), 0);
-  EXPECT_FALSE(op.getSendCorAlmToNBFlag()) << "a failed read is not cached";
-  ASSERT_EQ(Setting::instance()->setParam(V + "corAlmSendToNBFlag", "true"), 0);
-  EXPECT_FALSE(op.getSendCorAlmToNBFlag()) << "the good read is cached";
+  set(V + "corAlmSendToNBFlag", "false");
+  EXPECT_FALSE(op.getSendCorAlmToNBFlag());
+  set(V + "corAlmSendToNBFlag", "true");
   EXPECT_EQ(op.setSendCorAlmToNBFlag(true), FM_SUCCESS);
-  EXPECT_FALSE(op.getSendCorAlmToNBFlag()) << "the setter does not change the cached value";
-}
+  EXPECT_FALSE(op.getSendCorAlmToNBFlag());
 
-TEST_F(KyroSettingOPTest, CorrelationEngineNumberFromAlarmConfIsCachedOnceValid) {
-  CKyroSettingOP& op = fresh({});
-  EXPECT_EQ(op.getCorEngineNum(), 1);  // no alarm_conf.xml
+  EXPECT_EQ(op.getNorthExportCharSet(), "UTF-8");
+  set("/kyro/north/export/charset", "gbk");
+  EXPECT_EQ(op.getNorthExportCharSet(), "GBK");
+  set("/kyro/north/export/charset", "ISO-8859-1");
+  EXPECT_EQ(op.getNorthExportCharSet(), "GBK");
+  for (const auto& [text, expect] : {std::pair<const char*, const char*>{" gbk ", "GBK"}, {"iso-8859-1", "ISO-8859-1"},
+                                     {"utf-8", "UTF-8"}, {"BIG5", "UTF-8"}, {"", "UTF-8"}}) {
+    EXPECT_EQ(fresh({{"/kyro/north/export/charset", text}}).getNorthExportCharSet(), expect) << text;
+  }
+
+  const char* const delimiterPath = "/kyro/vela/location/delimiter";
+  std::string delimiters;
+  CKyroSettingOP& op1 = fresh({});
+  for (const char* stored : {static_cast<const char*>(nullptr), "x", "1", "0"}) {  // absent and invalid: ", " not cached; "1": " " cached
+    if (stored) set(delimiterPath, stored);
+    delimiters += op1.getLocationDelimiter() + "|";
+  }
+  EXPECT_EQ(delimiters, ", |, | | |");
+  CKyroSettingOP& op2 = fresh({{delimiterPath, "2"}});
+  EXPECT_EQ(op2.getLocationDelimiter(), ", ");
+  int t = 0;
+  EXPECT_EQ(op2.getOMCNeType(t), FM_SUCCESS);
+  EXPECT_EQ(t, 100000);
+  for (const char* stored : {"5", "6"}) {  // the fallback is not cached, the first good read is
+    set("/kyro/vela/omcne/netype", stored);
+    EXPECT_EQ(op2.getOMCNeType(t), FM_SUCCESS);
+    EXPECT_EQ(t, 5);
+  }
+
+  EXPECT_EQ(op2.getCorEngineNum(), 1);  // no alarm_conf.xml
   for (const char* bad : {"9", "0"}) {
     writeAlarmConf(bad);
-    EXPECT_EQ(op.getCorEngineNum(), 1) << bad << ": out of range, default, not cached";
+    EXPECT_EQ(op2.getCorEngineNum(), 1) << bad << ": out of range, default, not cached";
   }
   writeAlarmConf(" 3 ");
-  EXPECT_EQ(op.getCorEngineNum(), 3);
+  EXPECT_EQ(op2.getCorEngineNum(), 3);
   writeAlarmConf("4");
-  EXPECT_EQ(op.getCorEngineNum(), 3);
+  EXPECT_EQ(op2.getCorEngineNum(), 3);
   CKyroSettingOP::destroy();
   EXPECT_EQ(CKyroSettingOP::instance()->getCorEngineNum(), 4);
   CKyroSettingOP::destroy();
@@ -433,52 +426,12 @@ TEST_F(KyroSettingOPTest, CorrelationEngineNumberFromAlarmConfIsCachedOnceValid)
   EXPECT_EQ(CKyroSettingOP::instance()->getCorEngineNum(), 1) << "a malformed file is treated as absent";
 }
 
-TEST_F(KyroSettingOPTest, NorthExportCharsetCanonicalAndCached) {
-  for (const auto& [text, expect] : {std::pair<const char*, const char*>{" gbk ", "GBK"}, {"iso-8859-1", "ISO-8859-1"},
-                                     {"utf-8", "UTF-8"}, {"BIG5", "UTF-8"}, {"", "UTF-8"}}) {
-    EXPECT_EQ(fresh({{"/kyro/north/export/charset", text}}).getNorthExportCharSet(), expect) << text;
-  }
-  CKyroSettingOP& op = fresh({});
-  EXPECT_EQ(op.getNorthExportCharSet(), "UTF-8");
-  ASSERT_EQ(Setting::instance()->setParam("/kyro/north/export/charset", "gbk"), 0);
-  EXPECT_EQ(op.getNorthExportCharSet(), "GBK") << "a failed read is not cached";
-  ASSERT_EQ(Setting::instance()->setParam("/kyro/north/export/charset", "ISO-8859-1"), 0);
-  EXPECT_EQ(op.getNorthExportCharSet(), "GBK");
-}
-
-TEST_F(KyroSettingOPTest, LocationDelimiterAndOMCNeTypeCaches) {
-  CKyroSettingOP& op = fresh({});
-  const char* const delimiterPath = "/kyro/vela/location/delimiter";
-  EXPECT_EQ(op.getLocationDelimiter(), ", ");
-  ASSERT_EQ(Setting::instance()->setParam(delimiterPath, "x"), 0);
-  EXPECT_EQ(op.getLocationDelimiter(), ", ");
-  ASSERT_EQ(Setting::instance()->setParam(delimiterPath, "1"), 0);
-  EXPECT_EQ(op.getLocationDelimiter(), " ");
-  ASSERT_EQ(Setting::instance()->setParam(delimiterPath, "0"), 0);
-  EXPECT_EQ(op.getLocationDelimiter(), " ");
-  CKyroSettingOP& op2 = fresh({{delimiterPath, "2"}});
-  EXPECT_EQ(op2.getLocationDelimiter(), ", ");
-
-  int t = 0;
-  EXPECT_EQ(op2.getOMCNeType(t), FM_SUCCESS);
-  EXPECT_EQ(t, 100000);
-  for (const char* stored : {"5", "6"}) {  // the fallback is not cached, the first good read is
-    ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/omcne/netype", stored), 0);
-    EXPECT_EQ(op2.getOMCNeType(t), FM_SUCCESS);
-    EXPECT_EQ(t, 5);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Character sets
 
 TEST_F(KyroSettingOPTest, LocalCharsetFlagsAndForcedUtf8) {
   for (const auto& [env, local] : {std::pair<const char*, bool>{"1", true}, {"yes", false}, {nullptr, false}}) {
-    if (env) {
-      ::setenv("FILECONTENT_LOCAL_CHARSET", env, 1);
-    } else {
-      ::unsetenv("FILECONTENT_LOCAL_CHARSET");
-    }
+    env ? ::setenv("FILECONTENT_LOCAL_CHARSET", env, 1) : ::unsetenv("FILECONTENT_LOCAL_CHARSET");
     EXPECT_EQ(fresh({}).IsLocalCharSet(), local) << (env ? env : "unset");
   }
   KyroGlobalUtils::setLocalCharset("GBK");
@@ -486,20 +439,16 @@ TEST_F(KyroSettingOPTest, LocalCharsetFlagsAndForcedUtf8) {
   EXPECT_EQ(op.GetLocalCharSet(), "GBK");
   KyroGlobalUtils::setLocalCharset("ISO-8859-1");
   EXPECT_EQ(op.GetLocalCharSet(), "GBK") << "cached";
-
-  struct ForceRow {
-    bool global;
-    const char* language;
-    bool forced;
-  } force[] = {{true, "en_US", false}, {false, "en_US", true}, {false, "zh_CN", false}};
-  for (const auto& f : force) {
-    KyroCommonUtils::setGlobalVersion(f.global);
-    KyroMsg::instance()->setLanguage(f.language);
+  // {global edition, language, forced}
+  for (const auto& [global, language, forced] : {std::make_tuple(true, "en_US", false), std::make_tuple(false, "en_US", true),
+                                                 std::make_tuple(false, "zh_CN", false)}) {
+    KyroCommonUtils::setGlobalVersion(global);
+    KyroMsg::instance()->setLanguage(language);
     CKyroSettingOP& o = fresh({});
-    EXPECT_EQ(o.IsGlobalVersion(), f.global);
+    EXPECT_EQ(o.IsGlobalVersion(), global);
     EXPECT_FALSE(o.isForceToUseUTF8());
     o.initIsForceToUseUTF8();
-    EXPECT_EQ(o.isForceToUseUTF8(), f.forced) << f.global << " " << f.language;
+    EXPECT_EQ(o.isForceToUseUTF8(), forced) << global << " " << language;
   }
 }
 
@@ -512,40 +461,34 @@ std::string to(const char* cs, const std::string& utf8) {
   return out;
 }
 
+// Conversion happens in the global edition towards a local code set other
+// than UTF-8; texts that fail keep their bytes, the others still convert.
 TEST_F(KyroSettingOPTest, ConvertCharSetOnlyInTheGlobalEditionAndForAnotherTarget) {
+  const std::string bad("x\xC3", 2);
+  // {local code set, global edition, text, expected}
+  const std::tuple<const char*, bool, std::string, std::string, long> rows[] = {
+      {"GBK", true, kChinese, to("GBK", kChinese), FM_SUCCESS},
+      {"GBK", false, kChinese, kChinese, FM_SUCCESS},  // local edition: texts are already local
+      {"utf8", true, bad, bad, FM_SUCCESS},            // target UTF-8: nothing to do, even for invalid bytes
+      {"ISO-8859-1", true, bad, bad, FM_FAILURE}};
+  fmtest::TraceCapture quiet;
+  for (const auto& [cs, global, text, expect, rc] : rows) {
+    KyroGlobalUtils::setLocalCharset(cs);
+    KyroCommonUtils::setGlobalVersion(global);
+    fresh({});
+    std::string s = text;
+    EXPECT_EQ(CKyroSettingOP::ConvertCharSet(s), rc) << cs;
+    EXPECT_EQ(s, expect) << cs << global;
+  }
+  KyroCommonUtils::setGlobalVersion(true);
+  std::list<std::string> list{kCafe, kChinese, bad};
+  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(list), FM_FAILURE);
+  EXPECT_EQ(list, (std::list<std::string>{to("ISO-8859-1", kCafe), kChinese, bad}));
   KyroGlobalUtils::setLocalCharset("GBK");
   fresh({});
-  std::string s = kChinese;
-  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(s), FM_SUCCESS);
-  EXPECT_EQ(s, to("GBK", kChinese));
-
-  std::vector<std::string> list{kChinese, "plain", ""};
-  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(list), FM_SUCCESS);
-  EXPECT_EQ(list, (std::vector<std::string>{to("GBK", kChinese), "plain", ""}));
-
-  // Local edition: texts are already in the local code set.
-  KyroCommonUtils::setGlobalVersion(false);
-  fresh({});
-  s = kChinese;
-  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(s), FM_SUCCESS);
-  EXPECT_EQ(s, kChinese);
-  KyroCommonUtils::setGlobalVersion(true);
-
-  // Target UTF-8: nothing to do, even for invalid bytes.
-  KyroGlobalUtils::setLocalCharset("utf8");
-  fresh({});
-  s = std::string("\xC3\x28", 2);
-  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(s), FM_SUCCESS);
-  EXPECT_EQ(s, std::string("\xC3\x28", 2));
-}
-
-TEST_F(KyroSettingOPTest, ConvertCharSetFailuresLeaveTheText) {
-  KyroGlobalUtils::setLocalCharset("ISO-8859-1");
-  fresh({});
-  fmtest::TraceCapture quiet;
-  std::list<std::string> list{kCafe, kChinese, std::string("x\xC3", 2)};
-  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(list), FM_FAILURE);
-  EXPECT_EQ(list, (std::list<std::string>{to("ISO-8859-1", kCafe), kChinese, std::string("x\xC3", 2)}));
+  std::vector<std::string> vec{kChinese, "plain", ""};
+  EXPECT_EQ(CKyroSettingOP::ConvertCharSet(vec), FM_SUCCESS);
+  EXPECT_EQ(vec, (std::vector<std::string>{to("GBK", kChinese), "plain", ""}));
 }
 
 TEST_F(KyroSettingOPTest, ConvertTableRowByRowWithFallbackPerString) {
@@ -567,18 +510,14 @@ TEST_F(KyroSettingOPTest, ConvertTableRowByRowWithFallbackPerString) {
   };
   EXPECT_EQ(table, expect);
   EXPECT_TRUE(cap.contains("CT_CKyroSettingOP::ConvertCharSet,4/", TRACE_PROGRESS));
-
   std::list<std::list<std::string>> ltable{{kChinese, kCafe}};
   EXPECT_EQ(CKyroSettingOP::ConvertCharSet(ltable), FM_SUCCESS);
   EXPECT_EQ(ltable.front(), (std::list<std::string>{to("GBK", kChinese), to("GBK", kCafe)}));
-}
-
-TEST_F(KyroSettingOPTest, ConvertTableIntoACodeSetWhereEscIsNotOneByte) {
   // In UTF-16BE every character takes two bytes: a joined row split at the
   // byte 0x1B would give pieces of the wrong bytes, so rows go string by string.
   KyroGlobalUtils::setLocalCharset("UTF-16BE");
   fresh({});
-  std::vector<std::vector<std::string>> table{{"ab", kChinese, "c"}};
+  table = {{"ab", kChinese, "c"}};
   EXPECT_EQ(CKyroSettingOP::ConvertCharSet(table), FM_SUCCESS);
   EXPECT_EQ(table[0], (std::vector<std::string>{to("UTF-16BE", "ab"), to("UTF-16BE", kChinese), to("UTF-16BE", "c")}));
 }
@@ -586,12 +525,9 @@ TEST_F(KyroSettingOPTest, ConvertTableIntoACodeSetWhereEscIsNotOneByte) {
 TEST_F(KyroSettingOPTest, ConvertNorthCharSetUsesTheExportCodeSet) {
   fresh({{"/kyro/north/export/charset", "gbk"}});
   std::string s = kChinese;
-  EXPECT_EQ(CKyroSettingOP::ConvertNorthCharSet(s), FM_SUCCESS);
-  EXPECT_EQ(s, to("GBK", kChinese));
   std::vector<std::vector<std::string>> table{{kChinese, "n"}};
-  EXPECT_EQ(CKyroSettingOP::ConvertNorthCharSet(table), FM_SUCCESS);
-  EXPECT_EQ(table[0][0], to("GBK", kChinese));
-
+  EXPECT_EQ(CKyroSettingOP::ConvertNorthCharSet(s) + CKyroSettingOP::ConvertNorthCharSet(table), 2 * FM_SUCCESS);
+  EXPECT_EQ(s + table[0][0], to("GBK", kChinese) + to("GBK", kChinese));
   fresh({});  // export code set UTF-8: nothing converted
   s = kChinese;
   EXPECT_EQ(CKyroSettingOP::ConvertNorthCharSet(s), FM_SUCCESS);
@@ -628,28 +564,21 @@ TEST_F(KyroSettingOPTest, ShippedSettingsFileHoldsEveryKeyWithItsDefault) {
   CKyroSettingOP& op = *CKyroSettingOP::instance();
   fmtest::TraceCapture cap;
   for (const auto& row : accessorRows()) {
-    long absentValue = row.cases.front().value;
     ASSERT_FALSE(row.cases.front().text.has_value());
     Result r = row.call(op);
-    EXPECT_EQ(r.value, absentValue) << row.name;
-    if (r.code != kNoCode) {
-      EXPECT_EQ(r.code, FM_SUCCESS) << row.name;
-    }
+    EXPECT_EQ(r.value, row.cases.front().value) << row.name;
+    EXPECT_TRUE(r.code == kNoCode || r.code == FM_SUCCESS) << row.name;
   }
   long cur = 0;
   op.getCurAlmMaxRecordNum(cur);
-  EXPECT_EQ(cur, 50000);
-  EXPECT_EQ(op.getCorEngineNum(), 1);
-  EXPECT_EQ(op.getNorthExportCharSet(), "UTF-8");
-  EXPECT_EQ(op.getLocationDelimiter(), ", ");
-  EXPECT_TRUE(op.getSendCorAlmToNBFlag());
   std::list<std::string> users;
   op.getGrantSelectUsers(users);
-  EXPECT_EQ(users, std::list<std::string>{"AutoCfg"});
+  EXPECT_EQ(std::make_tuple(cur, op.getCorEngineNum(), op.getNorthExportCharSet(), op.getLocationDelimiter(),
+                            op.getSendCorAlmToNBFlag(), users),
+            std::make_tuple(50000L, 1, std::string("UTF-8"), std::string(", "), true, std::list<std::string>{"AutoCfg"}));
   for (const auto& m : cap.sink().messages()) {
-    EXPECT_EQ(m.text.find("failed"), std::string::npos) << m.text;
-    EXPECT_EQ(m.text.find("invalid"), std::string::npos) << m.text;
-    EXPECT_EQ(m.text.find("out of range"), std::string::npos) << m.text;
+    EXPECT_TRUE(m.text.find("failed") == std::string::npos && m.text.find("invalid") == std::string::npos &&
+                m.text.find("out of range") == std::string::npos) << m.text;
   }
 }
 
