@@ -14,27 +14,21 @@ namespace fmtest {
 
 class ScopedTZ {
  public:
-  explicit ScopedTZ(const std::string& zone) {
-    const char* old = std::getenv("TZ");
-    m_bHad = old != nullptr;
-    if (old) m_strOld = old;
+  explicit ScopedTZ(const std::string& zone) : m_old(std::getenv("TZ") ? std::getenv("TZ") : "") {
+    m_bHad = std::getenv("TZ") != nullptr;
     ::setenv("TZ", zone.c_str(), 1);
     ::tzset();
   }
   ~ScopedTZ() {
-    if (m_bHad) {
-      ::setenv("TZ", m_strOld.c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
+    m_bHad ? ::setenv("TZ", m_old.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
   }
   ScopedTZ(const ScopedTZ&) = delete;
   ScopedTZ& operator=(const ScopedTZ&) = delete;
 
  private:
-  bool m_bHad = false;
-  std::string m_strOld;
+  std::string m_old;
+  bool m_bHad;
 };
 
 }  // namespace fmtest

@@ -99,30 +99,19 @@ TEST(KyroTZoneTest, ToLongTimeRoundTripsOverYears) {
 TEST(KyroTZoneTest, OutOfRangeInstantsFailCleanly) {
   auto tz = KyroTZone::create("Asia/Kolkata");
   ASSERT_TRUE(tz);
-  KyroTime kt;
+  KyroTime kt, far{12000, 1, 1, 0, 0, 0, 0, 0};
   kt.year = 5;
-  EXPECT_EQ(tz->getLocalTime(300000000000L, kt), KYROTZ_ERR_OUT_OF_RANGE);
-  EXPECT_EQ(kt.year, 0);
-  EXPECT_EQ(tz->getLocalTime(-70000000000L, kt), KYROTZ_ERR_OUT_OF_RANGE);
   MOTimeInfo_t info;
-  EXPECT_EQ(tz->getMOTimeInfo(info, 300000000000L), KYROTZ_ERR_OUT_OF_RANGE);
   long utc = 1;
-  KyroTime far{12000, 1, 1, 0, 0, 0, 0, 0};
-  EXPECT_EQ(tz->getUTCTime(far, utc), KYROTZ_ERR_OUT_OF_RANGE);
+  EXPECT_EQ((std::vector<long>{tz->getLocalTime(300000000000L, kt), kt.year, tz->getLocalTime(-70000000000L, kt),
+                               tz->getMOTimeInfo(info, 300000000000L), tz->getUTCTime(far, utc)}),
+            (std::vector<long>{KYROTZ_ERR_OUT_OF_RANGE, 0, KYROTZ_ERR_OUT_OF_RANGE, KYROTZ_ERR_OUT_OF_RANGE,
+                               KYROTZ_ERR_OUT_OF_RANGE}));
 }
 
-struct RuleCase {
-  const char* zone;
-  long ref;  // reference instant
-  long stdOffset;
-  long dstOffset;
-  bool hasDst;
-  long dstStart;  // 0: not checked / none
-  long dstEnd;
-};
-
 TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
-  const RuleCase cases[] = {
+  // {zone, reference instant, standard offset, DST offset, has DST, DST start, DST end (0: not checked)}
+  const std::tuple<const char*, long, long, long, bool, long, long> cases[] = {
       // Adelaide 2024: DST ends 7 Apr 03:00 ACDT (16:30 UTC 6 Apr), starts 6 Oct 02:00 ACST (16:30 UTC 5 Oct).
       {"Australia/Adelaide", utcOf(2024, 7, 1, 0, 0, 0), 34200, 3600, true, utcOf(2024, 10, 5, 16, 30, 0),
        utcOf(2024, 4, 6, 16, 30, 0)},
@@ -135,22 +124,14 @@ TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
       {"UTC", utcOf(2024, 7, 1, 0, 0, 0), 0, 0, false, 0, 0},
       {"Europe/Dublin", utcOf(2024, 1, 9, 0, 0, 0), 0, 3600, true, 1711846800, 1729990800},  // winter: GMT standard
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.zone) + " @" + std::to_string(c.ref));
-    auto tz = KyroTZone::create(c.zone);
-    ASSERT_TRUE(tz);
+  for (const auto& [zone, ref, stdOffset, dstOffset, hasDst, start, end] : cases) {
+    auto tz = KyroTZone::create(zone);
+    ASSERT_TRUE(tz) << zone;
     MOTimeInfo_t info;
-    ASSERT_EQ(tz->getMOTimeInfo(info, c.ref), KYROTZ_OK);
-    EXPECT_EQ(info.strZoneName, c.zone);
-    EXPECT_EQ(info.lTimeZone, c.stdOffset);
-    EXPECT_EQ(info.lDstOffset, c.dstOffset);
-    EXPECT_EQ(info.bHasDst, c.hasDst);
-    if (c.dstStart) {
-      EXPECT_EQ(info.lDstStart, c.dstStart);
-    }
-    if (c.dstEnd) {
-      EXPECT_EQ(info.lDstEnd, c.dstEnd);
-    }
+    ASSERT_EQ(tz->getMOTimeInfo(info, ref), KYROTZ_OK) << zone;
+    EXPECT_EQ(std::make_tuple(info.strZoneName, info.lTimeZone, info.lDstOffset, info.bHasDst,
+                              start ? info.lDstStart : 0L, end ? info.lDstEnd : 0L),
+              std::make_tuple(std::string(zone), stdOffset, dstOffset, hasDst, start, end)) << zone;
   }
 }
 
@@ -209,17 +190,15 @@ TEST(KyroTZoneTest, InstanceFollowsHostZone) {
 
 TEST(EAMUtil2DBTest, RegistryAnswersPerNE) {
   EAMUtil2DB::Clear();
-  std::string zone = "x";
-  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("NE=1", zone), EAM_ERR_NO_NE);
-  EXPECT_TRUE(zone.empty());
-  EXPECT_EQ(EAMUtil2DB::SetZoneInfoByNe("", "UTC"), EAM_ERR_INVALID_ARG);
-  EXPECT_EQ(EAMUtil2DB::SetZoneInfoByNe("NE=1", "Asia/Kolkata"), EAM_OK);
+  std::string zone = "x", zone1, zone2;
   NEZoneInfo_t info;
   info.lTimeZone = 3600;
-  EXPECT_EQ(EAMUtil2DB::SetNEZoneInfo("NE=2", info), EAM_OK);
-  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("NE=1", zone), EAM_OK);
-  EXPECT_EQ(zone, "Asia/Kolkata");
-  EXPECT_EQ(EAMUtil2DB::GetZoneInfoByNe("NE=2", zone), EAM_ERR_NO_ZONE);
+  EXPECT_EQ((std::vector<long>{EAMUtil2DB::GetZoneInfoByNe("NE=1", zone), EAMUtil2DB::SetZoneInfoByNe("", "UTC"),
+                               EAMUtil2DB::SetZoneInfoByNe("NE=1", "Asia/Kolkata"), EAMUtil2DB::SetNEZoneInfo("NE=2", info),
+                               EAMUtil2DB::GetZoneInfoByNe("NE=1", zone1), EAMUtil2DB::GetZoneInfoByNe("NE=2", zone2)}),
+            (std::vector<long>{EAM_ERR_NO_NE, EAM_ERR_INVALID_ARG, EAM_OK, EAM_OK, EAM_OK, EAM_ERR_NO_ZONE}));
+  EXPECT_EQ(zone + "|" + zone1, "|Asia/Kolkata");
+  info.lTimeZone = 0;
   EXPECT_EQ(EAMUtil2DB::GetNEZoneInfo("NE=2", info), EAM_OK);
   EXPECT_EQ(info.lTimeZone, 3600);
   EXPECT_EQ(EAMUtil2DB::RemoveNE("NE=1"), EAM_OK);
