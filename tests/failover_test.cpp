@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -78,10 +79,9 @@ INSTANTIATE_TEST_SUITE_P(Primary, PgFailoverTest, ::testing::Values("kill", "fen
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 TEST_P(PgFailoverTest, IdentifiersSurviveLossOfThePrimaryAndPromotion) {
-  const char* url = env("FM_TEST_PG_FAILOVER_URL");
-  const char* standby = env("FM_TEST_PG_STANDBY_URL");
-  const char* away = env(GetParam() == "kill" ? "FM_TEST_PG_KILL_PRIMARY" : "FM_TEST_PG_FENCE_PRIMARY");
-  const char* promote = env("FM_TEST_PG_PROMOTE_STANDBY");
+  const char *url = env("FM_TEST_PG_FAILOVER_URL"), *standby = env("FM_TEST_PG_STANDBY_URL"),
+             *promote = env("FM_TEST_PG_PROMOTE_STANDBY"),
+             *away = env(GetParam() == "kill" ? "FM_TEST_PG_KILL_PRIMARY" : "FM_TEST_PG_FENCE_PRIMARY");
   if (!url || !standby || !away || !promote) GTEST_SKIP() << "no primary/standby pair (scripts/with-postgres --standby)";
   if (pgValue(standby, "select pg_is_in_recovery()") != "t") GTEST_SKIP() << "the pair has failed over already";
   const unsigned seed = env("FM_TEST_SEED") ? std::stoul(env("FM_TEST_SEED")) : std::random_device{}();
@@ -133,24 +133,22 @@ TEST_P(PgFailoverTest, IdentifiersSurviveLossOfThePrimaryAndPromotion) {
   };
   std::thread w1(work, seed + 1), w2(work, seed + 2);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ops < 20 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
+  auto waitFor = [&](const std::function<bool()>& done, int maxExtraMs) {
+    while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, maxExtraMs)(rng)));
+  };
+  waitFor([&] { return ops >= 20; }, 400);
   int rcAway = std::system((std::string(away) + " >/dev/null").c_str());
   // Some work is done while no node takes writes (three operations: at least
   // one begun after the loss), then the standby is promoted.
   const int opsAtLoss = ops;
-  while (ops < opsAtLoss + 3 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 300)(rng)));
+  waitFor([&] { return ops >= opsAtLoss + 3; }, 300);
   const int opsInOutage = ops - opsAtLoss;
   int rcPromote = std::system((std::string(promote) + " >/dev/null").c_str());
   promoted = true;
   // Served again: the file of the outage replayed, and more work done since.
   std::string fdnFile = fmtest::kyroRoot() + "/var/fm/fmdb_FDN";
-  while ((afterPromotion < 60 || std::filesystem::exists(fdnFile)) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  waitFor([&] { return afterPromotion >= 60 && !std::filesystem::exists(fdnFile); }, 0);
   stop = true;
   w1.join();
   w2.join();
@@ -174,14 +172,12 @@ TEST_P(PgFailoverTest, IdentifiersSurviveLossOfThePrimaryAndPromotion) {
   // The pool made before the failover serves the promoted standby.
   EXPECT_EQ(dbm->GetDBPool(), pool);
   std::string where;
-  EXPECT_EQ(CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE,
-                            [&](SAConnection& conn) -> long {
-                              SACommand cmd(&conn, "select pg_is_in_recovery()::text || inet_server_port()::text");
-                              cmd.Execute();
-                              if (cmd.FetchNext()) where = cmd.Field(1).asString();
-                              return FM_SUCCESS;
-                            }),
-            FM_SUCCESS);
+  EXPECT_EQ(CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](SAConnection& conn) -> long {
+              SACommand cmd(&conn, "select pg_is_in_recovery()::text || inet_server_port()::text");
+              cmd.Execute();
+              if (cmd.FetchNext()) where = cmd.Field(1).asString();
+              return FM_SUCCESS;
+            }), FM_SUCCESS);
   EXPECT_EQ(where, "false" + std::string(standby).substr(std::string(standby).rfind('=') + 1));
 
   // The new primary, read on a session of its own, holds exactly these FDNs,
