@@ -289,7 +289,9 @@ TEST_P(DbLayerTest, TableTools) {
   EXPECT_EQ(CFMDBTools::DropTable(ids), FM_SUCCESS);
 
   // Table lists by an escaped LIKE pattern; PostgreSQL folds unquoted names to lower case.
-  for (const auto& n : {"tbl_id_map_GroupId", "tblXidXmapXother"}) ASSERT_EQ(CFMDBTools::DropTable(n), FM_SUCCESS);
+  for (const auto& n : {"tbl_id_map_GroupId", "tbl_id_map_ReasonType", "tblXidXmapXother"}) {
+    ASSERT_EQ(CFMDBTools::DropTable(n), FM_SUCCESS);
+  }
   ASSERT_EQ(CFMDBTools::ExecuteSQL(CFMDBSchema::idMapTableDdl("GroupId", CDBMaintain::instance()->getDBType())), FM_SUCCESS);
   ASSERT_EQ(CFMDBTools::ExecuteSQL("create table tblXidXmapXother (a BIGINT)"), FM_SUCCESS);
   std::vector<std::string> tables;

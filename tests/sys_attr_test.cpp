@@ -57,46 +57,33 @@ class SysAttrTest : public ::testing::Test {
 // Attributes read at start
 
 TEST_F(SysAttrTest, WindowLimitsFromTheMainGroupWithRangesAndDefaults) {
-  struct Row {
-    const char* key;
-    const char* text;  // nullptr: absent
-    int (CSysAttr::*get)() const;
-    int expect;
-  } rows[] = {
-      {"browse_alarm_query_num", "1", &CSysAttr::GetBrowseWinQueryAlarmNum, 1},
-      {"browse_alarm_query_num", "0", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
-      {"browse_alarm_query_num", "1001", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
-      {"browse_alarm_query_num", "5x", &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
-      {"browse_alarm_query_num", nullptr, &CSysAttr::GetBrowseWinQueryAlarmNum, 1000},
-      {"client_alarm_win_num", "1", &CSysAttr::GetClientAlarmWindowNum, 1},
-      {"client_alarm_win_num", "21", &CSysAttr::GetClientAlarmWindowNum, 20},
-      {"all_alarm_win_num", "21", &CSysAttr::GetTotalWindowNum, 21},
-      {"all_alarm_win_num", "20", &CSysAttr::GetTotalWindowNum, 1000},  // not above the client number (20)
-      {"all_alarm_win_num", "1001", &CSysAttr::GetTotalWindowNum, 1000},
-      {"statistic_max_num", "1", &CSysAttr::GetStatisticMaxNum, 1},
-      {"statistic_max_num", "3", &CSysAttr::GetStatisticMaxNum, 2},
-      {"user_template_win_num", "5", &CSysAttr::GetUserTemplateWindowNum, 5},
-      {"user_template_win_num", "0", &CSysAttr::GetUserTemplateWindowNum, 5},
-  };
-  for (const auto& r : rows) {
+  using Get = int (CSysAttr::*)() const;
+  const Get browse = &CSysAttr::GetBrowseWinQueryAlarmNum, client = &CSysAttr::GetClientAlarmWindowNum,
+            total = &CSysAttr::GetTotalWindowNum, stats = &CSysAttr::GetStatisticMaxNum,
+            tmpl = &CSysAttr::GetUserTemplateWindowNum, sync = &CSysAttr::GetSyncNenumPerSecond;
+  const std::string V = "/kyro/vela/", AC = "/kyro/vela/alarm_configure/sync_nenum_per_second";
+  // {key, text (nullptr: absent), accessor, value}
+  const std::tuple<std::string, const char*, Get, int> rows[] = {
+      {V + "browse_alarm_query_num", "1", browse, 1},     {V + "browse_alarm_query_num", "0", browse, 1000},
+      {V + "browse_alarm_query_num", "1001", browse, 1000}, {V + "browse_alarm_query_num", "5x", browse, 1000},
+      {V + "browse_alarm_query_num", nullptr, browse, 1000}, {V + "client_alarm_win_num", "1", client, 1},
+      {V + "client_alarm_win_num", "21", client, 20},     {V + "all_alarm_win_num", "21", total, 21},
+      {V + "all_alarm_win_num", "20", total, 1000},  // not above the client number (20)
+      {V + "all_alarm_win_num", "1001", total, 1000},     {V + "statistic_max_num", "1", stats, 1},
+      {V + "statistic_max_num", "3", stats, 2},           {V + "user_template_win_num", "5", tmpl, 5},
+      {V + "user_template_win_num", "0", tmpl, 5},        {AC, "0", sync, 0}, {AC, "5000", sync, 5000},
+      {AC, "120", sync, 120}, {AC, "5001", sync, 0}, {AC, "-1", sync, 0}, {AC, "12a", sync, 0}, {AC, "", sync, 0},
+      {AC, nullptr, sync, 0}};
+  for (const auto& [key, text, get, expect] : rows) {
     KV kv = baseSettings();
-    if (r.text) kv.emplace_back(std::string("/kyro/vela/") + r.key, r.text);
-    EXPECT_EQ((fresh(kv).*r.get)(), r.expect) << r.key << "=" << (r.text ? r.text : "absent");
+    if (text) kv.emplace_back(key, text);
+    EXPECT_EQ((fresh(kv).*get)(), expect) << key << "=" << (text ? text : "absent");
   }
   // A small client limit lets a small total through.
   KV kv = baseSettings();
-  kv.emplace_back("/kyro/vela/client_alarm_win_num", "5");
-  kv.emplace_back("/kyro/vela/all_alarm_win_num", "6");
+  kv.emplace_back(V + "client_alarm_win_num", "5");
+  kv.emplace_back(V + "all_alarm_win_num", "6");
   EXPECT_EQ(fresh(kv).GetTotalWindowNum(), 6);
-}
-
-TEST_F(SysAttrTest, SynchronisationRateSwitchesAndLibraries) {
-  for (const auto& [text, expect] : {std::pair<const char*, int>{"0", 0}, {"5000", 5000}, {"120", 120}, {"5001", 0},
-                                     {"-1", 0}, {"12a", 0}, {"", 0}, {nullptr, 0}}) {
-    KV kv = baseSettings();
-    if (text) kv.emplace_back("/kyro/vela/alarm_configure/sync_nenum_per_second", text);
-    EXPECT_EQ(fresh(kv).GetSyncNenumPerSecond(), expect) << (text ? text : "absent");
-  }
   CSysAttr& a = fresh({{"/kyro/vela/alarm_configure/fault_ne_syn", "1"},
                        {"/kyro/vela/alarm_configure/ne_startsvc_syn", "true"},
                        {"/kyro/vela/alarm_configure/ne_recover_syn", "0"},
@@ -114,24 +101,20 @@ TEST_F(SysAttrTest, SynchronisationRateSwitchesAndLibraries) {
 }
 
 TEST_F(SysAttrTest, MissingLibraryGroupsFailInitButServerTimeIsStillRead) {
-  struct Row {
-    KV kv;
-    const char* message;
-  } rows[] = {
+  const std::pair<KV, const char*> rows[] = {
       {{}, "Get GroupParams value failed[P:/kyro/vela/alarm_configure] !"},
       {{{"/kyro/vela/alarm_configure/fault_ne_syn", "1"}}, "Get product_alarm_process_file groups fail:1005 !"},
       {{{"/kyro/vela/alarm_configure/fault_ne_syn", "1"},
         {"/kyro/vela/velaplib/product_alarm_process_file/PathFileName", "p"}},
        "Get get_transfer_file groups fail:1005 !"},
   };
-  for (auto& r : rows) {
-    r.kv.emplace_back("/kyro/vela/server_time/TimeZone", "28800");
-    r.kv.emplace_back("/kyro/vela/server_time/DSTOffset", "3600");
+  for (auto [kv, message] : rows) {
+    kv.emplace_back("/kyro/vela/server_time/TimeZone", "28800");
+    kv.emplace_back("/kyro/vela/server_time/DSTOffset", "3600");
     fmtest::TraceCapture cap;
-    CSysAttr& a = fresh(r.kv);
-    EXPECT_TRUE(cap.contains(r.message, TRACE_ERROR)) << r.message;
-    EXPECT_EQ(a.GetSvrTimeZone(), 28800);
-    EXPECT_EQ(a.GetSvrDSTOffset(), 3600);
+    CSysAttr& a = fresh(kv);
+    EXPECT_TRUE(cap.contains(message, TRACE_ERROR)) << message;
+    EXPECT_EQ(std::make_pair(a.GetSvrTimeZone(), a.GetSvrDSTOffset()), std::make_pair(28800L, 3600L));
   }
 }
 
@@ -140,42 +123,27 @@ TEST_F(SysAttrTest, ShippedSettingsGiveTheDocumentedValuesWithoutComplaint) {
   fmtest::TraceCapture cap;
   CSysAttr::Destroy();
   CSysAttr& a = *CSysAttr::Instance();
-  EXPECT_EQ(a.GetBrowseWinQueryAlarmNum(), 1000);
-  EXPECT_EQ(a.GetClientAlarmWindowNum(), 20);
-  EXPECT_EQ(a.GetTotalWindowNum(), 1000);
-  EXPECT_EQ(a.GetStatisticMaxNum(), 2);
-  EXPECT_EQ(a.GetUserTemplateWindowNum(), 5);
-  EXPECT_EQ(a.GetSyncNenumPerSecond(), 0);
-  EXPECT_EQ(a.GetSvrDSTOffset(), 0);
-  EXPECT_EQ(a.GetSvrDSTOffset(20150701, 120000), 0);
+  EXPECT_EQ((std::vector<long>{a.GetBrowseWinQueryAlarmNum(), a.GetClientAlarmWindowNum(), a.GetTotalWindowNum(),
+                               a.GetStatisticMaxNum(), a.GetUserTemplateWindowNum(), a.GetSyncNenumPerSecond(),
+                               a.GetSvrDSTOffset(), a.GetSvrDSTOffset(20150701, 120000)}),
+            (std::vector<long>{1000, 20, 1000, 2, 5, 0, 0, 0}));
   for (const auto& m : cap.sink().messages()) EXPECT_LT(m.level, TRACE_WARNING) << m.text;
 }
 
 TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
   KV kv = baseSettings();
-  for (const auto& p : KV{{"TimeZone", "-18000"},
-                          {"DSTOffset", "3600"},
-                          {"DSTStartIsWeek", "1"},
-                          {"DSTStartWeek", "3/1/2/7"},
-                          {"DSTStartTime", "2:00:00"},
-                          {"DSTEndIsWeek", "true"},
-                          {"DSTEndWeek", "11/1/1/7"},
-                          {"DSTEndTime", "2:00:00"}}) {
+  for (const auto& p : KV{{"TimeZone", "-18000"}, {"DSTOffset", "3600"}, {"DSTStartIsWeek", "1"},
+                          {"DSTStartWeek", "3/1/2/7"}, {"DSTStartTime", "2:00:00"}, {"DSTEndIsWeek", "true"},
+                          {"DSTEndWeek", "11/1/1/7"}, {"DSTEndTime", "2:00:00"}}) {
     kv.emplace_back("/kyro/vela/server_time/" + p.first, p.second);
   }
   CSysAttr& a = fresh(kv);
-  EXPECT_EQ(a.GetSvrTimeZone(), -18000);
   // US rule of 2016: second Sunday of March (13th) to first Sunday of November (6th).
-  EXPECT_EQ(a.GetSvrDSTOffset(20160313, 15959), 0);
-  EXPECT_EQ(a.GetSvrDSTOffset(20160313, 20000), 3600);
-  EXPECT_EQ(a.GetSvrDSTOffset(20161106, 20000), 3600);
-  EXPECT_EQ(a.GetSvrDSTOffset(20161106, 20001), 0);
-
+  EXPECT_EQ((std::vector<long>{a.GetSvrTimeZone(), a.GetSvrDSTOffset(20160313, 15959), a.GetSvrDSTOffset(20160313, 20000),
+                               a.GetSvrDSTOffset(20161106, 20000), a.GetSvrDSTOffset(20161106, 20001)}),
+            (std::vector<long>{-18000, 0, 3600, 3600, 0}));
   // Invalid offsets are reported and not used.
-  KV bad = baseSettings();
-  bad.emplace_back("/kyro/vela/server_time/TimeZone", "90000");
-  bad.emplace_back("/kyro/vela/server_time/DSTOffset", "x");
-  CSysAttr& b = fresh(bad);
+  CSysAttr& b = fresh({{"/kyro/vela/server_time/TimeZone", "90000"}, {"/kyro/vela/server_time/DSTOffset", "x"}});
   EXPECT_NE(b.GetSvrTimeZone(), 90000);
   EXPECT_EQ(b.GetSvrDSTOffset(), 0);
 }
@@ -193,32 +161,25 @@ TEST_F(SysAttrTest, WithoutServerTimeSettingsTheHostStandardOffsetIsUsed) {
 // ---------------------------------------------------------------------------
 // Window accounting
 
-TEST_F(SysAttrTest, NewSessionBeyondTheLimitIsRefusedButStaysCounted) {
+// A new session beyond the limit is refused but stays counted until the host
+// removes it; a known session changes its count up to the limit.
+TEST_F(SysAttrTest, WindowAccountingUpToTheLimit) {
   CSysAttr& a = fresh(baseSettings());
   ASSERT_EQ(a.GetTotalWindowNum(), 1000);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(1, 600), FM_SUCCESS);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 390), FM_SUCCESS);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(3, 20), FM_EXCEED_MAX_WIND_LIMIT);
-  EXPECT_EQ(a.getClientWindowNum(3), 20);
-  EXPECT_EQ(a.getCurTotalWindowNum(), 1010);
-  // The host removes the refused session; its windows are given back.
+  EXPECT_EQ(std::make_pair(a.getClientWindowNum(3), a.getCurTotalWindowNum()), std::make_pair(20, 1010));
   a.delClientForAbnormalExit(3);
-  EXPECT_EQ(a.getCurTotalWindowNum(), 990);
-  EXPECT_EQ(a.getClientWindowNum(3), -1);
+  EXPECT_EQ(std::make_pair(a.getClientWindowNum(3), a.getCurTotalWindowNum()), std::make_pair(-1, 990));
   a.delClientForAbnormalExit(3);  // unknown: nothing happens
   EXPECT_EQ(a.getCurTotalWindowNum(), 990);
-}
-
-TEST_F(SysAttrTest, KnownSessionChangesItsCountUpToTheLimit) {
-  CSysAttr& a = fresh(baseSettings());
-  ASSERT_EQ(a.checkIfExceedMaxWindNum(1, 600), FM_SUCCESS);
-  ASSERT_EQ(a.checkIfExceedMaxWindNum(2, 390), FM_SUCCESS);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 400), FM_SUCCESS);
   EXPECT_EQ(a.getCurTotalWindowNum(), 1000);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 390), FM_SUCCESS);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 401), FM_EXCEED_MAX_WIND_LIMIT);
-  EXPECT_EQ(a.getClientWindowNum(2), 390) << "a refused change keeps the former count";
-  EXPECT_EQ(a.getCurTotalWindowNum(), 990);
+  EXPECT_EQ(std::make_pair(a.getClientWindowNum(2), a.getCurTotalWindowNum()), std::make_pair(390, 990))
+      << "a refused change keeps the former count";
   EXPECT_EQ(a.checkIfExceedMaxWindNum(2, 0), FM_SUCCESS);
   EXPECT_EQ(a.getCurTotalWindowNum(), 600);
   EXPECT_EQ(a.checkIfExceedMaxWindNum(4, -1), FM_INVALID_ARG);
@@ -231,43 +192,28 @@ TEST_F(SysAttrTest, KnownSessionChangesItsCountUpToTheLimit) {
 // Daylight-saving rule pieces
 
 TEST(SysAttrRuleTest, DatesTimesAndMonthLengths) {
-  struct DateRow {
-    const char* text;
-    bool ok;
-    long mmdd;
-  } dates[] = {{"3/28", true, 328}, {"12/31", true, 1231}, {"2/29", true, 229}, {"10/1", true, 1001},
-               {"328", false, 0},   {"13/1", false, 0},    {"2/30", false, 0},  {"4/31", false, 0},
-               {"3/", false, 0},    {"/3", false, 0},      {"a/b", false, 0},   {"", false, 0}};
-  for (const auto& d : dates) {
-    long v = -1;
-    EXPECT_EQ(CSysAttr::FormatDate(d.text, v), d.ok) << d.text;
-    if (d.ok) {
-      EXPECT_EQ(v, d.mmdd) << d.text;
-    }
-  }
   fmtest::TraceCapture quiet;
-
-  struct TimeRow {
-    const char* text;
-    bool ok;
-    long hhmmss;
-  } times[] = {{"23:59:59", true, 235959}, {"0:00:00", true, 0},     {"2:00", true, 20000},
-               {"02:05:09", true, 20509},  {"2.00.00", false, 0},     {"24:00:00", false, 0},
-               {"2:60:00", false, 0},      {"2:00:60", false, 0},     {"2:00:0", false, 0},
-               {"2:000:00", false, 0},     {":00:00", false, 0}};
-  for (const auto& t : times) {
-    long x = -1;
-    EXPECT_EQ(CSysAttr::FormatTime(t.text, x), t.ok) << t.text;
-    if (t.ok) {
-      EXPECT_EQ(x, t.hhmmss) << t.text;
+  // {text, ok, value}: dates are m/d (mmdd), times h:mm[:ss] (hhmmss).
+  const std::tuple<const char*, bool, long> dates[] = {
+      {"3/28", true, 328}, {"12/31", true, 1231}, {"2/29", true, 229}, {"10/1", true, 1001}, {"328", false, 0},
+      {"13/1", false, 0},  {"2/30", false, 0},    {"4/31", false, 0},  {"3/", false, 0},     {"/3", false, 0},
+      {"a/b", false, 0},   {"", false, 0}};
+  const std::tuple<const char*, bool, long> times[] = {
+      {"23:59:59", true, 235959}, {"0:00:00", true, 0},  {"2:00", true, 20000},    {"02:05:09", true, 20509},
+      {"2.00.00", false, 0},      {"24:00:00", false, 0}, {"2:60:00", false, 0},   {"2:00:60", false, 0},
+      {"2:00:0", false, 0},       {"2:000:00", false, 0}, {":00:00", false, 0}};
+  for (bool isDate : {true, false}) {
+    for (const auto& [text, ok, value] : isDate ? std::vector(std::begin(dates), std::end(dates))
+                                                : std::vector(std::begin(times), std::end(times))) {
+      long v = -1;
+      EXPECT_EQ(isDate ? CSysAttr::FormatDate(text, v) : CSysAttr::FormatTime(text, v), ok) << text;
+      EXPECT_EQ(v, ok ? value : v) << text;
     }
   }
-
-  struct MonthRow {
-    int year, month, days;
-  } months[] = {{2015, 2, 28}, {2016, 2, 29}, {1900, 2, 28}, {2000, 2, 29}, {2100, 2, 28},
-                {2015, 1, 31}, {2015, 4, 30}, {2015, 9, 30}, {2015, 12, 31}, {2015, 0, 0}, {2015, 13, 0}};
-  for (const auto& m : months) EXPECT_EQ(CSysAttr::GetDaysPerMonth(m.year, m.month), m.days) << m.year << "/" << m.month;
+  const std::tuple<int, int, int> months[] = {{2015, 2, 28}, {2016, 2, 29}, {1900, 2, 28}, {2000, 2, 29},
+                                              {2100, 2, 28}, {2015, 1, 31}, {2015, 4, 30}, {2015, 9, 30},
+                                              {2015, 12, 31}, {2015, 0, 0},  {2015, 13, 0}};
+  for (const auto& [y, m, days] : months) EXPECT_EQ(CSysAttr::GetDaysPerMonth(y, m), days) << y << "/" << m;
 }
 
 // Weekday by the C library, as an independent oracle (1 Monday .. 7 Sunday).
@@ -294,43 +240,29 @@ TEST(SysAttrRuleTest, WeekDayMatchesTheCLibrary) {
 }
 
 TEST(SysAttrRuleTest, WeekRulesToDates) {
-  struct Row {
-    const char* rule;
-    int year;
-    bool ok;
-    long mmdd;
-  } rows[] = {
+  // {rule month/anchor day/count/weekday, year, ok, mmdd}
+  const std::tuple<const char*, int, bool, long> rows[] = {
       {"3/0/-1/7", 2021, true, 328},   // March 31 is a Wednesday: last Sunday is the 28th
       {"10/1/1/7", 2017, true, 1001},  // October 1 is a Sunday
-      {"10/0/-1/7", 2015, true, 1025},
-      {"3/0/-1/7", 2015, true, 329},   // March 31 is a Tuesday
+      {"10/0/-1/7", 2015, true, 1025}, {"3/0/-1/7", 2015, true, 329},  // March 31 is a Tuesday
       {"3/0/-1/2", 2015, true, 331},   // the anchor day itself
-      {"3/1/2/7", 2016, true, 313},    // second Sunday of March
-      {"11/1/1/7", 2016, true, 1106},
+      {"3/1/2/7", 2016, true, 313},    {"11/1/1/7", 2016, true, 1106},
       {"9/0/-1/7", 2015, true, 927},   // last Sunday of a 30-day month
-      {"2/0/-1/7", 2016, true, 228},   // leap February ends on Monday the 29th
-      {"2/0/-1/1", 2016, true, 229},
+      {"2/0/-1/7", 2016, true, 228},   {"2/0/-1/1", 2016, true, 229},  // leap February ends on Monday the 29th
       {"3/8/-2/5", 2015, true, 227},   // second Friday on or before March 8 lies in February
       {"2/0/1/7", 2015, true, 301},    // first Sunday on or after February 28 lies in March
       {"12/0/1/7", 2015, false, 0},    // ... in the next year
-      {"1/1/-1/7", 2016, false, 0},    // ... in the previous year
-      {"1/1/-1/7", 2017, true, 101},
+      {"1/1/-1/7", 2016, false, 0},    {"1/1/-1/7", 2017, true, 101},  // ... in the previous year
       {"3/0/2/7", 2015, true, 412},    // second Sunday on or after March 31
       {"3/0/5/7", 2015, false, 0},     // two months on
       {"2/29/1/1", 2015, false, 0},    // no February 29
-      {"3/0/0/7", 2015, false, 0},
-      {"3/0/-1/8", 2015, false, 0},
-      {"13/0/-1/7", 2015, false, 0},
-      {"3/0/-1", 2015, false, 0},
-      {"3/0/-1/7/1", 2015, false, 0},
-      {"x/0/-1/7", 2015, false, 0},
+      {"3/0/0/7", 2015, false, 0},     {"3/0/-1/8", 2015, false, 0}, {"13/0/-1/7", 2015, false, 0},
+      {"3/0/-1", 2015, false, 0},      {"3/0/-1/7/1", 2015, false, 0}, {"x/0/-1/7", 2015, false, 0},
   };
-  for (const auto& r : rows) {
-    long mmdd = -1;
-    EXPECT_EQ(CSysAttr::ConvertWeek2Date(r.rule, r.year, mmdd), r.ok) << r.rule << " " << r.year;
-    if (r.ok) {
-      EXPECT_EQ(mmdd, r.mmdd) << r.rule << " " << r.year;
-    }
+  for (const auto& [rule, year, ok, mmdd] : rows) {
+    long v = -1;
+    EXPECT_EQ(CSysAttr::ConvertWeek2Date(rule, year, v), ok) << rule << " " << year;
+    EXPECT_EQ(v, ok ? mmdd : v) << rule << " " << year;
   }
 }
 
@@ -356,102 +288,67 @@ class SysAttrDstTest : public SysAttrTest {
   }
 };
 
-// The day of the last `weekday` (1..7, Sunday 7) of a month, by brute force.
-int lastWeekday(int y, int m, int weekday) {
-  for (int d = CSysAttr::GetDaysPerMonth(y, m);; --d) {
-    if (libcWeekDay(y, m, d) == weekday) return d;
-  }
-}
-
-int firstWeekday(int y, int m, int weekday) {
-  for (int d = 1;; ++d) {
+// The day of the first (count 1) or last (count -1) `weekday` (1..7, Sunday 7) of a month, by brute force.
+int nthWeekday(int y, int m, int weekday, int count) {
+  for (int d = count > 0 ? 1 : CSysAttr::GetDaysPerMonth(y, m);; d += count) {
     if (libcWeekDay(y, m, d) == weekday) return d;
   }
 }
 
 TEST_F(SysAttrDstTest, FixedDatesAtTheSecondsAroundEachSwitch) {
   CSysAttr& a = withRule(false, "3/28", "2:00:00", false, "10/31", "3:00:00");
-  struct Row {
-    long date, time, expect;
-  } rows[] = {
+  const long rows[][3] = {
       {20150328, 20000, 3600},  {20150328, 15959, 0},    {20151031, 30000, 3600}, {20151031, 30001, 0},
       {20150327, 235959, 0},    {20150329, 0, 3600},     {20150715, 120000, 3600}, {20151101, 0, 0},
       {20150101, 0, 0},         {20151231, 235959, 0},   {20160328, 20000, 3600},  {20160328, 15959, 0},
   };
-  for (const auto& r : rows) EXPECT_EQ(a.GetSvrDSTOffset(r.date, r.time), r.expect) << r.date << " " << r.time;
+  for (const auto& r : rows) EXPECT_EQ(a.GetSvrDSTOffset(r[0], r[1]), r[2]) << r[0] << " " << r[1];
+  CSysAttr& b = withRule(false, "3/31", "1:00:00", false, "9/30", "23:59:59");  // switches on the last day of a month
+  EXPECT_EQ((std::vector<long>{b.GetSvrDSTOffset(20150331, 5959), b.GetSvrDSTOffset(20150331, 10000),
+                               b.GetSvrDSTOffset(20150930, 235959), b.GetSvrDSTOffset(20151001, 0)}),
+            (std::vector<long>{0, 3600, 3600, 0}));
 }
 
-TEST_F(SysAttrDstTest, LastSundayRulesOverSeveralYears) {
-  CSysAttr& a = withRule(true, "3/0/-1/7", "2:00:00", true, "10/0/-1/7", "3:00:00");
-  for (int y = 2013; y <= 2030; ++y) {
-    const long start = y * 10000L + 300 + lastWeekday(y, 3, 7);
-    const long end = y * 10000L + 1000 + lastWeekday(y, 10, 7);
-    EXPECT_EQ(a.GetSvrDSTOffset(start, 15959), 0) << start;
-    EXPECT_EQ(a.GetSvrDSTOffset(start, 20000), 3600) << start;
-    EXPECT_EQ(a.GetSvrDSTOffset(end, 30000), 3600) << end;
-    EXPECT_EQ(a.GetSvrDSTOffset(end, 30001), 0) << end;
-    EXPECT_EQ(a.GetSvrDSTOffset(start - 1, 235959), 0) << start;
-    EXPECT_EQ(a.GetSvrDSTOffset(end + 1, 0), 0) << end;
-    EXPECT_EQ(a.GetSvrDSTOffset(y * 10000L + 701, 0), 3600) << y;
+// Last Sundays (northern hemisphere) and first Sundays spanning the new year
+// (southern hemisphere), over many years.
+TEST_F(SysAttrDstTest, WeekRulesOverSeveralYears) {
+  struct Rule {
+    const char *start, *end;
+    int startMonth, endMonth, count;
+    long offset, inside, outside;  // mmdd of a day inside and outside daylight saving
+  } rules[] = {{"3/0/-1/7", "10/0/-1/7", 3, 10, -1, 3600, 701, 101}, {"10/1/1/7", "4/1/1/7", 10, 4, 1, 1800, 101, 701}};
+  for (const Rule& r : rules) {
+    CSysAttr& a = withRule(true, r.start, "2:00:00", true, r.end, "3:00:00", r.offset);
+    for (int y = 2013; y <= 2030; ++y) {
+      const long start = y * 10000L + r.startMonth * 100 + nthWeekday(y, r.startMonth, 7, r.count);
+      const long end = y * 10000L + r.endMonth * 100 + nthWeekday(y, r.endMonth, 7, r.count);
+      EXPECT_EQ((std::vector<long>{a.GetSvrDSTOffset(start, 15959), a.GetSvrDSTOffset(start, 20000),
+                                   a.GetSvrDSTOffset(end, 30000), a.GetSvrDSTOffset(end, 30001),
+                                   a.GetSvrDSTOffset(y * 10000L + r.inside, 0), a.GetSvrDSTOffset(y * 10000L + r.outside, 120000)}),
+                (std::vector<long>{0, r.offset, r.offset, 0, r.offset, 0})) << r.start << " " << y;
+    }
   }
-}
-
-TEST_F(SysAttrDstTest, RuleSpanningTheNewYear) {
-  // Southern hemisphere: first Sunday of October to first Sunday of April.
-  CSysAttr& a = withRule(true, "10/1/1/7", "2:00:00", true, "4/1/1/7", "3:00:00", 1800);
-  for (int y = 2014; y <= 2026; ++y) {
-    const long start = y * 10000L + 1000 + firstWeekday(y, 10, 7);
-    const long end = y * 10000L + 400 + firstWeekday(y, 4, 7);
-    EXPECT_EQ(a.GetSvrDSTOffset(start, 15959), 0) << start;
-    EXPECT_EQ(a.GetSvrDSTOffset(start, 20000), 1800) << start;
-    EXPECT_EQ(a.GetSvrDSTOffset(end, 30000), 1800) << end;
-    EXPECT_EQ(a.GetSvrDSTOffset(end, 30001), 0) << end;
-    EXPECT_EQ(a.GetSvrDSTOffset(y * 10000L + 101, 0), 1800) << y;
-    EXPECT_EQ(a.GetSvrDSTOffset(y * 10000L + 1231, 235959), 1800) << y;
-    EXPECT_EQ(a.GetSvrDSTOffset(y * 10000L + 701, 120000), 0) << y;
-  }
-}
-
-TEST_F(SysAttrDstTest, SwitchOnTheLastDayOfTheMonth) {
-  CSysAttr& a = withRule(false, "3/31", "1:00:00", false, "9/30", "23:59:59");
-  EXPECT_EQ(a.GetSvrDSTOffset(20150331, 5959), 0);
-  EXPECT_EQ(a.GetSvrDSTOffset(20150331, 10000), 3600);
-  EXPECT_EQ(a.GetSvrDSTOffset(20150930, 235959), 3600);
-  EXPECT_EQ(a.GetSvrDSTOffset(20151001, 0), 0);
-
-  // Last Sunday of a 30-day month, and a rule whose count runs out of February.
+  // The count runs out of February: 2015-02-28 is a Saturday, so the first
+  // Sunday on or after it is March 1; 2016-02-29 a Monday: March 6.
   CSysAttr& b = withRule(true, "2/0/1/7", "2:00:00", true, "9/0/-1/7", "3:00:00");
-  // 2015: February 28 is a Saturday, so the first Sunday on or after it is March 1.
-  EXPECT_EQ(b.GetSvrDSTOffset(20150228, 235959), 0);
-  EXPECT_EQ(b.GetSvrDSTOffset(20150301, 15959), 0) << "daylight saving starts at 2:00 on March 1, not at midnight";
-  EXPECT_EQ(b.GetSvrDSTOffset(20150301, 20000), 3600);
-  EXPECT_EQ(b.GetSvrDSTOffset(20150927, 30000), 3600);
-  EXPECT_EQ(b.GetSvrDSTOffset(20150927, 30001), 0);
-  // 2016: February 29 is a Monday; the first Sunday on or after it is March 6.
-  EXPECT_EQ(b.GetSvrDSTOffset(20160306, 15959), 0);
-  EXPECT_EQ(b.GetSvrDSTOffset(20160306, 20000), 3600);
+  EXPECT_EQ((std::vector<long>{b.GetSvrDSTOffset(20150228, 235959), b.GetSvrDSTOffset(20150301, 15959),
+                               b.GetSvrDSTOffset(20150301, 20000), b.GetSvrDSTOffset(20150927, 30000),
+                               b.GetSvrDSTOffset(20150927, 30001), b.GetSvrDSTOffset(20160306, 15959),
+                               b.GetSvrDSTOffset(20160306, 20000)}),
+            (std::vector<long>{0, 0, 3600, 3600, 0, 0, 3600}));
 }
 
 TEST_F(SysAttrDstTest, NoRuleSameDayAndUnreadableRules) {
-  CSysAttr& none = withRule(false, "", "", false, "", "");
-  EXPECT_EQ(none.GetSvrDSTOffset(20150701, 120000), 0);
-  CSysAttr& zero = withRule(false, "3/28", "2:00:00", false, "10/31", "3:00:00", 0);
-  EXPECT_EQ(zero.GetSvrDSTOffset(20150701, 120000), 0);
+  EXPECT_EQ(withRule(false, "", "", false, "", "").GetSvrDSTOffset(20150701, 120000), 0);
+  EXPECT_EQ(withRule(false, "3/28", "2:00:00", false, "10/31", "3:00:00", 0).GetSvrDSTOffset(20150701, 120000), 0);
   CSysAttr& same = withRule(false, "5/1", "1:00:00", false, "5/1", "5:00:00");
-  EXPECT_EQ(same.GetSvrDSTOffset(20150501, 30000), 0);
-  EXPECT_EQ(same.GetSvrDSTOffset(20150701, 30000), 0);
-
-  struct Row {
-    bool sw;
-    const char* s;
-    const char* st;
-    bool ew;
-    const char* e;
-  } rows[] = {{false, "328", "2:00:00", false, "10/31"}, {false, "3/28", "200", false, "10/31"},
-              {true, "3/0/-1", "2:00:00", false, "10/31"}, {false, "3/28", "2:00:00", true, "12/0/1/7"}};
+  EXPECT_EQ(same.GetSvrDSTOffset(20150501, 30000) + same.GetSvrDSTOffset(20150701, 30000), 0);
+  const std::tuple<bool, const char*, const char*, bool, const char*> rows[] = {
+      {false, "328", "2:00:00", false, "10/31"}, {false, "3/28", "200", false, "10/31"},
+      {true, "3/0/-1", "2:00:00", false, "10/31"}, {false, "3/28", "2:00:00", true, "12/0/1/7"}};
   fmtest::TraceCapture quiet;
-  for (const auto& r : rows) {
-    EXPECT_EQ(withRule(r.sw, r.s, r.st, r.ew, r.e, "3:00:00").GetSvrDSTOffset(20150701, 120000), FM_FAILURE) << r.s;
+  for (const auto& [sw, start, startTime, ew, end] : rows) {
+    EXPECT_EQ(withRule(sw, start, startTime, ew, end, "3:00:00").GetSvrDSTOffset(20150701, 120000), FM_FAILURE) << start;
   }
 }
 
