@@ -11,8 +11,6 @@
 #include <functional>
 #include <optional>
 #include <set>
-#include <sstream>
-#include <thread>
 #include <tuple>
 #include <vector>
 

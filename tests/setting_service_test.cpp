@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <thread>
 #include <tuple>

@@ -2,12 +2,8 @@
 // server's daylight-saving rule at the second before and after each switch.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <set>
 #include <thread>
 #include <vector>
 

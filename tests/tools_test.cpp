@@ -1,4 +1,4 @@
-// Tests of the text, list and flag utilities.
+// Tests of the text, list, flag and file utilities.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,6 +7,7 @@
 
 #include "fm_common/fmcommon/FMTools.h"
 #include "fm_common/platform/KyroCommonUtils.h"
+#include "fm_common/platform/KyroOS.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -213,6 +214,16 @@ TEST(ToolsFlagTest, AlarmStatusRoundTrip) {
     EXPECT_EQ(ack * 10 + clr, 77) << status;
   }
   EXPECT_EQ(AlmRecord_t::getStatus(2, 0) + AlmRecord_t::getStatus(0, -1), 0);
+}
+
+// Size, access and removal of a file: -1 for a missing file, an empty path or an unknown encoding.
+TEST(ToolsFileTest, SizeAccessAndUnlink) {
+  const std::string f = fmtest::makeTempDir("kyroos") + "/f";
+  std::ofstream(f) << "12345";
+  EXPECT_EQ((std::vector<long>{KYRO_OS_filesize(f, "UTF-8"), KYRO_OS_filesize(f, "GBK"), KYRO_OS_access(f, 0),
+                               KYRO_OS_unlink(f, "latin1"), KYRO_OS_unlink("", ""), KYRO_OS_unlink(f, nullptr),
+                               KYRO_OS_access(f, 0), KYRO_OS_unlink(f, "utf-8"), KYRO_OS_filesize(f, "")}),
+            (std::vector<long>{5, -1, 0, -1, -1, 0, -1, -1, -1}));
 }
 
 }  // namespace
