@@ -300,7 +300,8 @@ TEST_F(KyroSettingOPTest, InitSetsNorthboundFlagsAndLanguage) {
   KyroMsg::instance()->setLanguage("zh_CN");
   std::filesystem::remove(m_file);
   CKyroSettingOP::destroy();
-  EXPECT_EQ(std::make_tuple(CKyroSettingOP::instance()->getLanguage(), g_NBSpecailAlmFlag.load(), g_NBCorAlmFlag.load()),
+  const std::string language = CKyroSettingOP::instance()->getLanguage();
+  EXPECT_EQ(std::make_tuple(language, g_NBSpecailAlmFlag.load(), g_NBCorAlmFlag.load()),
             std::make_tuple(std::string("zh_CN"), false, true));
 }
 
