@@ -145,6 +145,9 @@ TEST(MOAudit, ChunksStopAtTheFirstRefusalAndTrivialListsAskNobody) {
   size_t before = CFMCallEAMImpl::requestCount();
   EXPECT_FALSE(check.batchHasMOOperationRight(list, "ack", "tu"));
   EXPECT_EQ(before + 2, CFMCallEAMImpl::requestCount());  // chunks 1 and 2, not 3
+  CFMCallEAMImpl::setAvailable(false);  // the class cannot be read: no right
+  EXPECT_FALSE(check.hasMOOperationRight("X=1", "ack", "tu"));
+  CFMCallEAMImpl::setAvailable(true);
 
   CFMCallSMImpl::clear();
   CFMCallEAMImpl::clear();
