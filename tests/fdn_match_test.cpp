@@ -169,7 +169,7 @@ std::string render(const std::vector<std::string>& comps, char sep, std::mt19937
 TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
   std::mt19937 rng(20261205);
   long positives = 0, negatives = 0;
-  for (int trial = 0; trial < 200; ++trial) {
+  for (int trial = 0; trial < 100; ++trial) {
     const char sep = (trial % 3 == 0) ? '/' : ',';
     // Components of a small tree; the other separator appears inside some.
     // Components of 7, 8, 9, 16 and 17 bytes end inside, at and just past a
@@ -185,7 +185,7 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     };
     std::vector<std::vector<std::string>> patternComps;
     std::vector<std::string> patterns;
-    size_t n = trial % 25 == 0 ? 800 : rng() % 12;  // some trials make the table grow
+    size_t n = trial % 20 == 0 ? 800 : rng() % 12;  // some trials make the table grow
     for (size_t i = 0; i < n; ++i) {
       patternComps.push_back(randomPath(4));
       patterns.push_back(render(patternComps.back(), sep, rng));
@@ -224,8 +224,8 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     }
   }
   // The generator produces both outcomes in quantity.
-  EXPECT_GT(positives, 5000);
-  EXPECT_GT(negatives, 5000);
+  EXPECT_GT(positives, 2500);
+  EXPECT_GT(negatives, 2500);
 }
 
 }  // namespace

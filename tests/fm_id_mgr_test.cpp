@@ -437,7 +437,7 @@ TEST_P(FmIdMgrTest, KilledAtRandomPointsNeverRepeatsARange) {
   std::string out = fmtest::makeTempDir("fmid_kill") + "/ranges.txt";
   std::string bad = unreachableUrl(url_);
   std::mt19937 rng(20261205u + (isPg() ? 1u : 0u));
-  const int rounds = 8;
+  const int rounds = 6;
   for (int round = 0; round < rounds; ++round) {
     // Every other round the database goes away after a few allocations, so
     // the marks of that round live in the file.
@@ -452,7 +452,7 @@ TEST_P(FmIdMgrTest, KilledAtRandomPointsNeverRepeatsARange) {
     while (fileSize(out) <= sizeBefore && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 250)(rng)));
     ::kill(pid, SIGKILL);
     int status = fmtest::waitChild(pid);
     ASSERT_EQ(status, 128 + SIGKILL) << "child ended by itself in round " << round;

@@ -203,7 +203,7 @@ TEST(KeyedSyncTest, BufferFillStateMachineAtItsThresholds) {
 // semaphores per key are created once and, initialised while others already
 // wait, lose no wake-up.
 TEST(KeyedSyncConcurrencyTest, MutexesAndSemaphoresPerKeyAreCreatedOnceAndExclude) {
-  constexpr int kThreads = 8, kKeys = 6, kRounds = 150;
+  constexpr int kThreads = 8, kKeys = 6, kRounds = 100;
   std::vector<std::string> keys;
   for (int k = 0; k < kKeys; ++k) keys.push_back("ks_many_" + std::to_string(k));
   std::vector<long> mutexCounters(kKeys, 0), semCounters(kKeys, 0);

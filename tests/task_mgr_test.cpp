@@ -54,7 +54,7 @@ void resetCounters() { g_made = g_freed = g_ran = 0; }
 // or freed, nothing runs after the stop, every timer task is freed.
 TEST(TaskMgrThreads, StopWhileQueuingAndFiring) {
   Setting::instance()->setParam(CFMTaskMgr::TIMER_THREAD_COUNT_PATH, "2");
-  for (int round = 0; round < 50; ++round) {
+  for (int round = 0; round < 20; ++round) {
     resetCounters();
     std::atomic<long> timersAlive{0};
     std::atomic<int> fired{0};
