@@ -20,20 +20,18 @@ namespace fs = std::filesystem;
 using FdnMap = std::map<std::string, long>;
 
 std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream os;
-  os << in.rdbuf();
+  os << std::ifstream(path, std::ios::binary).rdbuf();
   return os.str();
 }
 
 void writeAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string freshPath(const std::string& hint) { return fmtest::makeTempDir(hint) + "/fmdb_FDN"; }
 
-TEST(FdnFileTest, SaveCreatesAndAppendsLaterLineWins) {
+TEST(FdnFileTest, SaveAppendsLaterLineWinsFlushReplaces) {
   FdnFile file(freshPath("fdnfile_save"));
   EXPECT_FALSE(file.isFileExist());
   ASSERT_EQ(file.saveToFile({{"A", 5}, {"B", 7}}), FM_SUCCESS);
@@ -43,10 +41,8 @@ TEST(FdnFileTest, SaveCreatesAndAppendsLaterLineWins) {
   FdnMap got{{"untouched", 1}};
   ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
   EXPECT_EQ(got, (FdnMap{{"A", 9}, {"B", 7}, {"untouched", 1}}));
-}
 
-TEST(FdnFileTest, FlushReplacesContentAndRoundTrips) {
-  FdnFile file(freshPath("fdnfile_flush"));
+  // A rewrite replaces the content and round-trips.
   std::mt19937 rng(7);
   FdnMap big;
   for (int i = 0; i < 300; ++i) {
@@ -54,9 +50,8 @@ TEST(FdnFileTest, FlushReplacesContentAndRoundTrips) {
                       ",\xE6\x9C\xBA\xE6\x9E\xB6=" + std::to_string(i);
     big[fdn] = static_cast<long>(rng() % 2000000000) + 1;
   }
-  ASSERT_EQ(file.saveToFile({{"old", 1}}), FM_SUCCESS);
   ASSERT_EQ(file.flushFdnStrToFile(big), FM_SUCCESS);
-  FdnMap got;
+  got.clear();
   ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
   EXPECT_EQ(got, big);
   EXPECT_FALSE(fs::exists(file.getFileName() + ".tmp"));
@@ -115,7 +110,8 @@ TEST(FdnFileTest, FileTruncatedInsideALineLosesOnlyThatLine) {
   }
 }
 
-TEST(FdnFileTest, LinesLongerThan511CharactersAreSkipped) {
+// Lines longer than 511 characters are skipped, and refused when written.
+TEST(FdnFileTest, LongLinesAndBadFdnsAreRefused) {
   auto lineOf = [](long id, size_t length, const char* end) {
     std::string head = std::to_string(id) + ":";
     return head + std::string(length - head.size(), static_cast<char>('a' + id)) + end;
@@ -138,16 +134,13 @@ TEST(FdnFileTest, LinesLongerThan511CharactersAreSkipped) {
   got.clear();
   ASSERT_EQ(out.FileToStrBuffer(got), FM_SUCCESS);
   EXPECT_EQ(got, (FdnMap{{std::string(509, 'y'), 2}}));
-}
 
-TEST(FdnFileTest, FdnsThatCannotBeStoredAreRefusedNotCorrupted) {
-  FdnFile file(freshPath("fdnfile_refused"));
-  fmtest::TraceCapture cap;
+  // So are FDNs that cannot be stored: refused, not corrupted.
   const FdnMap in{{"NE=1:2", 1}, {"X\n7:Injected", 2}, {"", 3}, {"Y\r", 4}, {"ok", 5}};
-  EXPECT_EQ(file.saveToFile(in), FM_PARTIAL_SUCCESS);
-  EXPECT_EQ(file.flushFdnStrToFile(in), FM_PARTIAL_SUCCESS);
-  FdnMap got;
-  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(out.saveToFile(in), FM_PARTIAL_SUCCESS);
+  EXPECT_EQ(out.flushFdnStrToFile(in), FM_PARTIAL_SUCCESS);
+  got.clear();
+  ASSERT_EQ(out.FileToStrBuffer(got), FM_SUCCESS);
   EXPECT_EQ(got, (FdnMap{{"ok", 5}}));
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,16 +17,9 @@ namespace {
 // The components of `text`: the pieces between separators, empty ones dropped.
 std::vector<std::string> components(const std::string& text, char sep) {
   std::vector<std::string> out;
-  std::string cur;
-  for (char c : text) {
-    if (c == sep) {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
+  std::istringstream in(text);
+  for (std::string c; std::getline(in, c, sep);)
+    if (!c.empty()) out.push_back(c);
   return out;
 }
 
@@ -56,37 +50,23 @@ TEST(XRFMFdnMatchTest, DocumentedCases) {
     bool expected;
   };
   const Case cases[] = {
-      {{"A"}, "A", false, true},
-      {{"A"}, "A,B", false, true},
-      {{"A"}, "AB", false, false},  // one longer component
-      {{"A"}, "D", false, false},
-      {{"A"}, "", false, false},
-      {{"A,B"}, "A", false, false},  // above the pattern
-      {{"A,B"}, "A,B,E", false, true},
-      {{"A,B"}, "A,BE", false, false},
+      {{"A"}, "A", false, true}, {{"A"}, "A,B", false, true}, {{"A"}, "D", false, false}, {{"A"}, "", false, false},
+      {{"A"}, "AB", false, false},    // one longer component
+      {{"A,B"}, "A", false, false},   // above the pattern
+      {{"A,B"}, "A,B,E", false, true}, {{"A,B"}, "A,BE", false, false},
       {{"A", "A,B"}, "A,D", false, true},  // through the end flag of A
-      {{"A,B", "A"}, "A,D", false, true},
-      {{"A", "*"}, "Z,Y", false, true},
-      {{"A", "*"}, "Z,Y", true, false},
-      {{"A", "*"}, "*,Y", true, true},
-      {{"A", "*"}, "", false, true},
+      {{"A,B", "A"}, "A,D", false, true}, {{"A", "*"}, "Z,Y", false, true}, {{"A", "*"}, "Z,Y", true, false},
+      {{"A", "*"}, "*,Y", true, true}, {{"A", "*"}, "", false, true},
       {{"*", "A"}, "Z", false, false},  // a later pattern clears the flag
       {{"*", "A"}, "*", false, true},
       {{",*"}, "Z", false, false},      // not exactly "*"
-      {{}, "A", false, false},
-      {{}, "", false, false},
-      {{""}, "A", false, false},        // an empty pattern matches nothing
-      {{""}, "", false, false},
-      {{"", "A"}, "B", false, false},   // ... also beside other patterns
-      {{"", "A"}, "", false, false},
+      {{}, "A", false, false}, {{}, "", false, false},
+      {{""}, "A", false, false},        // an empty pattern matches nothing, also beside other patterns
+      {{""}, "", false, false}, {{"", "A"}, "B", false, false}, {{"", "A"}, "", false, false},
       {{",,", "A"}, "B", false, false},
       {{",A,,B"}, "A,B", false, true},  // leading and doubled separators
-      {{"A,B"}, ",,A,,,B,", false, true},
-      {{"A,B,"}, "A,B", false, true},
-      {{"A,,"}, "A,C", false, true},
-      {{"A,B"}, "A,,", false, false},
-      {{"A", "A,B"}, "A,,", false, true},
-  };
+      {{"A,B"}, ",,A,,,B,", false, true}, {{"A,B,"}, "A,B", false, true}, {{"A,,"}, "A,C", false, true},
+      {{"A,B"}, "A,,", false, false}, {{"A", "A,B"}, "A,,", false, true}};
   for (const Case& c : cases) {
     std::string label = "patterns {";
     for (const auto& p : c.patterns) label += "\"" + p + "\" ";
@@ -137,6 +117,16 @@ TEST(XRFMFdnMatchTest, CopyAndAssignmentRebuildIndependentTables) {
   b = self;
   EXPECT_TRUE(b.match("C", false));
   EXPECT_EQ(b.getPatterns().size(), 3u);
+
+  // The default splitter comes from the settings; a copy keeps the source's.
+  CFDNSplitter::instance()->setSplitter('/');
+  XRFMFdnMatch slash;
+  CFDNSplitter::instance()->setSplitter(',');
+  EXPECT_EQ(XRFMFdnMatch().getSeparator(), ',');
+  slash.addPattern("A/B");
+  EXPECT_TRUE(slash.match("/A//B/C", false));
+  EXPECT_FALSE(slash.match("A,B", false));
+  EXPECT_EQ(XRFMFdnMatch(slash).getSeparator(), '/');
 }
 
 TEST(XRFMFdnMatchTest, VeryDeepPatternIsFreedWithoutRecursion) {
@@ -163,20 +153,6 @@ TEST(XRFMFdnMatchTest, VeryDeepPatternIsFreedWithoutRecursion) {
   other = XRFMFdnMatch(',');
 }
 
-TEST(XRFMFdnMatchTest, DefaultSplitterComesFromTheSettings) {
-  CFDNSplitter::instance()->setSplitter('/');
-  XRFMFdnMatch slash;
-  CFDNSplitter::instance()->setSplitter(',');
-  XRFMFdnMatch comma;
-  EXPECT_EQ(slash.getSeparator(), '/');
-  EXPECT_EQ(comma.getSeparator(), ',');
-  slash.addPattern("A/B");
-  EXPECT_TRUE(slash.match("/A//B/C", false));
-  EXPECT_FALSE(slash.match("A,B", false));
-  XRFMFdnMatch copy(slash);  // keeps the source's splitter
-  EXPECT_EQ(copy.getSeparator(), '/');
-}
-
 // Renders components with random separator noise: sometimes a leading one,
 // one to three between components, sometimes trailing ones.
 std::string render(const std::vector<std::string>& comps, char sep, std::mt19937& rng) {
@@ -193,15 +169,14 @@ std::string render(const std::vector<std::string>& comps, char sep, std::mt19937
 TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
   std::mt19937 rng(20261205);
   long positives = 0, negatives = 0;
-  for (int trial = 0; trial < 200; ++trial) {
+  for (int trial = 0; trial < 100; ++trial) {
     const char sep = (trial % 3 == 0) ? '/' : ',';
     // Components of a small tree; the other separator appears inside some.
     // Components of 7, 8, 9, 16 and 17 bytes end inside, at and just past a
     // word of the scan.
-    const std::vector<std::string> alphabet = {"A",        "B",        "AB",        "NE=1",
-                                               "NE=12",    "*",        "x,y",       "x/y",
-                                               "R=1",      "Rack=12",  "Rack=123",  "Rack=1234",
-                                               "Board=1234567890", "Board=1234567,/9"};
+    const std::vector<std::string> alphabet = {"A",   "B",       "AB",       "NE=1",      "NE=12",
+                                               "*",   "x,y",     "x/y",      "R=1",       "Rack=12",
+                                               "Rack=123", "Rack=1234", "Board=1234567890", "Board=1234567,/9"};
     auto randomPath = [&](size_t maxDepth) {
       std::vector<std::string> comps;
       size_t depth = rng() % (maxDepth + 1);
@@ -210,7 +185,7 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     };
     std::vector<std::vector<std::string>> patternComps;
     std::vector<std::string> patterns;
-    size_t n = trial % 25 == 0 ? 800 : rng() % 12;  // some trials make the table grow
+    size_t n = trial % 20 == 0 ? 800 : rng() % 12;  // some trials make the table grow
     for (size_t i = 0; i < n; ++i) {
       patternComps.push_back(randomPath(4));
       patterns.push_back(render(patternComps.back(), sep, rng));
@@ -249,8 +224,8 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     }
   }
   // The generator produces both outcomes in quantity.
-  EXPECT_GT(positives, 5000);
-  EXPECT_GT(negatives, 5000);
+  EXPECT_GT(positives, 2500);
+  EXPECT_GT(negatives, 2500);
 }
 
 }  // namespace

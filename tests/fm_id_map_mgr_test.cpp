@@ -68,7 +68,9 @@ class FmIDMapMgrTest : public ::testing::TestWithParam<std::string> {
 INSTANTIATE_TEST_SUITE_P(Db, FmIDMapMgrTest, ::testing::Values("sqlite", "postgresql"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
-TEST_P(FmIDMapMgrTest, InactiveUntilUpgradeGroupIdMap) {
+// Nothing is translated before UpgradeGroupIdMap, which reads the tables again.
+TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
+  ASSERT_EQ(CFMDBTools::ExecuteSQL("create table tblxidxmapxdecoy (Name varchar(20), ID integer)"), FM_SUCCESS);
   FmIDMapMgr* mgr = FmIDMapMgr::Instance();
   EXPECT_FALSE(mgr->isActive());
   std::string text = "untouched";
@@ -76,39 +78,30 @@ TEST_P(FmIDMapMgrTest, InactiveUntilUpgradeGroupIdMap) {
   EXPECT_EQ(mgr->getIDMap("GroupId", 1, text), FM_IDMAP_NOT_ACTIVE);
   EXPECT_EQ(mgr->getIDMap(std::list<std::string>{}, out), FM_IDMAP_NOT_ACTIVE);
   EXPECT_EQ(text, "untouched");
-  makeMap("GroupId", {{1, "Changed"}});
-  EXPECT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
-  EXPECT_TRUE(mgr->isActive());
-  ASSERT_EQ(mgr->getIDMap("GroupId", 1, text), FM_SUCCESS);
-  EXPECT_EQ(text, "Changed");
-  ASSERT_EQ(mgr->getIDMap("ReasonType", 11, text), FM_SUCCESS);
-  EXPECT_EQ(text, "It's \"quoted\"");
-}
-
-TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
-  ASSERT_EQ(CFMDBTools::ExecuteSQL("create table tblxidxmapxdecoy (Name varchar(20), ID integer)"), FM_SUCCESS);
-  FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+  makeMap("GroupId", {{1, "Equipment"}, {2, "Communication"}, {-7, "Negative"}, {3, "Changed"}});
   ASSERT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
+  EXPECT_TRUE(mgr->isActive());
   const std::tuple<std::string, long, long, std::string> cases[] = {
       {"GroupId", 2, FM_SUCCESS, "Communication"},
       {"GroupId", -7, FM_SUCCESS, "Negative"},
       {"groupid", 1, FM_SUCCESS, "Equipment"},  // field names compare without case
       {"ReasonType", 10, FM_SUCCESS, "Power failure"},
-      {"GroupId", 3, FM_FAILURE, "?"},
+      {"ReasonType", 11, FM_SUCCESS, "It's \"quoted\""},
+      {"GroupId", 3, FM_SUCCESS, "Changed"},
+      {"GroupId", 4, FM_FAILURE, "?"},
       {"GroupId", 4294967297L, FM_FAILURE, "?"},
       {"Severity", 1, FM_FAILURE, "?"},
       {"xdecoy", 1, FM_FAILURE, "?"},  // '_' of the pattern matches only '_'
   };
   fmtest::TraceCapture quiet;
   for (const auto& [field, key, rc, expect] : cases) {
-    std::string text = "?";
+    text = "?";
     EXPECT_EQ(mgr->getIDMap(field, key, text), rc) << field << "/" << key;
     if (rc == FM_SUCCESS) {
       EXPECT_EQ(text, expect) << field << "/" << key;
     }
   }
 
-  std::list<FmFieldIDMap> out;
   ASSERT_EQ(mgr->getIDMap(std::list<std::string>{}, out), FM_SUCCESS);
   ASSERT_EQ(out.size(), 2u);
   ASSERT_EQ(mgr->getIDMap(std::list<std::string>{"ReasonType"}, out), FM_SUCCESS);

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,11 +21,8 @@ namespace Kyrofm {
 namespace {
 
 using fmtest::runTogether;
-
 using fmtest::waitUntil;
-
 using Clock = std::chrono::steady_clock;
-
 
 double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
@@ -78,80 +77,65 @@ TEST(KeyedSyncTest, CountRefNeverGoesNegativeAndCopiesCountAgain) {
   EXPECT_EQ(ref->getRefCount(), 0);
 }
 
+// `holders` threads enter (enter(i) returns what they hold) and leave one by
+// one on demand; inside(n) tells whether n are inside. `wait` runs on another
+// thread: it must not return while one holder is inside, and must return once
+// the last has left.
+void expectWaitOutlastsHolders(int holders, const std::function<std::shared_ptr<void>(int)>& enter,
+                               const std::function<bool(int)>& inside, const std::function<void()>& wait) {
+  std::atomic<int> leave{0}, left{0}, leftWhenReturned{-1};
+  std::atomic<bool> returned{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < holders; ++i) {
+    threads.emplace_back([&, i] {
+      std::shared_ptr<void> held = enter(i);
+      while (leave.load() <= i) std::this_thread::yield();
+      ++left;  // before the hold goes: whoever sees it gone also sees this
+    });
+  }
+  ASSERT_TRUE(waitUntil([&] { return inside(holders); }));
+  std::thread waiter([&] {
+    wait();
+    leftWhenReturned = left.load();
+    returned = true;
+  });
+  leave = holders - 1;
+  ASSERT_TRUE(waitUntil([&] { return left.load() == holders - 1 && inside(1); }));
+  EXPECT_FALSE(returned.load()) << "wait returned while a holder was still inside";
+  leave = holders;
+  waiter.join();
+  for (auto& h : threads) h.join();
+  EXPECT_EQ(leftWhenReturned.load(), holders);
+}
+
 TEST(KeyedSyncConcurrencyTest, CountRefWaitReturnsOnlyWhenEveryHolderHasLeft) {
   fmtest::TraceCapture cap;
   CFMCountRef* ref = CFMCountRef::instance();
   ASSERT_EQ(ref->getRefCount(), 0);
-  constexpr int kHolders = 5;
-  std::atomic<int> leave{0};  // holders with index < leave may go
-  std::atomic<int> left{0};
-  std::vector<std::thread> holders;
-  for (int i = 0; i < kHolders; ++i) {
-    holders.emplace_back([&, i] {
-      {
-        CFMCountRefGuard g;
-        while (leave.load() <= i) std::this_thread::yield();
-        ++left;  // before the guard goes: whoever sees 0 also sees this
-      }
-    });
-  }
-  ASSERT_TRUE(waitUntil([&] { return ref->getRefCount() == kHolders; }));
-
-  // With holders that stay, wait gives up after its seconds.
-  auto t0 = Clock::now();
-  ref->wait(1);
-  EXPECT_GE(secondsSince(t0), 0.9);
-
-  std::atomic<bool> waited{false};
-  std::atomic<int> leftWhenReturned{-1};
-  std::thread shutdown([&] {
-    ref->wait(30);
-    leftWhenReturned = left.load();
-    waited = true;
-  });
-  leave = kHolders - 1;
-  ASSERT_TRUE(waitUntil([&] { return left.load() == kHolders - 1; }));
-  EXPECT_FALSE(waited.load()) << "wait returned while a holder was still inside";
-  leave = kHolders;
-  shutdown.join();
-  for (auto& h : holders) h.join();
-  EXPECT_EQ(leftWhenReturned.load(), kHolders);
+  std::atomic<bool> gaveUp{false};
+  expectWaitOutlastsHolders(
+      5, [](int) { return std::make_shared<CFMCountRefGuard>(); }, [&](int n) { return ref->getRefCount() == n; },
+      [&] {
+        // With holders that stay, wait gives up after its seconds.
+        auto t0 = Clock::now();
+        ref->wait(1);
+        gaveUp = secondsSince(t0) >= 0.9;
+        ref->wait(30);
+      });
+  EXPECT_TRUE(gaveUp.load());
 }
 
 TEST(KeyedSyncConcurrencyTest, WaitkeyWaitsUntilTheLastCounterOfTheKeyIsGone) {
   fmtest::TraceCapture cap;
   const std::string key = "ks_waitkey_threads";
-  constexpr int kHolders = 6;
-  std::atomic<int> leave{0}, left{0}, entered{0};
-  std::vector<std::thread> holders;
-  for (int i = 0; i < kHolders; ++i) {
-    holders.emplace_back([&, i] {
-      CFMCounter other("ks_waitkey_unrelated", 1);  // other keys do not matter
-      {
-        CFMCounter c(key, 1);
-        c.addCount(1);  // a share of 2
-        ++entered;
-        while (leave.load() <= i) std::this_thread::yield();
-        ++left;
-      }
-    });
-  }
-  ASSERT_TRUE(waitUntil([&] { return entered.load() == kHolders; }));
-  EXPECT_EQ(CFMCounter::getTotalCount(key), 2 * kHolders);
-  std::atomic<int> leftWhenReturned{-1};
-  std::atomic<bool> returned{false};
-  std::thread shutdown([&] {
-    CFMCounter::waitkey(key, 30);
-    leftWhenReturned = left.load();
-    returned = true;
-  });
-  leave = kHolders - 1;
-  ASSERT_TRUE(waitUntil([&] { return CFMCounter::getTotalCount(key) == 2; }));
-  EXPECT_FALSE(returned.load());
-  leave = kHolders;
-  shutdown.join();
-  for (auto& h : holders) h.join();
-  EXPECT_EQ(leftWhenReturned.load(), kHolders);
+  struct Hold {
+    CFMCounter other{"ks_waitkey_unrelated", 1};  // other keys do not matter
+    CFMCounter c;
+    explicit Hold(const std::string& key) : c(key, 1) { c.addCount(1); }  // a share of 2
+  };
+  expectWaitOutlastsHolders(
+      6, [&](int) { return std::make_shared<Hold>(key); },
+      [&](int n) { return CFMCounter::getTotalCount(key) == 2 * n; }, [&] { CFMCounter::waitkey(key, 30); });
   EXPECT_EQ(CFMCounter::getTotalCount(key), 0);
   EXPECT_EQ(CFMCounter::getTotalCount("ks_waitkey_unrelated"), 0);
 }
@@ -189,26 +173,18 @@ TEST(KeyedSyncTest, BufferFillStateMachineAtItsThresholds) {
   };
   CCountFC fc("alarmQueue");
   EXPECT_EQ(fc.GetState(), 0);
-  for (const Step& s : defaults) {
-    long oldState = -1, newState = -1, percent = -1;
-    EXPECT_EQ(fc.CheckState(s.count, oldState, newState, percent), FM_SUCCESS);
-    EXPECT_EQ(oldState, s.oldState) << s.count;
-    EXPECT_EQ(newState, s.newState) << s.count;
-    EXPECT_EQ(percent, s.percent) << s.count;
-    EXPECT_EQ(fc.GetState(), s.newState);
-  }
+  auto run = [&](const std::vector<Step>& steps) {
+    for (const Step& s : steps) {
+      long oldState = -1, newState = -1, percent = -1;
+      EXPECT_EQ(fc.CheckState(s.count, oldState, newState, percent), FM_SUCCESS);
+      EXPECT_EQ((std::vector<long>{oldState, newState, percent, fc.GetState()}),
+                (std::vector<long>{s.oldState, s.newState, s.percent, s.newState})) << s.count;
+    }
+  };
+  run(defaults);
   // Init sets capacity, state, full and near-full points in that order.
   fc.Init(200, 2, 90, 70);
-  const std::vector<Step> custom = {
-      {179, 2, 1, 89}, {139, 1, 0, 69}, {140, 0, 1, 70}, {180, 1, 2, 90},
-  };
-  for (const Step& s : custom) {
-    long oldState = -1, newState = -1, percent = -1;
-    fc.CheckState(s.count, oldState, newState, percent);
-    EXPECT_EQ(oldState, s.oldState) << s.count;
-    EXPECT_EQ(newState, s.newState) << s.count;
-    EXPECT_EQ(percent, s.percent) << s.count;
-  }
+  run({{179, 2, 1, 89}, {139, 1, 0, 69}, {140, 0, 1, 70}, {180, 1, 2, 90}});
 
   // A capacity of 0 is refused instead of dividing by zero.
   fc.Init(0, 1, 80, 60);
@@ -223,32 +199,49 @@ TEST(KeyedSyncTest, BufferFillStateMachineAtItsThresholds) {
 // Keyed mutexes and semaphores
 
 
-TEST(KeyedSyncConcurrencyTest, MutexPerKeyIsCreatedOnceAndExcludes) {
-  constexpr int kThreads = 8, kKeys = 12, kRounds = 150;
+// Mutexes per key are created once and exclude (recursively for one thread);
+// semaphores per key are created once and, initialised while others already
+// wait, lose no wake-up.
+TEST(KeyedSyncConcurrencyTest, MutexesAndSemaphoresPerKeyAreCreatedOnceAndExclude) {
+  constexpr int kThreads = 8, kKeys = 6, kRounds = 100;
   std::vector<std::string> keys;
-  for (int k = 0; k < kKeys; ++k) keys.push_back("ks_mutex_" + std::to_string(k));
-  std::vector<std::vector<ACE_Recursive_Thread_Mutex*>> seen(kThreads, std::vector<ACE_Recursive_Thread_Mutex*>(kKeys));
-  std::vector<long> counters(kKeys, 0);
+  for (int k = 0; k < kKeys; ++k) keys.push_back("ks_many_" + std::to_string(k));
+  std::vector<long> mutexCounters(kKeys, 0), semCounters(kKeys, 0);
+  std::vector<std::set<void*>> seen(kKeys);
+  std::mutex seenLock;
   runTogether(kThreads, [&](int t) {
+    // Part of the threads initialise the keys while the others already wait.
+    if (t < kKeys) CFMSemaphoreGuard::initSemaphore(keys[t], 1);
     for (int k = 0; k < kKeys; ++k) {
       int key = (k + t) % kKeys;  // different first keys per thread
-      seen[t][key] = CFMMutexGuard::getMutex(keys[key]);
+      void* m = CFMMutexGuard::getMutex(keys[key]);
+      void* sem = CFMSemaphoreGuard::getSemaphore(keys[key]);
+      std::lock_guard<std::mutex> g(seenLock);
+      seen[key].insert({m, sem});
     }
     for (int i = 0; i < kRounds; ++i) {
       int key = (i * 7 + t) % kKeys;
-      CFMMutexGuard outer(keys[key]);
-      CFMMutexGuard nested(keys[key]);  // recursive: the same thread nests freely
-      long v = counters[key];
+      {
+        CFMMutexGuard outer(keys[key]);
+        CFMMutexGuard nested(keys[key]);  // recursive: the same thread nests freely
+        long v = mutexCounters[key];
+        std::this_thread::yield();
+        mutexCounters[key] = v + 1;
+      }
+      CFMSemaphoreGuard g(keys[(i * 5 + t) % kKeys]);  // count 1: a mutex
+      long v = semCounters[(i * 5 + t) % kKeys];
       std::this_thread::yield();
-      counters[key] = v + 1;
+      semCounters[(i * 5 + t) % kKeys] = v + 1;
     }
   });
-  long total = 0;
+  long mutexTotal = 0, semTotal = 0;
   for (int k = 0; k < kKeys; ++k) {
-    total += counters[k];
-    for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t][k], seen[0][k]) << keys[k];
+    mutexTotal += mutexCounters[k];
+    semTotal += semCounters[k];
+    EXPECT_EQ(seen[k].size(), 2u) << "one mutex and one semaphore per key " << keys[k];
   }
-  EXPECT_EQ(total, kThreads * kRounds);
+  EXPECT_EQ(mutexTotal, kThreads * kRounds);
+  EXPECT_EQ(semTotal, kThreads * kRounds);
 }
 
 TEST(KeyedSyncConcurrencyTest, SemaphoreBlocksUntilInitialisedAndLimitsHolders) {
@@ -283,32 +276,6 @@ TEST(KeyedSyncConcurrencyTest, SemaphoreBlocksUntilInitialisedAndLimitsHolders) 
   EXPECT_EQ(sem->tryacquire(), 0);
   EXPECT_EQ(sem->tryacquire(), -1);
   sem->release(2);
-}
-
-TEST(KeyedSyncConcurrencyTest, SemaphoresUnderManyThreadsAndKeysLoseNoWakeUp) {
-  constexpr int kThreads = 8, kKeys = 6, kRounds = 200;
-  std::vector<std::string> keys;
-  for (int k = 0; k < kKeys; ++k) keys.push_back("ks_sem_many_" + std::to_string(k));
-  std::vector<long> counters(kKeys, 0);
-  std::vector<std::vector<ACE_Thread_Semaphore*>> seen(kThreads, std::vector<ACE_Thread_Semaphore*>(kKeys));
-  runTogether(kThreads, [&](int t) {
-    // Half of the threads initialise the keys while the others already wait.
-    if (t < kKeys) CFMSemaphoreGuard::initSemaphore(keys[t], 1);
-    for (int k = 0; k < kKeys; ++k) seen[t][k] = CFMSemaphoreGuard::getSemaphore(keys[(k + t) % kKeys]);
-    for (int i = 0; i < kRounds; ++i) {
-      int key = (i * 5 + t) % kKeys;
-      CFMSemaphoreGuard g(keys[key]);  // count 1: a mutex
-      long v = counters[key];
-      std::this_thread::yield();
-      counters[key] = v + 1;
-    }
-  });
-  long total = 0;
-  for (long c : counters) total += c;
-  EXPECT_EQ(total, kThreads * kRounds);
-  std::set<ACE_Thread_Semaphore*> all;
-  for (const auto& row : seen) all.insert(row.begin(), row.end());
-  EXPECT_EQ(all.size(), static_cast<size_t>(kKeys)) << "one semaphore per key";
 }
 
 TEST(KeyedSyncTest, DestroyDeletesEveryKeyedObjectAndLaterUseRecreates) {

@@ -52,46 +52,43 @@ std::vector<Lock_Item_t> registeredLocks() {
   return out;
 }
 
-TEST(LockMonitorTest, ThreadIdIsTheOperatingSystemId) {
-  EXPECT_EQ(FMCurrentThreadId(), static_cast<uint32_t>(::syscall(SYS_gettid)));
-  uint32_t other = 0;
-  std::thread([&] { other = FMCurrentThreadId(); }).join();
-  EXPECT_NE(other, 0u);
-  EXPECT_NE(other, FMCurrentThreadId());
-}
-
-TEST(LockMonitorTest, RegistrationAndNames) {
+TEST(LockMonitorTest, RegistrationNamesAndQueries) {
   fmtest::TraceCapture quiet;
+  EXPECT_EQ(FMCurrentThreadId(), static_cast<uint32_t>(::syscall(SYS_gettid)));
   const size_t unknownBefore = countNamed(registeredLocks(), "unknown lock");
   {
     Lock named("lt_alpha");
     Lock unnamed;
-    Lock_Item_t a = lockInfo("lt_alpha");
-    EXPECT_EQ(a.status, FM_LOCK_SLOT_REGISTERED);
+    EXPECT_EQ(lockInfo("lt_alpha").status, FM_LOCK_SLOT_REGISTERED);
     EXPECT_EQ(countNamed(registeredLocks(), "unknown lock"), unknownBefore + 1);
-
     unnamed.set_name("lt_renamed");
     EXPECT_EQ(lockInfo("lt_renamed").status, FM_LOCK_SLOT_REGISTERED);
     EXPECT_EQ(countNamed(registeredLocks(), "unknown lock"), unknownBefore);
-
     // Holder is recorded on acquire and cleared on release.
     named.acquire();
     EXPECT_EQ(lockInfo("lt_alpha").holder, FMCurrentThreadId());
     named.release();
     EXPECT_EQ(lockInfo("lt_alpha").holder, 0u);
+    // Queries by name follow the list's order and match exactly.
+    std::vector<Lock_Item_t> out{Lock_Item_t{"stale", 1, 1, 1}};
+    Lock_Monitor::instance()->get_lock_info({"lt_renamed", "LT_ALPHA", "lt_nope", "lt_alpha", "lt_renamed"}, out);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].name + out[1].name + out[2].name, "lt_renamedlt_alphalt_renamed");
   }
-  // A freed slot is found by name (status 1) but not listed among registered locks.
+  // A freed slot is found by name (status 1) but not listed among registered
+  // locks; its bookkeeping ignores acquires, its name can still change.
   EXPECT_EQ(lockInfo("lt_alpha").status, FM_LOCK_SLOT_FREE);
   EXPECT_EQ(countNamed(registeredLocks(), "lt_alpha"), 0u);
-}
-
-TEST(LockMonitorTest, InfoByNameFollowsListOrderAndMatchesExactly) {
-  Lock a("lt_q_a");
-  Lock b("lt_q_b");
-  std::vector<Lock_Item_t> out{Lock_Item_t{"stale", 1, 1, 1}};
-  Lock_Monitor::instance()->get_lock_info({"lt_q_b", "LT_Q_A", "lt_q_nope", "lt_q_a", "lt_q_b"}, out);
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0].name + out[1].name + out[2].name, "lt_q_blt_q_alt_q_b");
+  int num = Lock_Monitor::instance()->register_lock("lt_free_slot");
+  Lock_Monitor::instance()->unregister_lock(num);
+  Lock_Monitor::instance()->try_acquire(num);
+  Lock_Monitor::instance()->acquire(num);
+  Lock_Monitor::instance()->change_lock_name(num, "lt_free_slot_renamed");
+  Lock_Item_t item = lockInfo("lt_free_slot_renamed");
+  EXPECT_EQ(item.status, FM_LOCK_SLOT_FREE);
+  EXPECT_EQ(item.waiting, 0);
+  EXPECT_EQ(item.holder, 0u);
+  Lock_Monitor::instance()->change_lock_name(num, "lt_free_slot_done");
 }
 
 TEST(LockMonitorTest, InvalidNumbersChangeNothing) {
@@ -118,21 +115,6 @@ TEST(LockMonitorTest, InvalidNumbersChangeNothing) {
   }
 }
 
-TEST(LockMonitorTest, BookkeepingIgnoresFreeSlots) {
-  int num = Lock_Monitor::instance()->register_lock("lt_free_slot");
-  Lock_Monitor::instance()->unregister_lock(num);
-  Lock_Monitor::instance()->try_acquire(num);
-  Lock_Monitor::instance()->acquire(num);
-  Lock_Item_t item = lockInfo("lt_free_slot");
-  EXPECT_EQ(item.status, FM_LOCK_SLOT_FREE);
-  EXPECT_EQ(item.waiting, 0);
-  EXPECT_EQ(item.holder, 0u);
-  // The name of a free slot can still be changed.
-  Lock_Monitor::instance()->change_lock_name(num, "lt_free_slot_renamed");
-  EXPECT_EQ(lockInfo("lt_free_slot_renamed").status, FM_LOCK_SLOT_FREE);
-  Lock_Monitor::instance()->change_lock_name(num, "lt_free_slot_done");
-}
-
 TEST(LockMonitorTest, RwLockNamesAndCounters) {
   {
     RW_Lock unnamed;
@@ -141,9 +123,7 @@ TEST(LockMonitorTest, RwLockNamesAndCounters) {
     EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const RW_Lock_Item_t& i) { return i.name == "unknown rw lock"; }));
     unnamed.set_name("lt_rw_named");
     unnamed.acquire_write();
-    RW_Lock_Item_t w = rwInfo("lt_rw_named");
-    EXPECT_EQ(w.writer, FMCurrentThreadId());
-    EXPECT_EQ(w.write_waiting, 0);
+    EXPECT_EQ(rwInfo("lt_rw_named").writer, FMCurrentThreadId());
     unnamed.release_write();
     EXPECT_EQ(rwInfo("lt_rw_named").writer, 0u);
     {
@@ -253,106 +233,87 @@ TEST(LockMonitorTest, SlotsAreReusedLowestFirstAndTheTableGrowsByTen) {
 // ---------------------------------------------------------------------------
 // With real threads
 
+// A thread that takes a lock (enter), shows its id once inside, and leaves
+// (leave) on go().
+class Inside {
+ public:
+  Inside(std::function<void()> enter, std::function<void()> leave)
+      : thread_([this, enter, leave] {
+          enter();
+          id_ = FMCurrentThreadId();
+          while (!go_) std::this_thread::yield();
+          leave();
+          left_ = true;
+        }) {}
+  ~Inside() { join(); }
+  uint32_t id() const { return left_ ? 0 : id_.load(); }  // 0 unless inside
+  void join() {
+    go_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> go_{false}, left_{false};
+  std::atomic<uint32_t> id_{0};
+  std::thread thread_;
+};
+
 TEST(LockConcurrencyTest, HandOverShowsWaitersAndHolder) {
   Lock lock("lt_handover");
-  const uint32_t mainId = FMCurrentThreadId();
-  std::atomic<uint32_t> owner{0};
-  std::atomic<bool> releaseNow{false};
-  std::atomic<uint32_t> ids[2] = {{0}, {0}};
-
-  auto waiter = [&](int slot) {
-    ids[slot] = FMCurrentThreadId();
-    lock.acquire();
-    owner = FMCurrentThreadId();
-    while (!releaseNow.exchange(false)) std::this_thread::yield();
-    lock.release();
-  };
-
   ASSERT_EQ(lock.acquire(), 0);
-  std::thread b(waiter, 0);
-  std::thread c(waiter, 1);
+  std::unique_ptr<Inside> waiters[2];
+  for (auto& w : waiters) w = std::make_unique<Inside>([&] { lock.acquire(); }, [&] { lock.release(); });
   ASSERT_TRUE(waitUntil([&] { return lockInfo("lt_handover").waiting == 2; }));
-  Lock_Item_t held = lockInfo("lt_handover");
-  EXPECT_EQ(held.holder, mainId);
-  EXPECT_EQ(held.status, FM_LOCK_SLOT_REGISTERED);
-
+  EXPECT_EQ(lockInfo("lt_handover").holder, FMCurrentThreadId());
+  EXPECT_EQ(lockInfo("lt_handover").status, FM_LOCK_SLOT_REGISTERED);
   // Each hand-over shows one waiter less and the new holder.
-  uint32_t previous = mainId;
+  ASSERT_EQ(lock.release(), 0);
   for (int waiting = 1; waiting >= 0; --waiting) {
-    if (previous == mainId) {
-      ASSERT_EQ(lock.release(), 0);
-    } else {
-      releaseNow = true;
-    }
-    ASSERT_TRUE(waitUntil([&] { return owner.load() != 0 && owner.load() != previous; }));
-    previous = owner;
+    Inside* in = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+      for (auto& w : waiters)
+        if (w->id() != 0) in = w.get();
+      return in != nullptr;
+    }));
     Lock_Item_t now = lockInfo("lt_handover");
     EXPECT_EQ(now.waiting, waiting);
-    EXPECT_EQ(now.holder, previous);
-    EXPECT_TRUE(previous == ids[0] || previous == ids[1]);
+    EXPECT_EQ(now.holder, in->id());
+    in->join();
   }
-  releaseNow = true;
-  b.join();
-  c.join();
   Lock_Item_t done = lockInfo("lt_handover");
   EXPECT_EQ(done.waiting, 0);
   EXPECT_EQ(done.holder, 0u);
 }
 
-// The mutex is released before the monitor is told; a late "released" from the
-// previous holder must not wipe the record of the thread that holds it now.
-TEST(LockConcurrencyTest, HolderShownIsAlwaysTheThreadInside) {
-  Lock lock("lt_pingpong");
-  RW_Lock rw("lt_pingpong_rw");
-  std::atomic<int> wrongHolder{0}, wrongWriter{0};
-  constexpr int kRounds = 300;
-  auto worker = [&] {
-    const uint32_t me = FMCurrentThreadId();
-    for (int i = 0; i < kRounds; ++i) {
-      {
-        Lock_Guard g(lock);
-        std::this_thread::yield();
-        if (lockInfo("lt_pingpong").holder != me) ++wrongHolder;
-      }
-      {
-        Write_Lock_Guard w(rw);
-        std::this_thread::yield();
-        if (rwInfo("lt_pingpong_rw").writer != me) ++wrongWriter;
-      }
-    }
-  };
-  std::thread a(worker), b(worker);
-  a.join();
-  b.join();
-  EXPECT_EQ(wrongHolder.load(), 0);
-  EXPECT_EQ(wrongWriter.load(), 0);
-  EXPECT_EQ(lockInfo("lt_pingpong").holder, 0u);
-}
-
 // Guards exclude each other, and a query taken at any moment shows whole steps
 // only: a thread admitted after waiting is never counted both as waiting and
 // inside, and no count drops below zero, however the hand-overs race with the
-// query. Afterwards every count is back at zero.
+// query. Afterwards every count is back at zero. The mutex is released before
+// the monitor is told; a late "released" from the previous holder must not
+// wipe the record of the thread that holds it now.
 TEST(LockConcurrencyTest, GuardsExcludeAndQueriesNeverShowHalfAHandOver) {
   Lock lock("lt_half");
   RW_Lock rw("lt_half_rw");
   constexpr int kThreads = 3;
   std::atomic<bool> stop{false};
   std::atomic<long> rounds{0}, writes{0};
-  std::atomic<int> torn{0};
+  std::atomic<int> torn{0}, wrongHolder{0};
   long plain = 0, pairA = 0, pairB = 0;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
+      const uint32_t me = FMCurrentThreadId();
       for (int i = 0; !stop || i < 200; ++i, ++rounds) {
         {
           Lock_Guard g(lock);
           ++plain;
+          if (i % 4 == 0 && lockInfo("lt_half").holder != me) ++wrongHolder;
         }
         if ((i + t) % 3 == 0) {
           Write_Lock_Guard w(rw);
           ++pairA, ++writes;
           std::this_thread::yield();
+          if (i % 4 == 0 && rwInfo("lt_half_rw").writer != me) ++wrongHolder;
           ++pairB;
         } else {
           Read_Lock_Guard r(rw);
@@ -375,7 +336,7 @@ TEST(LockConcurrencyTest, GuardsExcludeAndQueriesNeverShowHalfAHandOver) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(plain, rounds.load());
   EXPECT_EQ(pairA, writes.load());
-  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(torn.load() + wrongHolder.load(), 0);
   Lock_Item_t li = lockInfo("lt_half");
   RW_Lock_Item_t ri = rwInfo("lt_half_rw");
   EXPECT_EQ((std::vector<long>{li.waiting, li.holder, ri.read_waiting, ri.write_waiting, ri.readers, ri.writer}),
@@ -384,58 +345,30 @@ TEST(LockConcurrencyTest, GuardsExcludeAndQueriesNeverShowHalfAHandOver) {
 
 TEST(LockConcurrencyTest, RwLockShowsReadersAndWriteWaiters) {
   RW_Lock rw("lt_rw_states");
-  std::atomic<bool> readersGo{false}, writerGo{false}, lateReaderGo{false};
-  std::atomic<int> readersIn{0};
-  std::atomic<uint32_t> writerIn{0};
-  std::atomic<bool> lateReaderIn{false};
-
-  auto reader = [&] {
-    rw.acquire_read();
-    ++readersIn;
-    while (!readersGo) std::this_thread::yield();
-    rw.release_read();
-  };
-  std::thread r1(reader), r2(reader);
-  ASSERT_TRUE(waitUntil([&] { return readersIn == 2; }));
-  EXPECT_EQ(rwInfo("lt_rw_states").readers, 2);
-
-  std::thread w([&] {
-    rw.acquire_write();
-    writerIn = FMCurrentThreadId();
-    while (!writerGo) std::this_thread::yield();
-    rw.release_write();
-  });
-  ASSERT_TRUE(waitUntil([&] { return rwInfo("lt_rw_states").write_waiting == 1; }));
-  EXPECT_EQ(rwInfo("lt_rw_states").readers, 2);
-  EXPECT_EQ(writerIn.load(), 0u) << "a writer got in beside two readers";
-
-  readersGo = true;
-  r1.join();
-  r2.join();
-  ASSERT_TRUE(waitUntil([&] { return writerIn.load() != 0; }));
-  RW_Lock_Item_t writing = rwInfo("lt_rw_states");
-  EXPECT_EQ(writing.writer, writerIn.load());
-  EXPECT_EQ(writing.write_waiting, 0);
-  EXPECT_EQ(writing.readers, 0);
-
-  std::thread late([&] {
-    rw.acquire_read();
-    lateReaderIn = true;
-    while (!lateReaderGo) std::this_thread::yield();
-    rw.release_read();
-  });
-  ASSERT_TRUE(waitUntil([&] { return rwInfo("lt_rw_states").read_waiting == 1; }));
-  EXPECT_FALSE(lateReaderIn.load()) << "a reader got in beside the writer";
-  writerGo = true;
+  auto info = [] { return rwInfo("lt_rw_states"); };
+  auto reader = [&] { return std::make_unique<Inside>([&] { rw.acquire_read(); }, [&] { rw.release_read(); }); };
+  auto r1 = reader(), r2 = reader();
+  ASSERT_TRUE(waitUntil([&] { return r1->id() != 0 && r2->id() != 0; }));
+  EXPECT_EQ(info().readers, 2);
+  Inside w([&] { rw.acquire_write(); }, [&] { rw.release_write(); });
+  ASSERT_TRUE(waitUntil([&] { return info().write_waiting == 1; }));
+  EXPECT_EQ(info().readers, 2);
+  EXPECT_EQ(w.id(), 0u) << "a writer got in beside two readers";
+  r1->join();
+  r2->join();
+  ASSERT_TRUE(waitUntil([&] { return w.id() != 0; }));
+  RW_Lock_Item_t writing = info();
+  EXPECT_EQ((std::vector<long>{writing.writer, writing.write_waiting, writing.readers}),
+            (std::vector<long>{w.id(), 0, 0}));
+  auto late = reader();
+  ASSERT_TRUE(waitUntil([&] { return info().read_waiting == 1; }));
+  EXPECT_EQ(late->id(), 0u) << "a reader got in beside the writer";
   w.join();
-  ASSERT_TRUE(waitUntil([&] { return lateReaderIn.load(); }));
-  RW_Lock_Item_t reading = rwInfo("lt_rw_states");
-  EXPECT_EQ(reading.readers, 1);
-  EXPECT_EQ(reading.read_waiting, 0);
-  EXPECT_EQ(reading.writer, 0u);
-  lateReaderGo = true;
-  late.join();
-  EXPECT_EQ(rwInfo("lt_rw_states").readers, 0);
+  ASSERT_TRUE(waitUntil([&] { return late->id() != 0; }));
+  RW_Lock_Item_t reading = info();
+  EXPECT_EQ((std::vector<long>{reading.readers, reading.read_waiting, reading.writer}), (std::vector<long>{1, 0, 0}));
+  late->join();
+  EXPECT_EQ(info().readers, 0);
 }
 
 TEST(LockConcurrencyTest, ConditionKeepsTheWaiterAsHolderAndLosesNoSignal) {
