@@ -101,6 +101,13 @@ TEST(TaskMgr, QueueStatusUnknownTypeAndDropOnDestroy) {
   EXPECT_EQ(g_made.load(), g_freed.load());
 }
 
+TEST(TaskMgr, PoolOpensWithItsThreadsOrNone) {
+  CSchedule none("tm_none", 0), two("tm_two", 2);
+  EXPECT_EQ(-1, none.open());
+  EXPECT_EQ(0, two.open());
+  EXPECT_EQ(0, two.ExitAllThread());
+}
+
 TEST(TaskMgr, TimerPoolSizeFromSettings) {
   const std::pair<const char*, int> cases[] = {{nullptr, 10}, {"0", 10}, {"-3", 10}, {"4", 4}};
   for (auto [text, threads] : cases) {

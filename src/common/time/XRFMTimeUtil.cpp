@@ -16,6 +16,7 @@
 #include <ctime>
 #include <vector>
 
+#include "fm_common/fmcommon/AlmValidCheck.h"
 #include "fm_common/fmcommon/RecStringMap.h"
 #include "fm_common/fmcommon/SysAttr.h"
 #include "fm_common/platform/FMResult.h"
@@ -67,39 +68,6 @@ long joinTime(const struct tm& t) { return t.tm_hour * 10000L + t.tm_min * 100L 
 std::vector<std::string> splitKeepEmpty(const std::string& text, char sep) { return KyroUtils::split(text, sep); }
 
 bool parseLong(const std::string& text, long& value) { return KyroUtils::parseLong(text, value); }
-
-// Date YYYYMMDD with year below 10000, month below 13 and day below 32 (month
-// and day 0 allowed); time HHMMSS up to 235959. The checks of the alarm
-// validity rules.
-bool isDateValid(long d) {
-  bool ok = d >= 0 && d <= 99999999 && d % 10000 / 100 < 13 && d % 100 < 32;
-  if (!ok) FM_TRACE(TRACE_ERROR, "CAlmValidCheck::isDateValid failed, input is: %d", static_cast<int>(d));
-  return ok;
-}
-
-bool isTimeValid(long t) {
-  bool ok = t >= 0 && t <= 999999 && t / 10000 <= 23 && t % 10000 / 100 <= 59 && t % 100 <= 59;
-  if (!ok) FM_TRACE(TRACE_ERROR, "CAlmValidCheck::isTimeValid failed, input is: %d", static_cast<int>(t));
-  return ok;
-}
-
-bool isDateTimeValid(long sd, long st, long ed, long et, long type) {
-  bool okSd = isDateValid(sd), okSt = isTimeValid(st), okEd = isDateValid(ed), okEt = isTimeValid(et);
-  if (!(okSd && okSt && okEd && okEt)) {
-    FM_TRACE(TRACE_ERROR, "CAlmValidCheck::isDateTimeValid, Date or Time is not valid");
-    return false;
-  }
-  if (sd != 0 && ed != 0) {
-    if (ed < sd || (ed == sd && et < st)) return false;
-    if (type < 1 || type > 7) {
-      FM_TRACE(TRACE_ERROR, "CAlmValidCheck::isDateTimeValid failed, time type:%d error!", static_cast<int>(type));
-      return false;
-    }
-  }
-  if ((sd == 0 && ed == 0) || (type >= 1 && type <= 7)) return true;
-  FM_TRACE(TRACE_ERROR, "CAlmValidCheck::isDateTimeValid failed, error time type:%d", static_cast<int>(type));
-  return false;
-}
 
 // The host's standard offset east of UTC in the current year: the smaller of
 // the offsets of 1 January and 1 July (DST adds to the standard offset in both
@@ -427,7 +395,7 @@ long TimeFormatStringToLong(long& time, const std::string& strTime) {
 
 bool getTimeRange(long startDate, long startTime, long endDate, long endTime, long timeType, long& start,
                   long& end) {
-  if (!isDateTimeValid(startDate, startTime, endDate, endTime, timeType)) {
+  if (!CAlmValidCheck::isDateTimeValid(startDate, startTime, endDate, endTime, timeType)) {
     FM_TRACE(TRACE_ERROR, "DateTimeExp:: CheckTimeValid, Date or Time is not valid");
     return false;
   }
