@@ -107,6 +107,24 @@ TEST(KyroTraceFileTest, RotatesAtTheCapKeepingOneOlderFile) {
   for (int t = 0; t < 4; ++t) EXPECT_TRUE(next[t] == counts[t] || (t < 3 && next[t] < 0)) << t;
 }
 
+// Two processes share a trace file: the one that finds the name already
+// rotated by the other reopens it and renames nothing (the older file stays).
+TEST(KyroTraceFileTest, AFileAnotherWriterRotatedIsOnlyReopened) {
+  const std::string path = fmtest::makeTempDir("trace_two") + "/r.log";
+  KyroTrace::setMaxFileBytes(300);
+  {
+    KyroStreamSink a(path), b(path);
+    for (int i = 0; i < 50 && !std::ifstream(path + ".1").good(); ++i) {
+      a.write({5, 16, std::to_string(i) + std::string(100, 'a')});  // lines that differ
+    }
+    const auto older = readLines(path + ".1");
+    ASSERT_FALSE(older.empty());
+    b.write({5, 16, std::string(100, 'b')});
+    EXPECT_EQ(readLines(path + ".1"), older);
+  }
+  KyroTrace::setMaxFileBytes(10u << 20);
+}
+
 TEST(KyroTraceFileTest, DefaultSinkMakesTheFolderWithParentsOrFallsBackToStderr) {
   std::string base = fmtest::makeTempDir("trace_root");
   std::ofstream(base + "/plain") << "x";
