@@ -141,7 +141,7 @@ class AlmExpRecords : public ::testing::Test {  // types 1..11, levels 1..4
 }  // namespace
 
 TEST_F(AlmExpRecords, ListOperationsMatchModel) {
-  for (unsigned seed = 1; seed <= 150; ++seed) {
+  for (unsigned seed = 1; seed <= 60; ++seed) {
     Gen g{std::mt19937(seed)};
     AlmExpList dst;
     Model model;
@@ -165,7 +165,7 @@ TEST_F(AlmExpRecords, ListOperationsMatchModel) {
 
 TEST_F(AlmExpRecords, SeqToListMatchesModelAndRoundTrips) {
   CAlmIdAdpter::SetAlmTypeMap({{13, 2}});  // a product type converted on entry
-  for (unsigned seed = 1; seed <= 200; ++seed) {
+  for (unsigned seed = 1; seed <= 80; ++seed) {
     Gen g{std::mt19937(seed)};
     AlmExpList src = g.list();
     for (AlmExp_t& e : src)
