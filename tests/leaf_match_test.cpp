@@ -9,7 +9,11 @@
 #include <random>
 
 #include "FilterTestLeaves.h"
+#include "fm_common/filter/FdnLeaves.h"
+#include "fm_common/filter/FieldLeaves.h"
 #include "fm_common/filter/LeafMatch.h"
+#include "fm_common/fmcommon/RecStringMap.h"
+#include "fm_common/platform/CCentralCfg.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -86,6 +90,83 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
       ASSERT_EQ(index.foundIn(t), want) << "round " << round << " text " << t;
     }
   }
+}
+
+// Every needle length (the word compares change at 4, 8 and 16 bytes) in
+// every text length around the 16-start blocks, planted at every start, and
+// with each of its bytes changed (a near miss), against find.
+TEST(LeafMatchTest, ContainsBytesAgreesWithFind) {
+  const std::string bytes = "aQ\xC3\xBCz";
+  for (size_t m = 0; m <= 20; ++m) {
+    std::string needle;
+    for (size_t k = 0; k < m; ++k) needle += bytes[k % bytes.size()];
+    for (size_t n = 0; n <= 40; ++n) {
+      for (size_t p = 0; p + m <= n; ++p) {
+        for (size_t miss = 0; miss <= m; ++miss) {  // miss == m: the exact needle
+          std::string text(n, 'x');
+          text.replace(p, m, needle);
+          if (miss < m) text[p + miss] = '\xFF';
+          ASSERT_EQ(filterdetail::containsBytes(text, needle), text.find(needle) != std::string::npos)
+              << "m " << m << " n " << n << " at " << p << " miss " << miss;
+        }
+      }
+      if (m > n) EXPECT_FALSE(filterdetail::containsBytes(std::string(n, 'a'), needle));
+    }
+  }
+}
+
+// Texts kept in the record (short) and on the heap (long) survive copies,
+// moves and assignment from themselves, NUL-terminated.
+TEST(LeafMatchTest, RecordTextsInlineAndOnTheHeap) {
+  for (size_t len : {size_t{0}, size_t{1}, AlmRecordText::INLINE, AlmRecordText::INLINE + 1, size_t{300}}) {
+    std::string t(len, 'q');
+    if (len) t.front() = 'A', t.back() = 'Z';
+    AlmRecord_t a;
+    a.setLinkDn("old text that is longer than the inline space of a record text");
+    a.setExtendInfo(t), a.setLinkDn(t), a.setMoDn(t);
+    a.setLinkDn(a.getLinkDn());  // from its own text
+    AlmRecord_t b(a), c, d;
+    c.setExtendInfo("short"), c = b;
+    d.setMoDn(std::string(100, 'm')), d = std::move(b);
+    AlmRecord_t e(std::move(c));
+    for (const AlmRecord_t* r : {&a, &d, &e}) {
+      EXPECT_EQ(r->getExtendInfoView(), t);
+      EXPECT_EQ(std::string(r->getExtendInfo()), t);  // NUL at the end
+      EXPECT_EQ(r->getLinkDn(), t);
+      EXPECT_EQ(r->getMoDnView(), t);
+    }
+  }
+}
+
+// The leaves that the flat program runs without a virtual call read the
+// right field: each under NOT answers the opposite of the leaf over records
+// where every such field varies on its own bit.
+TEST(LeafMatchTest, ProgramReadsEachLeafsField) {
+  CCentralCfg::SetRecConfigFileName(std::string(FM_SOURCE_DIR) + "/etc/fm.xml");
+  CRecStringMap::Destroy(), CRecStringMap::Instance();
+  std::vector<std::unique_ptr<BasicExp>> leaves;
+  leaves.push_back(std::make_unique<LevelExp>("L", 1));
+  leaves.push_back(std::make_unique<AlarmTypeExp>("T", 1));
+  leaves.push_back(std::make_unique<LinkTypeExp>("K", 1));
+  leaves.push_back(std::make_unique<AlmNETypeExp>("N", 1));
+  leaves.push_back(std::make_unique<CsnExp>("C", 1));
+  leaves.push_back(std::make_unique<AlarmIDExp>("I", 1));
+  leaves.push_back(std::make_unique<ExtendInfoExp>("E", 7));
+  leaves.push_back(std::make_unique<LinkObjectExp>("D", 7));
+  for (size_t k = 0; k < leaves.size(); ++k) {
+    ASSERT_TRUE(leaves[k]->setFilter({k < 6 ? "2" : "hit"}, false)) << k;
+    NotAlarmExp negated(leaves[k]->copy());
+    for (unsigned bits = 0; bits < 256; ++bits) {
+      auto pick = [bits](unsigned i) { return (bits >> i & 1u) != 0; };
+      AlmRecord_t r;
+      r.setSeverity(pick(0) ? 2 : 1), r.setAlarmType(pick(1) ? 2 : 1), r.setLinkType(pick(2) ? 2 : 1);
+      r.setNEType(pick(3) ? 2 : 1), r.setLogId(pick(4) ? 2 : 1), r.setAlarmId(pick(5) ? 2 : 1);
+      r.setExtendInfo(pick(6) ? "a hit" : "a miss"), r.setLinkDn(pick(7) ? "NE=hit" : "NE=miss");
+      ASSERT_EQ(leaves[k]->evaluate(r), pick(static_cast<unsigned>(k))) << k;
+      ASSERT_EQ(negated.evaluate(r), !pick(static_cast<unsigned>(k))) << "leaf " << k << " bits " << bits;
+    }
+  }
+  CRecStringMap::Destroy(), CCentralCfg::SetRecConfigFileName("");
 }
 
 }  // namespace
