@@ -92,78 +92,58 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
   }
 }
 
-// Every needle length (the word compares change at 4, 8 and 16 bytes) in
-// every text length around the 16-start blocks, planted at every start, and
-// with each of its bytes changed (a near miss), against find.
+// Every needle length (word compares change at 4, 8, 16) in texts around the
+// 16-start blocks, at every start, exact and with each byte changed.
 TEST(LeafMatchTest, ContainsBytesAgreesWithFind) {
-  const std::string bytes = "aQ\xC3\xBCz";
   for (size_t m = 0; m <= 20; ++m) {
     std::string needle;
-    for (size_t k = 0; k < m; ++k) needle += bytes[k % bytes.size()];
+    for (size_t k = 0; k < m; ++k) needle += "aQ\xC3\xBCz"[k % 5];
     for (size_t n = 0; n <= 40; ++n) {
-      for (size_t p = 0; p + m <= n; ++p) {
-        for (size_t miss = 0; miss <= m; ++miss) {  // miss == m: the exact needle
-          std::string text(n, 'x');
-          text.replace(p, m, needle);
-          if (miss < m) text[p + miss] = '\xFF';
-          ASSERT_EQ(filterdetail::containsBytes(text, needle), text.find(needle) != std::string::npos)
-              << "m " << m << " n " << n << " at " << p << " miss " << miss;
-        }
+      for (size_t p = 0, miss = 0; p + m <= n; miss = miss == m ? (++p, 0) : miss + 1) {
+        std::string text = std::string(n, 'x').replace(p, m, needle);
+        if (miss < m) text[p + miss] = '\xFF';
+        ASSERT_EQ(filterdetail::containsBytes(text, needle), text.find(needle) != std::string::npos) << m << n << p;
       }
       if (m > n) EXPECT_FALSE(filterdetail::containsBytes(std::string(n, 'a'), needle));
     }
   }
 }
 
-// Texts kept in the record (short) and on the heap (long) survive copies,
-// moves and assignment from themselves, NUL-terminated.
+// Record texts inline and on the heap survive copies, moves and self-assignment.
 TEST(LeafMatchTest, RecordTextsInlineAndOnTheHeap) {
-  for (size_t len : {size_t{0}, size_t{1}, AlmRecordText::INLINE, AlmRecordText::INLINE + 1, size_t{300}}) {
-    std::string t(len, 'q');
-    if (len) t.front() = 'A', t.back() = 'Z';
-    AlmRecord_t a;
-    a.setLinkDn("old text that is longer than the inline space of a record text");
-    a.setExtendInfo(t), a.setLinkDn(t), a.setMoDn(t);
-    a.setLinkDn(a.getLinkDn());  // from its own text
-    AlmRecord_t b(a), c, d;
-    c.setExtendInfo("short"), c = b;
-    d.setMoDn(std::string(100, 'm')), d = std::move(b);
+  for (size_t len : {size_t{0}, AlmRecordText::INLINE, AlmRecordText::INLINE + 1, size_t{300}}) {
+    const std::string t = std::string(len, 'q') + "Z";
+    AlmRecord_t a, c, d;
+    a.setLinkDn(std::string(60, 'o')), a.setExtendInfo(t), a.setLinkDn(t), a.setMoDn(t);
+    a.setLinkDn(a.getLinkDn());
+    AlmRecord_t b(a);
+    c.setExtendInfo("short"), c = b, d.setMoDn(std::string(100, 'm')), d = std::move(b);
     AlmRecord_t e(std::move(c));
     for (const AlmRecord_t* r : {&a, &d, &e}) {
-      EXPECT_EQ(r->getExtendInfoView(), t);
-      EXPECT_EQ(std::string(r->getExtendInfo()), t);  // NUL at the end
-      EXPECT_EQ(r->getLinkDn(), t);
-      EXPECT_EQ(r->getMoDnView(), t);
+      EXPECT_EQ(std::string(r->getExtendInfo()) + r->getLinkDn() + std::string(r->getMoDnView()), t + t + t);
     }
   }
 }
 
-// The leaves that the flat program runs without a virtual call read the
-// right field: each under NOT answers the opposite of the leaf over records
-// where every such field varies on its own bit.
+// The leaves the flat program runs without a virtual call read their own field:
+// under NOT each answers the opposite over records whose fields vary by bit.
 TEST(LeafMatchTest, ProgramReadsEachLeafsField) {
   CCentralCfg::SetRecConfigFileName(std::string(FM_SOURCE_DIR) + "/etc/fm.xml");
   CRecStringMap::Destroy(), CRecStringMap::Instance();
   std::vector<std::unique_ptr<BasicExp>> leaves;
-  leaves.push_back(std::make_unique<LevelExp>("L", 1));
-  leaves.push_back(std::make_unique<AlarmTypeExp>("T", 1));
-  leaves.push_back(std::make_unique<LinkTypeExp>("K", 1));
-  leaves.push_back(std::make_unique<AlmNETypeExp>("N", 1));
-  leaves.push_back(std::make_unique<CsnExp>("C", 1));
-  leaves.push_back(std::make_unique<AlarmIDExp>("I", 1));
-  leaves.push_back(std::make_unique<ExtendInfoExp>("E", 7));
-  leaves.push_back(std::make_unique<LinkObjectExp>("D", 7));
-  for (size_t k = 0; k < leaves.size(); ++k) {
+  leaves.push_back(std::make_unique<LevelExp>("L", 1)), leaves.push_back(std::make_unique<AlarmTypeExp>("T", 1));
+  leaves.push_back(std::make_unique<LinkTypeExp>("K", 1)), leaves.push_back(std::make_unique<AlmNETypeExp>("N", 1));
+  leaves.push_back(std::make_unique<CsnExp>("C", 1)), leaves.push_back(std::make_unique<AlarmIDExp>("I", 1));
+  leaves.push_back(std::make_unique<ExtendInfoExp>("E", 7)), leaves.push_back(std::make_unique<LinkObjectExp>("D", 7));
+  for (unsigned k = 0; k < leaves.size(); ++k) {
     ASSERT_TRUE(leaves[k]->setFilter({k < 6 ? "2" : "hit"}, false)) << k;
     NotAlarmExp negated(leaves[k]->copy());
     for (unsigned bits = 0; bits < 256; ++bits) {
-      auto pick = [bits](unsigned i) { return (bits >> i & 1u) != 0; };
+      auto v = [bits](unsigned i) { return 1 + (bits >> i & 1u); };
       AlmRecord_t r;
-      r.setSeverity(pick(0) ? 2 : 1), r.setAlarmType(pick(1) ? 2 : 1), r.setLinkType(pick(2) ? 2 : 1);
-      r.setNEType(pick(3) ? 2 : 1), r.setLogId(pick(4) ? 2 : 1), r.setAlarmId(pick(5) ? 2 : 1);
-      r.setExtendInfo(pick(6) ? "a hit" : "a miss"), r.setLinkDn(pick(7) ? "NE=hit" : "NE=miss");
-      ASSERT_EQ(leaves[k]->evaluate(r), pick(static_cast<unsigned>(k))) << k;
-      ASSERT_EQ(negated.evaluate(r), !pick(static_cast<unsigned>(k))) << "leaf " << k << " bits " << bits;
+      r.setSeverity(static_cast<char>(v(0))), r.setAlarmType(v(1)), r.setLinkType(v(2)), r.setNEType(v(3));
+      r.setLogId(v(4)), r.setAlarmId(v(5)), r.setExtendInfo(v(6) == 2 ? "a hit" : "a"), r.setLinkDn(v(7) == 2 ? "hit" : "");
+      ASSERT_EQ(negated.evaluate(r), v(k) == 1) << "leaf " << k << " bits " << bits;
     }
   }
   CRecStringMap::Destroy(), CCentralCfg::SetRecConfigFileName("");
