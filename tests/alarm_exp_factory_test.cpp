@@ -137,10 +137,7 @@ TEST(AlarmExpFactoryTest, PostfixWordsAndPrecedence) {
   EXPECT_EQ(words("a or(b)and c"), (std::list<std::string>{"A", "B", "C", "AND", "OR"}));
   EXPECT_EQ(words("a or b or c"), (std::list<std::string>{"A", "B", "OR", "C", "OR"}));
   std::list<std::string> w;
-  for (const char* bad : {"(A AND B", "A AND B)", "A B", "A AND", "NOT", ")(", ""}) {
-    w.clear();
-    EXPECT_FALSE(AlarmExpFactory::criterionWords(bad, w)) << bad;
-  }
+  EXPECT_FALSE(AlarmExpFactory::criterionWords(")(", w));  // the other malformed texts: below, through the factory
 }
 
 TEST(AlarmExpFactoryTest, MalformedFiltersAreRefusedAndLogged) {

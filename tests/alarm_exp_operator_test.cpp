@@ -44,26 +44,17 @@ AlmExp_t entry(long g, long a, long r, const std::string& text, char level = 1) 
   return e;
 }
 
-State tableState() {
+// The table's reasons with their stamps and marks; `explains`, when given, gets their texts.
+State tableState(std::map<Key3, std::string>* explains = nullptr) {
   State s;
   Kyrofmdb::CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](Kyrofmdb::SAConnection& c) {
-    Kyrofmdb::SACommand cmd(&c, "select GroupID, AlarmID, ReasonID, ExpTimeStamp, OperationType from tbl_alm_exp_info");
+    Kyrofmdb::SACommand cmd(&c, "select GroupID, AlarmID, ReasonID, ExpTimeStamp, OperationType, Explain from tbl_alm_exp_info");
     cmd.Execute();
-    while (cmd.FetchNext())
-      s[Key3(cmd.Field(1).asLong(), cmd.Field(2).asLong(), cmd.Field(3).asLong())] = {cmd.Field(4).asLong(),
-                                                                                     cmd.Field(5).asLong()};
-    return FM_SUCCESS;
-  });
-  return s;
-}
-
-std::map<Key3, std::string> tableExplains() {
-  std::map<Key3, std::string> s;
-  Kyrofmdb::CFMDBGuard::run(__FILE__, __LINE__, "test", FM_FAILURE, [&](Kyrofmdb::SAConnection& c) {
-    Kyrofmdb::SACommand cmd(&c, "select GroupID, AlarmID, ReasonID, Explain from tbl_alm_exp_info");
-    cmd.Execute();
-    while (cmd.FetchNext())
-      s[Key3(cmd.Field(1).asLong(), cmd.Field(2).asLong(), cmd.Field(3).asLong())] = cmd.Field(4).asString();
+    while (cmd.FetchNext()) {
+      const Key3 k(cmd.Field(1).asLong(), cmd.Field(2).asLong(), cmd.Field(3).asLong());
+      s[k] = {cmd.Field(4).asLong(), cmd.Field(5).asLong()};
+      if (explains) (*explains)[k] = cmd.Field(6).asString();
+    }
     return FM_SUCCESS;
   });
   return s;
@@ -178,7 +169,8 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
     if (!forEvent.empty()) {
       EXPECT_EQ(op_->batchSendExpEvent(type, forEvent), FM_SUCCESS);
     }
-    const State table = tableState();
+    std::map<Key3, std::string> explains;
+    const State table = tableState(&explains);
     for (const auto& kv : prev) {  // deleting again is no new change
       if (type == 3 && kv.second.second == EXP_OPER_DELETED) {
         ASSERT_EQ(table.at(kv.first), kv.second);
@@ -189,7 +181,6 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
     ASSERT_EQ(fromEvents, table) << "step " << step;
     if (pick(3) == 0) peerSync();
     // The queryer answers every key with the text the table holds (or none).
-    const std::map<Key3, std::string> explains = tableExplains();
     for (long k = 0; k < 18; ++k) {
       ExpandInfo_t info;
       CAlarmExpQueryer::instance()->getExpAndAdvice(AlarmInfoEx_t(k / 9, k / 3 % 3, k % 3), info);

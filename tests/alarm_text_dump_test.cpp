@@ -71,7 +71,7 @@ TEST(AlarmTextDumpTest, RoundTripHoldsExactlyForAcceptedRecords) {
   std::mt19937 rng(7);
   const auto& cols = alarmDumpColumns();
   int accepted = 0, refused = 0;
-  for (int n = 0; n < 3000; ++n) {
+  for (int n = 0; n < 1000; ++n) {
     AlmRecord_t r;
     for (const auto& c : cols) {
       if (c.kind == AlarmDumpColumn::TEXT) {
@@ -99,8 +99,7 @@ TEST(AlarmTextDumpTest, RoundTripHoldsExactlyForAcceptedRecords) {
       EXPECT_EQ(back[0].getIntExt().empty(), r.getIntExtParam(0, 16) == 0 && r.getIntExtParam(0, 15) == 0);
     }
   }
-  EXPECT_GT(accepted, 300) << refused;
-  EXPECT_GT(refused, 300);
+  EXPECT_TRUE(accepted > 100 && refused > 100) << accepted << " " << refused;
 }
 
 TEST(AlarmTextDumpTest, ReaderRefusesBrokenDumpsWhole) {

@@ -141,7 +141,7 @@ class AlmExpRecords : public ::testing::Test {  // types 1..11, levels 1..4
 }  // namespace
 
 TEST_F(AlmExpRecords, ListOperationsMatchModel) {
-  for (unsigned seed = 1; seed <= 150; ++seed) {
+  for (unsigned seed = 1; seed <= 60; ++seed) {
     Gen g{std::mt19937(seed)};
     AlmExpList dst;
     Model model;
@@ -165,7 +165,7 @@ TEST_F(AlmExpRecords, ListOperationsMatchModel) {
 
 TEST_F(AlmExpRecords, SeqToListMatchesModelAndRoundTrips) {
   CAlmIdAdpter::SetAlmTypeMap({{13, 2}});  // a product type converted on entry
-  for (unsigned seed = 1; seed <= 200; ++seed) {
+  for (unsigned seed = 1; seed <= 80; ++seed) {
     Gen g{std::mt19937(seed)};
     AlmExpList src = g.list();
     for (AlmExp_t& e : src)
@@ -207,25 +207,17 @@ TEST_F(AlmExpRecords, SeqToListMatchesModelAndRoundTrips) {
   CAlmIdAdpter::Clear();
 }
 
-TEST_F(AlmExpRecords, CheckBoundariesAndDeletedAll) {
+TEST_F(AlmExpRecords, GroupLabelLimitInequalityAndDeletedAll) {
   AlmExp_t ok;
   ok.m_lGroupId = 1, ok.AlarmName = std::string(150, 'n'), ok.AlarmType = 1, ok.AlarmLevel = 1;
   ok.Reasons.resize(1);
   ok.Reasons[0].Explain = ok.Reasons[0].ClearAdvice = std::string(4096, 'e');
   ok.Reasons[0].ExpFormat = ok.Reasons[0].AlarmGroupLabel = std::string(250, 'f');
-  struct Case { void (*edit)(AlmExp_t&); long code; } cases[] = {
-      {[](AlmExp_t&) {}, 33000}, {[](AlmExp_t& e) { e.AlarmName += 'x'; }, 33021},
-      {[](AlmExp_t& e) { e.AlarmName.clear(); e.Reasons[0].ReasonID = 5; }, 33000},
-      {[](AlmExp_t& e) { e.AlarmName.clear(); e.Reasons[0].OperationType = 3; }, 33000},
-      {[](AlmExp_t& e) { e.AlarmType = 0; e.AlarmLevel = 0; }, 33072}, {[](AlmExp_t& e) { e.AlarmLevel = 99; }, 33074},
-      {[](AlmExp_t& e) { e.Reasons[0].ClearAdvice += 'x'; }, 33077}, {[](AlmExp_t& e) { e.Reasons[0].AlarmGroupLabel += 'x'; }, 33077},
-      {[](AlmExp_t& e) { e.m_lGroupId = -1; e.Reasons.clear(); e.AlarmName.clear(); }, 33021},
-  };
-  for (const Case& c : cases) {
-    AlmExp_t e = ok;
-    c.edit(e);
-    EXPECT_EQ(c.code, checkAlmExp(e)) << &c - cases;
-  }
+  // The other limits and codes are checked on random entries by SeqToListMatchesModel.
+  EXPECT_EQ(33000, checkAlmExp(ok));
+  AlmExp_t label = ok;
+  label.Reasons[0].AlarmGroupLabel += 'x';
+  EXPECT_EQ(33077, checkAlmExp(label));
   struct Diff { void (*edit)(AlmExp_t&); bool differs; } diffs[] = {
       {[](AlmExp_t& e) { e.m_lAlarmId = 2; }, true}, {[](AlmExp_t& e) { e.Category = 4; }, true},
       {[](AlmExp_t& e) { e.AlarmLevel = 2; }, true}, {[](AlmExp_t& e) { e.AlarmType = 2; }, true},

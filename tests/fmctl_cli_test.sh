@@ -78,7 +78,7 @@ expect 1 err "no alarm with Csn 999 in tbl_cur_alm"
 # Usage errors: exit 2, the cause on stderr.
 for args in "query -f LVL|NOSUCH|1" "query -f LVL|LEVEL|1 -s x" "query -f A|LEVEL|1 -c A|B" "query" \
   "query -f A|LEVEL|1 -t tbl_nope" "dump --bogus" "load" "load a b" "load --generate -1 -t tbl_cur_alm" \
-  "load --seed 2 x.dump -t tbl_cur_alm" "explain -f A|LEVEL|1 --csn x" "--root"; do
+  "load --seed 2 x.dump -t tbl_cur_alm" "explain -f A|LEVEL|1 --csn x" "--root" "" "bogus" "--help x" "demo --keep x"; do
   read -ra words <<<"$args"
   run "${words[@]}"
   expect 2 err "fmctl"
@@ -88,6 +88,8 @@ run query -f 'LVL|NOSUCH|1'
 expect 2 err "the expression factory refused the filter: "
 run load --help
 expect 0 out "usage: fmctl load"
+run demo -h
+expect 0 out "usage: fmctl"
 run --version
 expect 0 out "fmctl "
 

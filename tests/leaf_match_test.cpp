@@ -9,7 +9,11 @@
 #include <random>
 
 #include "FilterTestLeaves.h"
+#include "fm_common/filter/FdnLeaves.h"
+#include "fm_common/filter/FieldLeaves.h"
 #include "fm_common/filter/LeafMatch.h"
+#include "fm_common/fmcommon/RecStringMap.h"
+#include "fm_common/platform/CCentralCfg.h"
 #include "support/FmTestSupport.h"
 
 namespace Kyrofm {
@@ -86,6 +90,63 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
       ASSERT_EQ(index.foundIn(t), want) << "round " << round << " text " << t;
     }
   }
+}
+
+// Every needle length (word compares change at 4, 8, 16) in texts around the
+// 16-start blocks, at every start, exact and with each byte changed.
+TEST(LeafMatchTest, ContainsBytesAgreesWithFind) {
+  for (size_t m = 0; m <= 20; ++m) {
+    std::string needle;
+    for (size_t k = 0; k < m; ++k) needle += "aQ\xC3\xBCz"[k % 5];
+    for (size_t n = 0; n <= 40; ++n) {
+      for (size_t p = 0, miss = 0; p + m <= n; miss = miss == m ? (++p, 0) : miss + 1) {
+        std::string text = std::string(n, 'x').replace(p, m, needle);
+        if (miss < m) text[p + miss] = '\xFF';
+        ASSERT_EQ(filterdetail::containsBytes(text, needle), text.find(needle) != std::string::npos) << m << n << p;
+      }
+      if (m > n) EXPECT_FALSE(filterdetail::containsBytes(std::string(n, 'a'), needle));
+    }
+  }
+}
+
+// Record texts inline and on the heap survive copies, moves and self-assignment.
+TEST(LeafMatchTest, RecordTextsInlineAndOnTheHeap) {
+  for (size_t len : {size_t{0}, AlmRecordText::INLINE, AlmRecordText::INLINE + 1, size_t{300}}) {
+    const std::string t = std::string(len, 'q') + "Z";
+    AlmRecord_t a, c, d;
+    a.setLinkDn(std::string(60, 'o')), a.setExtendInfo(t), a.setLinkDn(t), a.setMoDn(t);
+    a.setLinkDn(a.getLinkDn());
+    AlmRecord_t b(a);
+    c.setExtendInfo("short"), c = b, d.setMoDn(std::string(100, 'm')), d = std::move(b);
+    AlmRecord_t e(std::move(c));
+    for (const AlmRecord_t* r : {&a, &d, &e}) {
+      EXPECT_EQ(std::string(r->getExtendInfo()) + r->getLinkDn() + std::string(r->getMoDnView()), t + t + t);
+    }
+  }
+}
+
+// The leaves the flat program runs without a virtual call read their own field:
+// under NOT each answers the opposite over records whose fields vary by bit.
+TEST(LeafMatchTest, ProgramReadsEachLeafsField) {
+  CCentralCfg::SetRecConfigFileName(std::string(FM_SOURCE_DIR) + "/etc/fm.xml");
+  CRecStringMap::Destroy(), CRecStringMap::Instance();
+  std::vector<std::unique_ptr<BasicExp>> leaves;
+  leaves.push_back(std::make_unique<LevelExp>("L", 1)), leaves.push_back(std::make_unique<AlarmTypeExp>("T", 1));
+  leaves.push_back(std::make_unique<LinkTypeExp>("K", 1)), leaves.push_back(std::make_unique<AlmNETypeExp>("N", 1));
+  leaves.push_back(std::make_unique<CsnExp>("C", 1)), leaves.push_back(std::make_unique<AlarmIDExp>("I", 1));
+  leaves.push_back(std::make_unique<ExtendInfoExp>("E", 7)), leaves.push_back(std::make_unique<LinkObjectExp>("D", 7));
+  for (unsigned k = 0; k < leaves.size(); ++k) {
+    ASSERT_TRUE(leaves[k]->setFilter({k < 6 ? "2" : "hit"}, false)) << k;
+    NotAlarmExp negated(leaves[k]->copy());
+    for (unsigned bits = 0; bits < 256; ++bits) {
+      auto v = [bits](unsigned i) { return 1 + (bits >> i & 1u); };
+      AlmRecord_t r;
+      r.setSeverity(static_cast<char>(v(0))), r.setAlarmType(v(1)), r.setLinkType(v(2)), r.setNEType(v(3));
+      r.setLogId(v(4)), r.setAlarmId(v(5)), r.setExtendInfo(v(6) == 2 ? "a hit" : "a"), r.setLinkDn(v(7) == 2 ? "hit" : "");
+      ASSERT_EQ(negated.evaluate(r), v(k) == 1) << "leaf " << k << " bits " << bits;
+    }
+  }
+  CRecStringMap::Destroy(), CCentralCfg::SetRecConfigFileName("");
 }
 
 }  // namespace

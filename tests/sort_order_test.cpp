@@ -36,9 +36,8 @@ TEST(AlarmSortOrderTest, ItemsGiveTheirColumnsPerTable) {
     EXPECT_EQ(got, c);
   }
   fmtest::TraceCapture trace;
-  const std::pair<int, const char*> fixed[] = {{1, "Csn"}, {2, "NEFDNId"}, {3, ""}, {4, "AlmLevel"}, {5, "Type"},
-      {9, "NEType"}, {10, "FDNId"}, {11, ""}, {12, "NEFDNId"}, {16, "DevCsn"}, {17, "Id"}, {-1, ""},
-      {10000103, "IntExt1_3"}, {10020103, "IntExt1_3"}, {10010305, ""}, {10000305, ""}};
+  // Items with a column are compared with memory by the differential test below; here the ones without.
+  const std::pair<int, const char*> fixed[] = {{1, "Csn"}, {3, ""}, {11, ""}, {-1, ""}, {10010305, ""}, {10000305, ""}};
   for (const auto& [id, col] : fixed)
     for (int order : {1, 0, 2})
       EXPECT_EQ(orderBy({{id, order}}, "tbl_cur_alm"), want(col, order != 1)) << id;

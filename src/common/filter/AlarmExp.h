@@ -71,6 +71,16 @@ struct AlarmExpTreeOps;
 struct FlatFilter;
 class AlarmExp;
 
+// A leaf's test in the form the flat program runs without a virtual call: the
+// record field it reads and the compiled operator table it applies
+// (IntValueMatch for the integer fields, StrValueMatch for the texts; see
+// LeafMatch.h). NONE: the program calls the leaf's evaluate().
+struct LeafFieldTest {
+  enum Field : unsigned char { NONE, LEVEL, ALARM_TYPE, LINK_TYPE, NE_TYPE, LOG_ID, ALARM_ID, EXTEND_INFO, LINK_DN };
+  Field field = NONE;
+  const void* match = nullptr;  // owned by the leaf, at this address for its lifetime
+};
+
 // Holds the flat program of one combinator, built on first use (see
 // AlarmExp.cpp); owned by the combinator, never copied.
 class FlatFilterSlot {
@@ -82,9 +92,13 @@ class FlatFilterSlot {
 
   // The program of the tree under `root`, compiled by the first caller (a
   // racing second compilation is discarded). Throws std::bad_alloc.
-  const FlatFilter& get(const AlarmExp* root) const;
+  const FlatFilter& get(const AlarmExp* root) const {
+    if (const FlatFilter* p = m_pProgram.load(std::memory_order_acquire)) return *p;
+    return build(root);
+  }
 
  private:
+  const FlatFilter& build(const AlarmExp* root) const;
   mutable std::atomic<const FlatFilter*> m_pProgram{nullptr};
 };
 
@@ -143,6 +157,14 @@ class AlarmExp {
   NodeKind getNodeKind() const { return m_eKind; }
 
  protected:
+  friend struct AlarmExpTreeOps;
+  // The leaf's test as a field and a matcher (see LeafFieldTest), asked once
+  // when a program is compiled. A leaf that returns one answers evaluate()
+  // exactly as the matcher does on that field, and keeps the matcher object
+  // at the returned address (setters may change what it holds). Default:
+  // NONE.
+  virtual LeafFieldTest fieldTest() const { return {}; }
+
   AlarmExp(const AlarmExp&) = default;
   AlarmExp& operator=(const AlarmExp&) = default;
 

@@ -91,6 +91,7 @@ class LinkObjectExp : public BasicExp {
   const std::set<std::string>& getValues() const { return m_fdns; }
 
  private:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::LINK_DN, &m_match}; }
   std::set<std::string> m_fdns;
   StrValueMatch m_match;  // the operator table over m_fdns
 };

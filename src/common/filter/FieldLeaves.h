@@ -139,6 +139,7 @@ class LevelExp : public IntFieldExp {
   AlarmExp* copy() const override;
 
  protected:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::LEVEL, &m_match}; }
   const char* className() const override { return "LevelExp"; }
   long fieldOf(const AlmRecord_t& r) const override { return r.getLevel(); }
   const char* column() const override { return "AlmLevel"; }
@@ -155,6 +156,7 @@ class AlarmTypeExp : public IntFieldExp {
   AlarmExp* copy() const override;
 
  protected:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::ALARM_TYPE, &m_match}; }
   const char* className() const override { return "AlarmTypeExp"; }
   long fieldOf(const AlmRecord_t& r) const override { return r.getAlarmType(); }
   const char* column() const override { return "Type"; }
@@ -203,6 +205,7 @@ class LinkTypeExp : public IntFieldExp {
   AlarmExp* copy() const override;
 
  protected:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::LINK_TYPE, &m_match}; }
   const char* className() const override { return "LinkTypeExp"; }
   long fieldOf(const AlmRecord_t& r) const override { return r.getLinkType(); }
   const char* column() const override { return "LinkType"; }
@@ -217,6 +220,7 @@ class AlmNETypeExp : public IntFieldExp {
   AlarmExp* copy() const override;
 
  protected:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::NE_TYPE, &m_match}; }
   const char* className() const override { return "AlmNETypeExp"; }
   long fieldOf(const AlmRecord_t& r) const override { return r.getNEType(); }
   const char* column() const override { return "NEType"; }
@@ -232,6 +236,7 @@ class CsnExp : public IntFieldExp {
   AlarmExp* copy() const override;
 
  protected:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::LOG_ID, &m_match}; }
   const char* className() const override { return "CsnExp"; }
   long fieldOf(const AlmRecord_t& r) const override { return r.getLogId(); }
   const char* column() const override { return "Csn"; }
@@ -247,6 +252,7 @@ class AlarmIDExp : public IntFieldExp {
   AlarmExp* copy() const override;
 
  protected:
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::ALARM_ID, &m_match}; }
   const char* className() const override { return "AlarmIDExp"; }
   long fieldOf(const AlmRecord_t& r) const override { return r.getAlarmId(); }
   const char* column() const override { return "Id"; }
@@ -270,6 +276,7 @@ class ExtendInfoExp : public BasicExp {
 
  private:
   ExtendInfoExp(const ExtendInfoExp&) = default;
+  LeafFieldTest fieldTest() const override { return {LeafFieldTest::EXTEND_INFO, &m_match}; }
   std::set<std::string> m_setValues;
   StrValueMatch m_match;  // the operator table over m_setValues
 };

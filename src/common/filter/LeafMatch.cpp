@@ -26,6 +26,29 @@ namespace Kyrofm {
 // Substring search
 
 namespace filterdetail {
+namespace {
+
+// The needle's bytes 1 .. m-2 at p (its first and last bytes are known to be
+// there): a needle of up to 16 bytes is compared as two overlapping words
+// that cover it, a longer one by memcmp.
+inline bool sameInner(const char* p, const char* nd, size_t m) {
+  if (m <= 3) return m < 3 || p[1] == nd[1];
+  if (m < 8) {
+    uint32_t a, b, x, y;
+    std::memcpy(&a, p, 4), std::memcpy(&b, p + m - 4, 4);
+    std::memcpy(&x, nd, 4), std::memcpy(&y, nd + m - 4, 4);
+    return ((a ^ x) | (b ^ y)) == 0;
+  }
+  if (m <= 16) {
+    uint64_t a, b, x, y;
+    std::memcpy(&a, p, 8), std::memcpy(&b, p + m - 8, 8);
+    std::memcpy(&x, nd, 8), std::memcpy(&y, nd + m - 8, 8);
+    return ((a ^ x) | (b ^ y)) == 0;
+  }
+  return std::memcmp(p + 1, nd + 1, m - 2) == 0;
+}
+
+}  // namespace
 
 bool containsBytes(std::string_view text, std::string_view needle) {
   const size_t n = text.size();
@@ -48,7 +71,7 @@ bool containsBytes(std::string_view text, std::string_view needle) {
           _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, lastByte))));
       while (mask != 0) {
         const unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
-        if (std::memcmp(h + i + k + 1, nd + 1, m - 2) == 0) return true;
+        if (sameInner(h + i + k, nd, m)) return true;
         mask &= mask - 1;
       }
       if (i == last - 15) return false;
@@ -81,6 +104,12 @@ inline uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
   w = __builtin_bswap64(w);
 #endif
   return m_uGram == 8 ? w : w & ((uint64_t{1} << (8 * m_uGram)) - 1);
+}
+
+// The two bits of a prefix in its filter word, from hash bits below those
+// of the word, the bucket and the tag.
+inline uint64_t ContainsIndex::filterBits2(uint64_t h) {
+  return uint64_t{1} << (h & 63) | uint64_t{1} << ((h >> 6) & 63);
 }
 
 ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
@@ -218,6 +247,14 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
       m_uBucketMask = (size_t{1} << bits) - 1;
       if (placeGrams(grams)) break;
     }
+    unsigned filterBits = 10;
+    while (filterBits < 20 && (size_t{1} << filterBits) < 16 * grams.size()) ++filterBits;
+    m_uFilterShift = 64 - (filterBits - 6);
+    m_filter.assign((size_t{1} << filterBits) / 64, 0);
+    for (const Gram& g : grams) {
+      const uint64_t h = gramMix(g.key);
+      m_filter[h >> m_uFilterShift] |= filterBits2(h);
+    }
   }
 }
 
@@ -282,11 +319,14 @@ bool ContainsIndex::foundByGrams(std::string_view text) const {
   const char* const data = text.data();
   const size_t n = text.size();
   const uint64_t* const buckets = m_gramBuckets.data();
+  const uint64_t* const filter = m_filter.data();
   constexpr uint64_t kLow = 0x0001000100010001ull;
   constexpr uint64_t kHigh = 0x8000800080008000ull;
   for (size_t i = 0; i + m_uGram <= n; ++i) {
     const uint64_t key = gramKey(data + i, n - i);
     const uint64_t h = gramMix(key);
+    const uint64_t want = filterBits2(h);
+    if ((filter[h >> m_uFilterShift] & want) != want) continue;
     const uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
     const size_t b1 = h >> m_uShift;
     const size_t b2 = otherBucket(b1, tag);

@@ -83,6 +83,14 @@ class ContainsIndex {
   size_t otherBucket(size_t bucket, uint16_t tag) const;
   bool placeGrams(const std::vector<Gram>& grams);
   bool walkFrom(uint32_t state, std::string_view text, size_t j) const;
+  // In front of the table, a Bloom filter of the prefixes: 16 bits per
+  // prefix (at most 128 KiB), a prefix sets two bits of the 64-bit word that
+  // the hash's top bits choose. A position whose two bits are not both set
+  // (all but about 3% of those that start no element) goes no further than
+  // this one load from a small, cache-resident array.
+  static uint64_t filterBits2(uint64_t h);
+  std::vector<uint64_t> m_filter;
+  unsigned m_uFilterShift = 0;  // 64 - the bits of a word index
   size_t m_uGram = 0;  // 0: plain automaton search
   unsigned m_uShift = 0;
   size_t m_uBucketMask = 0;

@@ -2,9 +2,45 @@
 // property table and the product customisation registry.
 #include "fm_common/platform/AlmRecord.h"
 
+#include <cstring>
+
 #include "fm_common/platform/FMResult.h"
 
 namespace Kyrofm {
+
+void AlmRecordText::assign(std::string_view v) {
+  if (v.size() <= INLINE) {
+    std::memmove(m_buf, v.data(), v.size());  // v may be this text
+    m_buf[v.size()] = '\0';
+    release();
+    m_p = m_buf;
+  } else {
+    char* block = new char[v.size() + 1];
+    std::memcpy(block, v.data(), v.size());
+    block[v.size()] = '\0';
+    release();
+    m_p = block;
+  }
+  m_size = v.size();
+}
+
+void AlmRecordText::release() noexcept {
+  if (m_p != m_buf) delete[] m_p;
+  m_p = m_buf;
+}
+
+void AlmRecordText::take(AlmRecordText& o) noexcept {
+  release();
+  if (o.m_p == o.m_buf) {
+    std::memcpy(m_buf, o.m_buf, o.m_size + 1);
+  } else {
+    m_p = o.m_p;
+    o.m_p = o.m_buf;
+  }
+  m_size = o.m_size;
+  o.m_size = 0;
+  o.m_buf[0] = '\0';
+}
 
 long XRFMIntSeqSeq::getValue(int row, int column, long def) const {
   auto it = m_values.find({row, column});
@@ -29,6 +65,11 @@ void XRFMStrSeqSeq::setValue(int row, int column, const std::string& value) {
 
 // Row 0 of the integer matrix carries the time and identifier columns used by
 // the conversions (up to column 24); row 1 the NE time information.
+const size_t AlmRecord_t::HOT_BYTES = [] {
+  const AlmRecord_t r;
+  return static_cast<size_t>(reinterpret_cast<const char*>(&r.m_strMoDn + 1) - reinterpret_cast<const char*>(&r));
+}();
+
 const XRFMExtMetadata AlmRecord_t::intExtMetadata({32, 12, 8});
 const XRFMExtMetadata AlmRecord_t::strExtMetadata({8, 8});
 

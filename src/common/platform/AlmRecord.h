@@ -20,6 +20,7 @@
 #ifndef FM_PLATFORM_ALMRECORD_H
 #define FM_PLATFORM_ALMRECORD_H
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,42 @@ class XRFMStrSeqSeq {
   std::map<std::pair<int, int>, std::string> m_values;
 };
 
+// A text field of the record that filters read often: a text of up to
+// INLINE bytes is kept inside the object (no allocation, and reading it
+// touches no memory beside the record), a longer one in a heap block of its
+// own. Always NUL-terminated. Not synchronised.
+class AlmRecordText {
+ public:
+  static constexpr size_t INLINE = 39;
+
+  AlmRecordText() noexcept : m_p(m_buf) { m_buf[0] = '\0'; }
+  AlmRecordText(const AlmRecordText& o) : AlmRecordText() { assign(o.view()); }
+  AlmRecordText(AlmRecordText&& o) noexcept : AlmRecordText() { take(o); }
+  AlmRecordText& operator=(const AlmRecordText& o) {
+    if (this != &o) assign(o.view());
+    return *this;
+  }
+  AlmRecordText& operator=(AlmRecordText&& o) noexcept {
+    if (this != &o) take(o);
+    return *this;
+  }
+  ~AlmRecordText() { release(); }
+
+  // Replaces the text by a copy of v. Throws std::bad_alloc (the text is
+  // then unchanged).
+  void assign(std::string_view v);
+  const char* c_str() const { return m_p; }
+  std::string_view view() const { return std::string_view(m_p, m_size); }
+
+ private:
+  void release() noexcept;
+  void take(AlmRecordText& o) noexcept;  // o's text, o left empty
+
+  char* m_p;            // m_buf or the heap block
+  size_t m_size = 0;
+  char m_buf[INLINE + 1];
+};
+
 // Named fields of the record: X(type, Name). Each gives getName() and setName().
 #define FM_ALMRECORD_LONG_FIELDS(X)                                                   \
   X(OccurUtcTime) X(OccurNeTime) X(OccurDst) X(ArrivedUtcTime) X(ClearUtcTime)        \
@@ -108,6 +145,9 @@ class XRFMStrSeqSeq {
 class AlmRecord_t {
  public:
   static constexpr int PARAM_COUNT = 10;
+  // Size of the front of the record that holds the fields filters read
+  // most (see the layout below).
+  static const size_t HOT_BYTES;
 
   AlmRecord_t() = default;
   AlmRecord_t(const AlmRecord_t&) = default;
@@ -130,15 +170,15 @@ class AlmRecord_t {
 
 #define FM_DECLARE_CSTR(Name) \
   const char* get##Name() const { return m_str##Name.c_str(); } \
-  std::string_view get##Name##View() const { return m_str##Name; } \
-  void set##Name(const std::string& v) { m_str##Name = v; }
+  std::string_view get##Name##View() const { return viewOf(m_str##Name); } \
+  void set##Name(const std::string& v) { assignTo(m_str##Name, v); }
   FM_ALMRECORD_CSTR_FIELDS(FM_DECLARE_CSTR)
 #undef FM_DECLARE_CSTR
 
 #define FM_DECLARE_STR(Name) \
-  std::string get##Name() const { return m_str##Name; } \
-  std::string_view get##Name##View() const { return m_str##Name; } \
-  void set##Name(const std::string& v) { m_str##Name = v; }
+  std::string get##Name() const { return std::string(viewOf(m_str##Name)); } \
+  std::string_view get##Name##View() const { return viewOf(m_str##Name); } \
+  void set##Name(const std::string& v) { assignTo(m_str##Name, v); }
   FM_ALMRECORD_STR_FIELDS(FM_DECLARE_STR)
 #undef FM_DECLARE_STR
 
@@ -183,16 +223,35 @@ class AlmRecord_t {
   static const XRFMExtMetadata strExtMetadata;
 
  private:
-#define FM_MEMBER_LONG(Name) long m_l##Name = 0;
-  FM_ALMRECORD_LONG_FIELDS(FM_MEMBER_LONG)
-#undef FM_MEMBER_LONG
-#define FM_MEMBER_CHAR(Name) char m_c##Name = 0;
-  FM_ALMRECORD_CHAR_FIELDS(FM_MEMBER_CHAR)
-#undef FM_MEMBER_CHAR
-#define FM_MEMBER_STR(Name) std::string m_str##Name;
-  FM_ALMRECORD_CSTR_FIELDS(FM_MEMBER_STR)
-  FM_ALMRECORD_STR_FIELDS(FM_MEMBER_STR)
-#undef FM_MEMBER_STR
+  static std::string_view viewOf(const std::string& s) { return s; }
+  static std::string_view viewOf(const AlmRecordText& s) { return s.view(); }
+  static void assignTo(std::string& s, const std::string& v) { s = v; }
+  static void assignTo(AlmRecordText& s, const std::string& v) { s.assign(v); }
+
+  // Layout: the fields that filters read come first and together (the one-
+  // byte fields, the level among them, the most filtered numbers, and the
+  // three filtered texts kept inline), so that evaluating a filter over a
+  // record touches a few adjacent cache lines; the rest follows. Every field
+  // of the lists above is declared here once.
+  char m_cAckStatus = 0; char m_cSeverity = 0; char m_cProcessMode = 0; char m_cClearMatchStrategy = 0;
+  char m_cEventSubType = 0; char m_cClearStatus = 0; char m_cFunctionType = 0;
+  long m_lLogId = 0; long m_lAlarmEventFlag = 0; long m_lAlarmType = 0; long m_lLinkType = 0;
+  long m_lAlarmId = 0; long m_lGroupId = 0;
+  AlmRecordText m_strExtendInfo;
+  AlmRecordText m_strLinkDn;
+  AlmRecordText m_strMoDn;  // the last of the front part (HOT_BYTES)
+  long m_lOccurUtcTime = 0; long m_lOccurNeTime = 0; long m_lOccurDst = 0; long m_lArrivedUtcTime = 0;
+  long m_lClearUtcTime = 0; long m_lClearNeTime = 0; long m_lClearDst = 0; long m_lAckUtcTime = 0;
+  long m_lAckDst = 0; long m_lFirstOccurUtcTime = 0; long m_lFirstOccurNeTime = 0; long m_lFirstOccurDst = 0;
+  long m_lReasonId = 0; long m_lSpecialAlmStatus = 0; long m_lMbscLable = 0; long m_lClearType = 0;
+  long m_lClearCategory = 0; long m_lBusinessAffected = 0; long m_lListId = 0; long m_lOccurCount = 0;
+  long m_lRelatedLogId = 0; long m_lAckOperator = 0; long m_lClearOperator = 0; long m_lAgentCsn = 0;
+  long m_lAlmOperateTimes = 0; long m_lBackupedOnSource = 0; long m_lFlag = 0; long m_lFlashAlarmLogId = 0;
+  long m_lFormNumber = 0; long m_lLastOccurLogId = 0; long m_lOriginalSeverity = 0; long m_lPreLogId = 0;
+  long m_lStatsticStamp = 0; long m_lDevCsn = 0;
+  std::string m_strRootId; std::string m_strDevRootID; std::string m_strAgentId; std::string m_strHostIP;
+  std::string m_strMOType; std::string m_strAddtionalText; std::string m_strShortComment;
+  std::string m_strLocation;
   NEInfo_t m_NE;
   long m_lParams[PARAM_COUNT] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   unsigned long m_ulParamFlag = 0;
