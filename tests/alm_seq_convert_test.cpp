@@ -221,9 +221,10 @@ TEST_F(AlmSeqConvertTest, MatrixShapesAndTextsThatDoNotConvert) {
   StrExtPara_X2S(XRFMStrSeqSeq(), s);  // an empty matrix gives the full shape of empty texts
   ASSERT_EQ(s.length(), 2u); EXPECT_EQ(s[1].length(), 8u); EXPECT_STREQ(s[1][7], "");
   WStrSeqSeq w;
-  w.length(1), w[0].length(2), w[0][0] = L"\xD800x", w[0][1] = L"\xDCFF\x110000";
+  w.length(1), w[0].length(3), w[0][0] = L"\xD800x", w[0][1] = L"\xDCFF\x110000", w[0][2] = L"\x7FF\x800\xFFFF\x10000";
   WStrExtPara_S2X(w, x);
   EXPECT_STREQ(x.getValue(0, 0, ""), "?x"); EXPECT_STREQ(x.getValue(0, 1, ""), "\xFF?");
+  EXPECT_STREQ(x.getValue(0, 2, ""), "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80");  // each length's edges
   ITAlmRecordSeq it;  // a record whose text does not convert is kept, with '?'
   std::list<AlmRecord_t> out;
   it.length(1), it[0].strMoDn = L"a\xD800";

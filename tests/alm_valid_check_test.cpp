@@ -156,6 +156,7 @@ TEST(StringResizeTest, KeepsWholeCharactersOfTheEncoding) {
       {"UTF-8", "\xF0\x9F\x98\x80z", 3, ""}, {"UTF-8", "a\x80\x80\x80\x80\x80", 5, "a\x80\x80\x80\x80"},  // not UTF-8
       {"GBK", "\x81\x40\xBA\xC3", 3, "\x81\x40"}, {"GB18030", "a\x81\x30\x81\x30", 4, "a"},
       {"GB18030", "a\x81\x40z", 3, "a\x81\x40"}, {"Shift_JIS", "\xB1\x82\xA0", 2, "\xB1"},
+      {"GB18030", "\x81\x30\x81\x30z", 3, ""}, {"Shift_JIS", "a\x9F\x40", 2, "a"}, {"Shift_JIS", "a\xFC\x40", 2, "a"},
       {"EUC-JP", "\x8F\xA1\xA1z", 2, ""}, {"EUC-JP", "\x8E\xB1z", 2, "\x8E\xB1"},
       {"ISO-8859-1", "a\xC3\xA9", 2, "a\xC3"}};
   for (auto c : cases) EXPECT_EQ(StringResize(c.in, c.limit, c.enc), c.out) << c.enc << " " << c.limit;

@@ -6,6 +6,8 @@
 // the leaf's contract says.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <functional>
 #include <map>
 
@@ -144,6 +146,11 @@ TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
   AlmRecord_t r;
   r.setParam(8, 8);
   EXPECT_TRUE(bits.evaluate(r));
+  for (auto [cat, cleared, acked, type] : {std::array<int, 4>{3, 1, 1, 2}, {1, 1, 1, 3}, {1, 1, 0, 1}, {1, 0, 1, 1}}) {
+    AlmRecord_t a;
+    a.setCategory(cat), a.setClearStatus(static_cast<char>(cleared)), a.setAckStatus(static_cast<char>(acked));
+    EXPECT_EQ(LogTypeExp::derivedLogType(a), type) << cat << cleared << acked;
+  }
   fmtest::TraceCapture cap;
   LogTypeExp log("C", 1);
   for (const auto& lt : std::vector<std::pair<int, std::string>>{{1, " Cat= 1"}, {2, ""}, {5, " Cat= 1"}, {0, " Cat= 1"}}) {

@@ -104,7 +104,9 @@ TEST(LeafMatchTest, ContainsBytesAgreesWithFind) {
         if (miss < m) text[p + miss] = '\xFF';
         ASSERT_EQ(filterdetail::containsBytes(text, needle), text.find(needle) != std::string::npos) << m << n << p;
       }
-      if (m > n) EXPECT_FALSE(filterdetail::containsBytes(std::string(n, 'a'), needle));
+      if (m > n) {
+        EXPECT_FALSE(filterdetail::containsBytes(std::string(n, 'a'), needle));
+      }
     }
   }
 }

@@ -88,7 +88,9 @@ TEST(SqlCondStrTest, TextsPerCodeNullsAndEscaping) {
     TestStrLeaf leaf("c", static_cast<char>(c.op), c.values);
     EXPECT_EQ(leaf.strSql("C"), c.sql) << c.op;
     // A text selects NULL rows exactly when evaluate accepts the empty field.
-    if (c.op != 7 || !c.values.empty()) EXPECT_EQ(c.sql.find("C is null") != std::string::npos, leaf.evalStr("")) << c.sql;
+    if (c.op != 7 || !c.values.empty()) {
+      EXPECT_EQ(c.sql.find("C is null") != std::string::npos, leaf.evalStr("")) << c.sql;
+    }
   }
   EXPECT_EQ(TestStrLeaf("c", 1, {""}).eqSql("C") + "|" + TestStrLeaf("c", 1, {}).eqSql("C"), "C is null  and  1 > 0 |");
   EXPECT_EQ(TestStrLeaf("c", 2, {"''"}).neSql("C"), "C <> '''''' or  0 > 1 ");

@@ -281,24 +281,6 @@ struct AlarmExpTreeOps {
     return prog;
   }
 
-  // Callers mostly evaluate the records of an array in order. The record
-  // PREFETCH_AHEAD places further on, if there is one, is asked into the cache now:
-  // the branches of a program on the data (mispredicted, so the processor
-  // does not run ahead) would otherwise wait for each record's memory in
-  // turn. Only the front of the record, where the filtered fields lie, is
-  // asked for. A prefetch never faults, whatever the address.
-  static void prefetchFollowing(const AlmRecord_t& record) {
-#if defined(__GNUC__)
-    const uintptr_t next = reinterpret_cast<uintptr_t>(&record) + PREFETCH_AHEAD * sizeof(AlmRecord_t);
-    for (uintptr_t off = 0; off < AlmRecord_t::HOT_BYTES; off += 64) {
-      __builtin_prefetch(reinterpret_cast<const void*>(next + off), 0, 3);
-    }
-#else
-    (void)record;
-#endif
-  }
-  static constexpr uintptr_t PREFETCH_AHEAD = 4;
-
   // One step's answer: the field read and matched here, or the leaf's
   // evaluate().
   static bool test(const FlatFilter::Step& s, const AlmRecord_t& r) {
@@ -330,7 +312,6 @@ struct AlarmExpTreeOps {
   // evaluated (findDecidingLeaf); evaluate() runs without that store.
   template <bool kTrackLast = false>
   static bool run(const FlatFilter& prog, const AlmRecord_t& record, const AlarmExp** last = nullptr) {
-    prefetchFollowing(record);
     const FlatFilter::Step* steps = prog.steps.data();
     uint32_t at = prog.entry;
     while (at < FlatFilter::REJECT) {

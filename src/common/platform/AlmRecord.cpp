@@ -65,11 +65,6 @@ void XRFMStrSeqSeq::setValue(int row, int column, const std::string& value) {
 
 // Row 0 of the integer matrix carries the time and identifier columns used by
 // the conversions (up to column 24); row 1 the NE time information.
-const size_t AlmRecord_t::HOT_BYTES = [] {
-  const AlmRecord_t r;
-  return static_cast<size_t>(reinterpret_cast<const char*>(&r.m_strMoDn + 1) - reinterpret_cast<const char*>(&r));
-}();
-
 const XRFMExtMetadata AlmRecord_t::intExtMetadata({32, 12, 8});
 const XRFMExtMetadata AlmRecord_t::strExtMetadata({8, 8});
 

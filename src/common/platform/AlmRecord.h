@@ -145,9 +145,6 @@ class AlmRecordText {
 class AlmRecord_t {
  public:
   static constexpr int PARAM_COUNT = 10;
-  // Size of the front of the record that holds the fields filters read
-  // most (see the layout below).
-  static const size_t HOT_BYTES;
 
   AlmRecord_t() = default;
   AlmRecord_t(const AlmRecord_t&) = default;
@@ -239,7 +236,7 @@ class AlmRecord_t {
   long m_lAlarmId = 0; long m_lGroupId = 0;
   AlmRecordText m_strExtendInfo;
   AlmRecordText m_strLinkDn;
-  AlmRecordText m_strMoDn;  // the last of the front part (HOT_BYTES)
+  AlmRecordText m_strMoDn;  // the last of the front part
   long m_lOccurUtcTime = 0; long m_lOccurNeTime = 0; long m_lOccurDst = 0; long m_lArrivedUtcTime = 0;
   long m_lClearUtcTime = 0; long m_lClearNeTime = 0; long m_lClearDst = 0; long m_lAckUtcTime = 0;
   long m_lAckDst = 0; long m_lFirstOccurUtcTime = 0; long m_lFirstOccurNeTime = 0; long m_lFirstOccurDst = 0;
