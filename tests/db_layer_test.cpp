@@ -355,6 +355,7 @@ TEST_P(DbLayerTest, DialectFunctionsAndCaseSensitiveLike) {
   EXPECT_EQ(queryOne("select mod(-7, 3) || ' ' || mod(7, -3) || ' ' || (-7 % 3)"), "-1 1 -1");
   EXPECT_EQ(queryOne("select bitand(12, 10) || ' ' || bitand(-1, 255) || ' ' || coalesce(bitand(null, 1), -9)"),
             "8 255 -9");
+  EXPECT_EQ(queryOne("-- a comment ends with its line; select 8\nselect 7"), "7");
   EXPECT_EQ(queryOne("select count(*) from tbl_fdn_mgr where 'ABC' like 'abc'"), "0");
   EXPECT_EQ(queryOne("select count(*) from tbl_fdn_mgr where 'abc' like 'abc'"),
             queryOne("select count(*) from tbl_fdn_mgr"));
