@@ -158,6 +158,7 @@ TEST(AlarmExpFactoryTest, MalformedFiltersAreRefusedAndLogged) {
       {{"l|LEVEL|1", " | | "}, "filter result size is: 0"},
       {{"a|b|c|d|e"}, "filter result size is: 5"},
       {{"x|NOSUCH|1"}, "no such condition NOSUCH"},
+      {{"l|LEVEL|1", "x|NOSUCH|1"}, "failed:filter[1]=x|NOSUCH|1"},
       {{"t|TIMEMODE|1"}, "no such condition TIMEMODE"},
       {{"t|DELAYDAY|1"}, "no such condition DELAYDAY"},
       {{"l|LEVEL|1,x"}, "createSingle failed"},
