@@ -374,18 +374,31 @@ void CAlarmExpOperator::findNeedToAdd(const AlmExpList& exps, AlmExpList& out, A
   }
 }
 
-long CAlarmExpOperator::add(const AlmExpList& exps, AlmExpErrorMap& errors, std::list<AlarmInfo_t>& keys,
-                            AlmExpList& forEvent) {
-  if (waitForInit() != FM_SUCCESS) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::add, waitForInit  fail ");
+// The common start of add, update, del and addOrUpdate (`name` in the log
+// lines): FM_FAILURE, outputs untouched, while the buffer is not loaded; the
+// outputs emptied; FM_INVALID_ARG with nothing to do; FM_SUCCESS to go on.
+namespace {
+template <typename... Outputs>
+long startWrite(CAlarmExpOperator& op, const char* name, const char* emptyText, const AlmExpList& exps,
+                Outputs&... outputs) {
+  if (op.waitForInit() != FM_SUCCESS) {
+    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::%s, waitForInit  fail ", name);
     return FM_FAILURE;
   }
-  errors.clear();
-  keys.clear();
-  forEvent.clear();
+  (outputs.clear(), ...);
   if (exps.empty()) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::add, CAlmExpList Exps is empty, no records to add!");
+    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::%s, %s", name, emptyText);
     return FM_INVALID_ARG;
+  }
+  return FM_SUCCESS;
+}
+}  // namespace
+
+long CAlarmExpOperator::add(const AlmExpList& exps, AlmExpErrorMap& errors, std::list<AlarmInfo_t>& keys,
+                            AlmExpList& forEvent) {
+  if (long rc = startWrite(*this, "add", "CAlmExpList Exps is empty, no records to add!", exps, errors, keys,
+                           forEvent); rc != FM_SUCCESS) {
+    return rc;
   }
   AlmExpList expanded, kept;
   expandExpList(exps, expanded);
@@ -587,16 +600,7 @@ void CAlarmExpOperator::findNeedToUpdate(const AlmExpList& exps, AlmExpList& out
 }
 
 long CAlarmExpOperator::update(const AlmExpList& exps, AlmExpErrorMap& errors, AlmExpList& forEvent) {
-  if (waitForInit() != FM_SUCCESS) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::update, waitForInit  fail ");
-    return FM_FAILURE;
-  }
-  errors.clear();
-  forEvent.clear();
-  if (exps.empty()) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::update, Exps empty!");
-    return FM_INVALID_ARG;
-  }
+  if (long rc = startWrite(*this, "update", "Exps empty!", exps, errors, forEvent); rc != FM_SUCCESS) return rc;
   AlmExpList expanded, kept;
   expandExpList(exps, expanded);
   findNeedToUpdate(expanded, kept, errors);
@@ -703,17 +707,7 @@ long CAlarmExpOperator::updateExpListToBuffer(const AlmExpList& exps, AlmExpList
 
 long CAlarmExpOperator::del(const AlmExpList& exps, std::list<AlarmInfo_t>& keys, AlmExpErrorMap& errors,
                             AlmExpList& forEvent) {
-  if (waitForInit() != FM_SUCCESS) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::del, waitForInit  fail ");
-    return FM_FAILURE;
-  }
-  keys.clear();
-  errors.clear();
-  forEvent.clear();
-  if (exps.empty()) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::del, Exps empty!");
-    return FM_INVALID_ARG;
-  }
+  if (long rc = startWrite(*this, "del", "Exps empty!", exps, keys, errors, forEvent); rc != FM_SUCCESS) return rc;
   AlmExpList expanded, kept;
   expandExpList(exps, expanded);
   // Only reasons the buffer holds unmarked are marked: marking an unknown
@@ -829,17 +823,7 @@ long CAlarmExpOperator::delExpListFromBuffer(const AlmExpList& exps, AlmExpList&
 
 long CAlarmExpOperator::addOrUpdate(const AlmExpList& exps, std::list<AlarmInfo_t>& keys, AlmExpList& added,
                                     AlmExpList& updated) {
-  if (waitForInit() != FM_SUCCESS) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::Update, waitForInit  fail ");
-    return FM_FAILURE;
-  }
-  keys.clear();
-  added.clear();
-  updated.clear();
-  if (exps.empty()) {
-    FM_TRACE(TRACE_ERROR, "CAlarmExpOperator::Update, Exps empty!");
-    return FM_INVALID_ARG;
-  }
+  if (long rc = startWrite(*this, "Update", "Exps empty!", exps, keys, added, updated); rc != FM_SUCCESS) return rc;
   AlmExpList expanded, toAdd, toUpdate;
   expandExpList(exps, expanded);
   AlmExpErrorMap ignored;
