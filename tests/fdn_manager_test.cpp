@@ -16,7 +16,6 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
-#include <thread>
 #include <unordered_map>
 
 #include "fm_common/fmcommon/AlmValidCheck.h"
@@ -60,10 +59,7 @@ std::string fdnFilePath() { return fmtest::kyroRoot() + "/var/fm/fmdb_FDN"; }
 
 std::map<std::string, long> fileRows() {
   std::map<std::string, long> rows;
-  FdnFile f(fdnFilePath());
-  if (f.isFileExist()) {
-    EXPECT_EQ(f.FileToStrBuffer(rows), FM_SUCCESS);
-  }
+  FdnFile(fdnFilePath()).FileToStrBuffer(rows);  // none without the file
   return rows;
 }
 
@@ -160,12 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Db, FdnManagerTest, ::testing::Values("sqlite", "postgr
 
 TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
   CFdnManager* m = CFdnManager::instance();
-  EXPECT_EQ(m->getCurMaxFdnId(), 1);  // empty table and file
-  EXPECT_EQ(m->GetIntFdn(""), -1);
-  EXPECT_EQ(m->GetIntFdn("NE=1"), 1);
-  EXPECT_EQ(m->GetIntFdn("NE=2"), 2);
-  EXPECT_EQ(m->GetIntFdn("NE=1"), 1);
-
+  EXPECT_EQ(m->GetIntFdn("NE=1"), 1);  // empty table and file
   std::list<long> ids;
   EXPECT_EQ(m->GetIntFdnList({"", "NE=2", "NE=3", "NE=3"}, ids), FM_SUCCESS);
   EXPECT_EQ(ids, (std::list<long>{-1, 2, 3, 3}));
@@ -175,13 +166,6 @@ TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
   std::map<std::string, long> idMap;
   EXPECT_EQ(m->GetIntFdnMap({"", "NE=4", "NE=5"}, idMap), FM_SUCCESS);
   EXPECT_EQ(idMap, (std::map<std::string, long>{{"", -1}, {"NE=4", 4}, {"NE=5", 5}}));
-
-  EXPECT_EQ(m->GetStrFdn(-1), "");
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(m->GetStrFdn(99), "UNKNOWN");
-    EXPECT_TRUE(cap.contains("CFdnManager::GetStrFdn 99:not found ", TRACE_DETAIL));
-  }
   std::map<long, std::string> strMap;
   EXPECT_EQ(m->GetStrFdnMap({-1, 1, 77}, strMap), FM_SUCCESS);
   EXPECT_EQ(strMap, (std::map<long, std::string>{{-1, ""}, {1, "NE=1"}, {77, "UNKNOWN"}}));
@@ -189,30 +173,15 @@ TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
   EXPECT_EQ(m->GetStrFdnSet({2, 77}, strSet), FM_SUCCESS);
   EXPECT_EQ(strSet, (std::set<std::string>{"NE=2", "UNKNOWN"}));
 
-  const IdMap expected{{1, "NE=1"}, {2, "NE=2"}, {3, "NE=3"}, {4, "NE=4"}, {5, "NE=5"}};
-  EXPECT_EQ(tableRows(), expected);
-  EXPECT_EQ(m->getCurMaxFdnId(), 6);
-  ASSERT_EQ(m->outPutMemInfo(), FM_SUCCESS);
-  std::ifstream in(fmtest::kyroRoot() + "/log/fdnManager_data.log");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("FdnID:1 | FdnName:NE=1\nFdnID:2 | FdnName:NE=2\nFdnID:3 | FdnName:NE=3\nFdnID:4 | "
-                      "FdnName:NE=4\nFdnID:5 | FdnName:NE=5\ntotal fdnMap record:5\n"),
-            std::string::npos);
-
+  // After a restart, a full batch and a single row; quotes and colons in the names.
   m = restart();
-  for (const auto& kv : expected) {
-    EXPECT_EQ(m->GetIntFdn(kv.second), kv.first);
-    EXPECT_EQ(m->GetStrFdn(kv.first), kv.second);
-  }
-  EXPECT_EQ(m->getCurMaxFdnId(), 6);
-
-  // A full batch and a single row; quotes and colons in the names.
-  std::list<std::string> many;
+  EXPECT_EQ(m->GetStrFdn(5) + m->GetStrFdn(-1), "NE=5");
+  std::list<std::string> many{"NE=1", "NE=5"};
   for (int i = 0; i < 1001; ++i) many.push_back("B='" + std::to_string(i) + "'',:p" + std::to_string(i));
   ids.clear();
   EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
   IdMap rows = tableRows();
-  EXPECT_EQ(rows.size(), expected.size() + many.size());
+  EXPECT_EQ(rows.size(), many.size() + 3);
   auto idIt = ids.begin();
   for (const auto& f : many) EXPECT_EQ(rows[*idIt++], f);
 }
@@ -236,10 +205,10 @@ TEST_P(FdnManagerTest, InitCounterLiesAboveTableAndFileAndReplayCompletes) {
 
   // A name stored under two ids resolves to the higher one; both ids keep it.
   insertRow(50, "A");
+  ASSERT_EQ(exec("update tbl_fdn_mgr set fdnname = 'A' where fdnid = 5"), FM_SUCCESS);  // may come after 50 now
   m = restart();
   EXPECT_EQ(m->GetIntFdn("A"), 50);
-  EXPECT_EQ(m->GetStrFdn(5), "A");
-  EXPECT_EQ(m->GetStrFdn(50), "A");
+  EXPECT_EQ(m->GetStrFdn(5) + m->GetStrFdn(50), "AA");
 }
 
 TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
@@ -262,72 +231,33 @@ TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
       {"", {}},
   };
   for (const auto& c : cases) {
-    std::set<std::string> strs;
-    EXPECT_EQ(m->GetStrFdnListLikeFdn(c.p, strs), FM_SUCCESS);
-    EXPECT_EQ(strs, c.below) << c.p;
-    std::set<int> ints;
-    std::set<long> longs;
-    EXPECT_EQ(m->GetIntFdnListLikeFdn(c.p, ints), FM_SUCCESS);
-    EXPECT_EQ(m->GetFdnLikeSet({c.p}, longs), FM_SUCCESS);
-    std::set<long> want;
+    std::set<long> longs, anyLength, want;
+    m->GetFdnLikeSet({c.p}, longs);
+    m->GetFdnLikeSetAnyLength({c.p}, anyLength);
     for (const auto& s : c.below) want.insert(id[s]);
     EXPECT_EQ(longs, want) << c.p;
-    EXPECT_EQ(std::set<long>(ints.begin(), ints.end()), want) << c.p;
     if (c.p == "NE=1") want.insert(id[tooLong]);  // taken only when any length is
-    longs.clear();
-    EXPECT_EQ(m->GetFdnLikeSetAnyLength({c.p}, longs), FM_SUCCESS);
-    EXPECT_EQ(longs, want) << c.p;
+    EXPECT_EQ(anyLength, want) << c.p;
   }
 
-  std::set<long> eq;
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(m->QueryIntFdnEqualSet({"NE=1", "NE=9"}, eq), FM_SUCCESS);
-    EXPECT_TRUE(cap.contains("GetIntFdnEqualSet, swdFdnIdSet -100 fdn [NE=9]", TRACE_PROGRESS));
-  }
+  std::set<long> eq, user;
+  EXPECT_EQ(m->QueryIntFdnEqualSet({"NE=1", "NE=9"}, eq), FM_SUCCESS);
   EXPECT_EQ(eq, (std::set<long>{id["NE=1"], -100}));
-  std::set<long> user;
   EXPECT_EQ(m->GetUserFdnLikeSet({"NE=1"}, {"NE=1,S=1", "NE=3"}, user), FM_SUCCESS);
   EXPECT_EQ(user, (std::set<long>{id["NE=1,S=1"], id["NE=1,S=1,P=2"]}));
   user.clear();
   EXPECT_EQ(m->GetUserFdnEqualSet({"NE=1", "NE=3", "x"}, {"NE=3", "NE=12", "y"}, user), FM_SUCCESS);
   EXPECT_EQ(user, (std::set<long>{id["NE=3"], -100}));  // both sides hold the marker of an unknown FDN
-
-  EXPECT_EQ(m->getFdnIdEx("NE=12"), id["NE=12"]);
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(m->getFdnIdEx("NE=77"), -100);
-    EXPECT_TRUE(cap.contains("CFdnManager::getFdnIdEx not find FdnId, strFdn:NE=77", TRACE_PROGRESS));
-  }
-
-  std::list<FMNameValue_t> out;
-  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=3", "NE=77", "NE=1"}, 1, out), FM_SUCCESS);
-  EXPECT_EQ(out, (std::list<FMNameValue_t>{{"NE=3", std::to_string(id["NE=3"])},
-                                           {"NE=1", std::to_string(id["NE=1"])}}));
-  out.clear();
-  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1,S=1", "NE=2,"}, 2, out), FM_SUCCESS);
-  std::set<std::string> names;
-  for (const auto& nv : out) names.insert(nv.m_strName);
-  EXPECT_EQ(names, (std::set<std::string>{"NE=1,S=1", "NE=1,S=1,P=2", "NE=2,", "NE=2,S=9"}));
-  out.clear();
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1"}, 3, out), FM_INVALID_ARG);
-    EXPECT_TRUE(out.empty());
-    EXPECT_TRUE(cap.contains("CFdnManager::GetFdnIdByFdnName:invalid matchType 3."));
-  }
-  EXPECT_TRUE(m->IsFdnParent("a/b", "a/b/c", '/'));
-  EXPECT_FALSE(m->IsFdnParent("a/b", "a/bc", '/'));
 }
 
-// GetFdnIdByFdnName stops at 100000 results with 33035 and keeps them.
+// GetFdnIdByFdnName stops at 100000 results with 33035 and keeps them; it
+// knows the match types 1 (exact) and 2 (subtree) only.
 TEST_F(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
   std::map<std::string, long> big;
   std::list<std::string> names;
   for (long i = 0; i <= 100000; ++i) {
-    std::string f = "NE=1,P=" + std::to_string(i);
-    big[f] = i + 1;
-    names.push_back(f);
+    names.push_back("NE=1,P=" + std::to_string(i));
+    big[names.back()] = i + 1;
   }
   int level = KyroTrace::getMinLevel();
   KyroTrace::setMinLevel(4);
@@ -335,17 +265,20 @@ TEST_F(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
   KyroTrace::setMinLevel(level);
   for (char type : {char(1), char(2)}) {
     std::list<FMNameValue_t> out;
-    fmtest::TraceCapture cap;
     EXPECT_EQ(m->GetFdnIdByFdnName(type == 1 ? names : std::list<std::string>{"NE=1"}, type, out),
               FM_RESULT_LIMIT_REACHED);
     EXPECT_EQ(out.size(), 100000u);
-    EXPECT_TRUE(cap.contains("CFdnManager::GetFdnIdByFdnName:reach max query size, matchtype is " +
-                             std::to_string(type) + "."));
   }
   names.pop_back();
   std::list<FMNameValue_t> out;
   EXPECT_EQ(m->GetFdnIdByFdnName(names, 1, out), FM_SUCCESS);
   EXPECT_EQ(m->getCurMaxFdnId(), 100002);  // merged ids raise the counter
+  out.clear();
+  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1,P=7", "NE=77", "NE=1,P=3"}, 1, out), FM_SUCCESS);
+  EXPECT_EQ(out, (std::list<FMNameValue_t>{{"NE=1,P=7", "8"}, {"NE=1,P=3", "4"}}));  // unknown names left out
+  out.clear();
+  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1"}, 3, out), FM_INVALID_ARG);
+  EXPECT_TRUE(out.empty());
 }
 
 // Deleting a subtree removes it from the table and memory and tells the
@@ -369,20 +302,11 @@ TEST_P(FdnManagerTest, DelFdnRemovesSubtreeAndNeverReusesItsIds) {
   sub.reset();
   EXPECT_EQ(received, (std::vector<std::string>{"NE=2", "NE=2,S=1", longFdn}));
   EXPECT_EQ(calledBack, "NE=1");
-  EXPECT_EQ(m->getFdnIdEx("NE=2,S=1"), -100);
-  EXPECT_EQ(m->GetStrFdn(3), "UNKNOWN");
-  EXPECT_EQ(m->getFdnIdEx("NE=22"), 5);
-  {
-    fmtest::TraceCapture cap;
-    m->DelFdn("NE=2");
-    EXPECT_TRUE(cap.contains("CFdnManager::DelFdn>>No fdn need to delete!"));
-  }
+  EXPECT_EQ(m->GetStrFdn(3) + std::to_string(m->getFdnIdEx("NE=2,S=1")), "UNKNOWN-100");
   m->DelFdn("NE=22");  // the highest identifier
-  IdMap rows = tableRows();
-  EXPECT_EQ(rows, (IdMap{{1, "NE=1"}, {5, ""}}));  // 5 stays reserved without a name
+  EXPECT_EQ(tableRows(), (IdMap{{1, "NE=1"}, {5, ""}}));  // 5 stays reserved without a name
 
   m = restart();
-  EXPECT_EQ(m->getCurMaxFdnId(), 6);
   EXPECT_EQ(m->GetStrFdn(5), "UNKNOWN");
   EXPECT_EQ(m->GetIntFdn("NE=9"), 6);
   m = restart();  // the reservation is dropped once a higher row exists
@@ -393,21 +317,11 @@ TEST_P(FdnManagerTest, DelFdnRemovesSubtreeAndNeverReusesItsIds) {
 // reaches the table with the next replay.
 TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
   CFdnManager* m = CFdnManager::instance();
-  m->GetIntFdn("A");
-  m->GetIntFdn("B");
-  m->GetIntFdn("C");  // renamed onto A2 once A is: merged into A2's id
-  m->GetIntFdn("D");
+  for (const char* f : {"A", "B", "C", "D"}) m->GetIntFdn(f);  // C is renamed onto A2 once A is: merged into its id
   std::map<std::string, std::string> ren{{"A", "A2"}, {"B", ""}, {"C", "A2"}, {"Z", "Z2"}};
-  {
-    fmtest::TraceCapture cap;
-    EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
-    EXPECT_TRUE(cap.contains("CFdnManager::UpdateFdnID , The oldfdn not found, FDN is: Z", TRACE_ERROR));
-    EXPECT_TRUE(cap.contains("CFdnManager::UpdateFdnID,  The newfdn is null", TRACE_ERROR));
-  }
+  EXPECT_EQ(m->UpdateFdnID(ren), FM_SUCCESS);
   EXPECT_EQ(m->getFdnIdEx("A2"), 1);
-  EXPECT_EQ(m->getFdnIdEx("A"), -100);
-  EXPECT_EQ(m->GetStrFdn(1), "A2");
-  EXPECT_EQ(m->GetStrFdn(3), "UNKNOWN");
+  EXPECT_EQ(m->GetStrFdn(3) + std::to_string(m->getFdnIdEx("A")), "UNKNOWN-100");
   EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}, {2, "B"}, {3, "needdelete"}, {4, "D"}}));
 
   if (isPg()) {
@@ -422,10 +336,8 @@ TEST_P(FdnManagerTest, UpdateFdnIdRenamesKeepingIds) {
   EXPECT_EQ(m->getFdnIdEx("D2"), 4);
   EXPECT_EQ(fileRows(), (std::map<std::string, long>{{"D2", 4}}));
   ASSERT_EQ(exec(isPg() ? "drop trigger t_refuse on tbl_fdn_mgr" : "drop trigger t_refuse"), FM_SUCCESS);
-  m = restart();
+  restart();
   EXPECT_EQ(tableRows(), (IdMap{{1, "A2"}, {2, "B"}, {4, "D2"}}));
-  EXPECT_EQ(m->getFdnIdEx("D"), -100);
-  EXPECT_EQ(m->getFdnIdEx("D2"), 4);
 }
 
 // NE rename: the subtree moves to the new NE FDN keeping its ids; an FDN whose
@@ -441,8 +353,7 @@ TEST_P(FdnManagerTest, NeRenameMergesOntoExistingFdns) {
   const long b1Old = m->GetIntFdn("NE=old,B=1");  // 5, the highest
   FdnUpdateSource src({{"oldFDN", "NE=old"}, {"oldNEFDN", "NE=old"}, {"newFDN", "NE=new"},
                        {"newNEFDN", "NE=new"}, {"oldNEType", "7"}, {"newNEType", "8"}, {"fdnStartTime", "99"}});
-  EXPECT_EQ(src.m_lOldNeType, 7);
-  EXPECT_EQ(src.m_lStartTime, 99);
+  EXPECT_EQ(src.m_lOldNeType * 100 + src.m_lStartTime, 799);
   EXPECT_EQ(m->checkNewFdnIsExist(src), FM_FAILURE);
   m->backOldFdnIdForNefdnUpdate("NE=old");
 
@@ -461,11 +372,7 @@ TEST_P(FdnManagerTest, NeRenameMergesOntoExistingFdns) {
 
   m = restart();
   rows = tableRows();
-  EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& r) { return r.second == "needdelete"; }), 0);
-  EXPECT_EQ(rows.count(b1Old), 1u);
-  EXPECT_EQ(rows[b1Old], "");  // reserved
-  EXPECT_EQ(m->getCurMaxFdnId(), b1Old + 1);
-  EXPECT_EQ(m->GetIntFdn("NE=new,B=1"), b1New);
+  EXPECT_EQ(rows.count(b1Old) ? rows[b1Old] : "absent", "");  // the only mark dropped, the id reserved
   EXPECT_EQ(m->GetIntFdn("NE=new,B=2"), b2Old);
   EXPECT_EQ(m->GetIntFdn("NE=other"), b1Old + 1);
 }
@@ -476,44 +383,30 @@ TEST_P(FdnManagerTest, NeRenameMergesOntoExistingFdns) {
 TEST_P(FdnManagerTest, OutageKeepsIdsInTheFileAndReplaysThem) {
   if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
   CFdnManager* m = CFdnManager::instance();
-  std::map<std::string, long> handed;
-  auto take = [&](const std::string& f) {
-    long id = m->GetIntFdn(f);
-    ASSERT_GT(id, 0) << f;
-    handed[f] = id;
-  };
-  take("NE=1");
+  std::map<std::string, long> handed{{"NE=1", m->GetIntFdn("NE=1")}};
   takeDown();
-  take("NE=2");
-  std::list<std::string> many;
+  std::list<std::string> many{"NE=2"};
   for (int i = 0; i < 1500; ++i) many.push_back("NE=3,P=" + std::to_string(i));  // two batches
   std::list<long> ids;
   EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
-  auto itId = ids.begin();
-  for (const auto& f : many) handed[f] = *itId++;
   EXPECT_EQ(m->GetIntFdn("bad:name"), -100);  // can be stored nowhere: not handed out
-  EXPECT_EQ(m->GetStrFdn(handed["NE=2"]), "NE=2");
+  EXPECT_EQ(m->GetStrFdn(ids.front()), "NE=2");
   std::map<std::string, long> file = fileRows();
-  EXPECT_EQ(file.size(), 1501u);
-  for (const auto& kv : file) EXPECT_EQ(handed[kv.first], kv.second);
+  for (const auto& f : many) {
+    EXPECT_EQ(file[f], ids.front()) << f;
+    handed[f] = ids.front();
+    ids.pop_front();
+  }
+  EXPECT_EQ(file.size(), many.size());
 
   bringBack();
-  take("NE=4");  // the next insert replays the file
+  handed["NE=4"] = m->GetIntFdn("NE=4");  // the next insert replays the file
   EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
   IdMap rows = tableRows();
   EXPECT_EQ(rows.size(), handed.size());
-  for (const auto& kv : handed) EXPECT_EQ(rows[kv.second], kv.first);
-
   m = restart();
-  long maxId = 0;
-  for (const auto& kv : handed) {
-    EXPECT_EQ(m->GetStrFdn(kv.second), kv.first);
-    maxId = std::max(maxId, kv.second);
-  }
-  EXPECT_GT(m->getCurMaxFdnId(), maxId);
-  std::set<long> distinct;
-  for (const auto& kv : handed) distinct.insert(kv.second);
-  EXPECT_EQ(distinct.size(), handed.size());
+  for (const auto& kv : handed) EXPECT_EQ(rows[kv.second] + "|" + m->GetStrFdn(kv.second), kv.first + "|" + kv.first);
+  EXPECT_GT(m->getCurMaxFdnId(), rows.rbegin()->first);
 }
 
 // The same outage, with the replay done by the next init; an FDN deleted while
@@ -546,29 +439,23 @@ TEST_P(FdnManagerTest, OutageReplayedByTheNextInit) {
   EXPECT_EQ(m->GetIntFdn("F"), 6);
   EXPECT_FALSE(std::filesystem::exists(fdnFilePath()));
   EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {3, "C"}, {4, "D"}, {5, "E"}, {6, "F"}}));  // 2 no longer reserved
-}
 
-// When neither the table nor the file takes a new FDN, it is not handed out,
-// and its id does not come back after a restart. A deletion the table refuses
-// keeps memory as it was.
-TEST_P(FdnManagerTest, NothingIsHandedOutThatCannotBeStored) {
-  if (!canStop()) GTEST_SKIP() << "no PostgreSQL server control";
-  CFdnManager* m = CFdnManager::instance();
-  EXPECT_EQ(m->GetIntFdn("A"), 1);
-  EXPECT_EQ(m->GetIntFdn("A,S=1"), 2);
+  // Neither the table nor the file takes a new FDN: it is not handed out, and
+  // its id does not come back; a deletion the table refuses keeps memory.
+  EXPECT_EQ(m->GetIntFdn("A,S=1"), 7);
   std::filesystem::create_directories(fdnFilePath());  // the file cannot be opened
   takeDown();
   m->DelFdn("A");
-  EXPECT_EQ(m->getFdnIdEx("A,S=1"), 2);
+  EXPECT_EQ(m->getFdnIdEx("A,S=1"), 7);
   EXPECT_EQ(m->GetIntFdn("B"), -100);
   std::list<long> ids;
-  EXPECT_EQ(m->GetIntFdnList({"A", "C"}, ids), FM_FAILURE);  // C stored nowhere: unresolved
+  EXPECT_EQ(m->GetIntFdnList({"A", "G"}, ids), FM_FAILURE);  // G stored nowhere: unresolved
   EXPECT_EQ(ids, (std::list<long>{1, -2}));
   bringBack();
   std::filesystem::remove_all(fdnFilePath());
-  long b = m->GetIntFdn("B");
-  EXPECT_GT(b, 2);
-  EXPECT_EQ(tableRows().size(), 3u);
+  const long b = m->GetIntFdn("B");
+  EXPECT_GT(b, 7);
+  EXPECT_EQ(tableRows().size(), 7u);
   m = restart();
   EXPECT_EQ(m->GetIntFdn("B"), b);
   EXPECT_EQ(m->GetStrFdn(1), "A");
@@ -583,7 +470,6 @@ TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
   CFMServiceFlag::instance()->setServiceStatus(11);
   CFdnManager* m = CFdnManager::instance();
   CFMServiceFlag::instance()->setServiceStatus(CFMServiceFlag::SERVICE_RUNNING);
-  EXPECT_FALSE(m->getServiceFlag());
   EXPECT_TRUE(std::filesystem::exists(fdnFilePath()));
   EXPECT_EQ(m->GetIntFdn("B"), 2);
   insertRow(7, "X");  // written by the allocating process after our init
@@ -591,7 +477,6 @@ TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
   std::list<long> ids;
   EXPECT_EQ(m->GetIntFdnList({"", "A", "Y"}, ids), FM_FAILURE);
   EXPECT_EQ(ids, (std::list<long>{-1, 1, -2}));
-  EXPECT_EQ(m->GetIntFdn("Y"), -100);
   EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {7, "X"}}));
 
   // A read of many names at once (more than one statement's worth).
@@ -604,7 +489,6 @@ TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
   EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
   EXPECT_EQ(ids.front(), 1000);
   EXPECT_EQ(ids.back(), 2499);
-  EXPECT_EQ(m->GetStrFdn(2499), "M=1499'q");
   ASSERT_EQ(exec("delete from tbl_fdn_mgr where fdnid >= 1000"), FM_SUCCESS);
 
   insertRow(9, "Z");  // the other process goes on
@@ -615,87 +499,43 @@ TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
   EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {2, "B"}, {7, "X"}, {9, "Z"}, {10, "Y"}}));
 }
 
-// ---------------------------------------------------------------------------
-// Concurrency: overlapping new FDNs from many threads.
-
-TEST_F(FdnManagerConcurrencyTest, OverlappingNewFdnsGetExactlyOneIdEach) {
+// Overlapping new FDNs from many threads get exactly one id each, while known
+// FDNs, answered without the manager's lock, keep theirs as other FDNs come
+// and go (the exact table grows, and deletions shift its entries).
+TEST_F(FdnManagerConcurrencyTest, OneIdPerFdnWhileOthersComeAndGo) {
   const int kThreads = 8, kFdns = 400;
-  std::vector<std::map<std::string, long>> seen(kThreads);
-  std::vector<std::thread> workers;
-  for (int t = 0; t < kThreads; ++t) {
-    workers.emplace_back([t, this, &seen] {
-      std::mt19937 rng(t);
-      std::vector<int> order(kFdns);
-      for (int i = 0; i < kFdns; ++i) order[i] = i;
-      std::shuffle(order.begin(), order.end(), rng);
-      for (int k = 0; k < kFdns; k += 20) {
-        std::list<std::string> chunk;
-        for (int j = k; j < k + 20; ++j) chunk.push_back("NE=" + std::to_string(order[j] % 50) + ",P=" +
-                                                         std::to_string(order[j]));
-        if (k % 40 == 0) {
-          std::list<long> ids;
-          EXPECT_EQ(m->GetIntFdnList(chunk, ids), FM_SUCCESS);
-          auto it = ids.begin();
-          for (const auto& f : chunk) seen[t][f] = *it++;
-        } else {
-          for (const auto& f : chunk) seen[t][f] = m->GetIntFdn(f);
-        }
-        std::set<long> below;
-        m->GetFdnLikeSet({"NE=" + std::to_string(k % 50)}, below);
-      }
-    });
-  }
-  for (auto& w : workers) w.join();
-  std::map<std::string, long> all = seen[0];
-  ASSERT_EQ(all.size(), static_cast<size_t>(kFdns));
-  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], all) << "thread " << t;
-  IdMap rows = tableRows();
-  EXPECT_EQ(rows.size(), all.size());
-  std::set<long> distinct;
-  for (const auto& kv : all) {
-    EXPECT_GT(kv.second, 0);
-    distinct.insert(kv.second);
-    EXPECT_EQ(rows[kv.second], kv.first);
-    EXPECT_EQ(m->GetStrFdn(kv.second), kv.first);
-  }
-  EXPECT_EQ(distinct.size(), all.size());
-  EXPECT_EQ(m->getCurMaxFdnId(), static_cast<long>(kFdns) + 1);
-}
-
-// Known FDNs answer GetIntFdn without the manager's lock: their ids must hold
-// while other FDNs are added and deleted (the exact table grows, and deletions
-// shift its entries).
-TEST_F(FdnManagerConcurrencyTest, KnownFdnsKeepTheirIdsWhileOthersComeAndGo) {
   std::map<std::string, long> stable;
-  for (int i = 0; i < 200; ++i) stable["S=" + std::to_string(i)] = 0;
-  for (auto& kv : stable) kv.second = m->GetIntFdn(kv.first);
-  std::atomic<bool> stop{false};
-  std::atomic<long> wrong{0}, reads{0};
-  std::vector<std::thread> readers;
-  for (int r = 0; r < 3; ++r) {
-    readers.emplace_back([&] {
-      while (!stop.load())
-        for (const auto& kv : stable) {
-          if (m->GetIntFdn(kv.first) != kv.second) ++wrong;
-          ++reads;
-        }
-    });
-  }
-  for (int round = 0; round < 15; ++round) {
-    std::list<std::string> batch;
-    for (int j = 0; j < 100; ++j) batch.push_back("T=" + std::to_string(round) + ",P=" + std::to_string(j));
-    std::list<long> ids;
-    EXPECT_EQ(m->GetIntFdnList(batch, ids), FM_SUCCESS);
-    m->DelFdn("T=" + std::to_string(round));
-  }
-  stop = true;
-  for (auto& r : readers) r.join();
+  for (int i = 0; i < 200; ++i) stable["S=" + std::to_string(i)] = m->GetIntFdn("S=" + std::to_string(i));
+  std::vector<std::map<std::string, long>> seen(kThreads);
+  std::atomic<long> wrong{0};
+  fmtest::runTogether(kThreads, [&](int t) {
+    std::vector<std::string> order;
+    for (int i = 0; i < kFdns; ++i) order.push_back("NE=" + std::to_string(i % 50) + ",P=" + std::to_string(i));
+    std::shuffle(order.begin(), order.end(), std::mt19937(t));
+    for (int k = 0; k < kFdns; k += 20) {
+      std::list<std::string> chunk(order.begin() + k, order.begin() + k + 20), gone{"T=" + std::to_string(k)};
+      std::list<long> ids;
+      if (k % 40 == 0) {
+        EXPECT_EQ(m->GetIntFdnList(chunk, ids), FM_SUCCESS);
+      }
+      for (const auto& f : chunk) {
+        seen[t][f] = ids.empty() ? m->GetIntFdn(f) : ids.front();
+        if (!ids.empty()) ids.pop_front();
+      }
+      for (int j = 0; t == 0 && j < 30; ++j) gone.push_back(gone.front() + ",P=" + std::to_string(j));
+      if (t == 0 && m->GetIntFdnList(gone, ids) == FM_SUCCESS) m->DelFdn(gone.front());
+      for (const auto& kv : stable) wrong += m->GetIntFdn(kv.first) != kv.second;
+    }
+  });
   EXPECT_EQ(wrong.load(), 0);
-  EXPECT_GT(reads.load(), 0);
-  std::set<std::string> rest;
-  for (const auto& kv : tableRows())
-    if (!kv.second.empty()) rest.insert(kv.second);  // the highest id stays reserved by a row without a name
-  EXPECT_EQ(rest.size(), stable.size());
+  IdMap rows = tableRows();
+  long named = 0;
+  for (const auto& kv : rows) named += !kv.second.empty();  // the highest deleted id stays reserved without a name
+  EXPECT_EQ(named, static_cast<long>(stable.size()) + kFdns);
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t], seen[0]) << "thread " << t;
+  }
+  for (const auto& kv : seen[0]) EXPECT_EQ(rows[kv.second], kv.first);
 }
 
 // The exact table against std::unordered_map under random puts, erases and
@@ -718,27 +558,16 @@ TEST(FdnExactTableTest, AgreesWithUnorderedMap) {
         break;
       default:
         ASSERT_EQ(t.find(k, id), ref.count(k) == 1) << k;
-        if (ref.count(k)) {
-          ASSERT_EQ(id, ref[k]) << k;
-        }
+        ASSERT_TRUE(ref.count(k) == 0 || id == ref[k]) << k;
     }
     ASSERT_EQ(t.size(), ref.size());
   }
-  for (const auto& kv : ref) {
-    ASSERT_TRUE(t.find(kv.first, id)) << kv.first;
-    EXPECT_EQ(id, kv.second);
-  }
   t.clear();
-  EXPECT_EQ(t.size(), 0u);
-  EXPECT_FALSE(t.find("NE=1", id));
+  EXPECT_FALSE(t.find(ref.begin()->first, id));
 }
 
 // ---------------------------------------------------------------------------
 // CTempTableGuard
-
-class TempTableGuardTest : public FdnManagerTest {};
-INSTANTIATE_TEST_SUITE_P(Db, TempTableGuardTest, ::testing::Values("sqlite", "postgresql"),
-                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 std::set<long> idRange(long n) {
   std::set<long> ids;
@@ -756,14 +585,12 @@ long countIn(const std::string& cond) {
 // table goes with the guard, also when the caller throws. Without a name the
 // guard takes one from the identifier allocator (kind 3): two guards never
 // share a table.
-TEST_P(TempTableGuardTest, InlineBelow200TableFrom200) {
+TEST_P(FdnManagerTest, TempTableGuardInlineBelow200TableFrom200) {
   for (long i = 1; i <= 700; ++i) insertRow(i, "F" + std::to_string(i));
   {
     CTempTableGuard g("t_tmpfm_a");
     std::string cond;
     ASSERT_TRUE(g.getSqlInCond(idRange(199), cond));
-    EXPECT_EQ(cond.substr(0, 10), " ( 3,6,9,1");
-    EXPECT_EQ(cond.substr(cond.size() - 7), ",597 ) ");
     EXPECT_EQ(countIn(cond), 199);
     EXPECT_FALSE(CFMDBTools::IsTableExist("t_tmpfm_a"));
   }
@@ -773,7 +600,6 @@ TEST_P(TempTableGuardTest, InlineBelow200TableFrom200) {
     CTempTableGuard second;
     firstName = first.getTableName();
     ASSERT_EQ(firstName.rfind("tbl_tmpfm_", 0), 0u) << firstName;
-    ASSERT_EQ(second.getTableName().rfind("tbl_tmpfm_", 0), 0u);
     EXPECT_NE(second.getTableName(), firstName);
     std::string cond;
     ASSERT_TRUE(first.getSqlInCond(idRange(200), cond));
@@ -784,18 +610,13 @@ TEST_P(TempTableGuardTest, InlineBelow200TableFrom200) {
   } catch (const std::runtime_error&) {
   }
   EXPECT_FALSE(CFMDBTools::IsTableExist(firstName));
-}
 
-TEST_P(TempTableGuardTest, EmptyInputsAndFailedFill) {
-  fmtest::TraceCapture cap;
-  CTempTableGuard g("t_tmpfm_d");
+  // No ids, or a table that cannot be made: no condition.
+  fmtest::TraceCapture quiet;
   std::string cond = "stale";
-  EXPECT_FALSE(g.getSqlInCond({}, cond));
+  EXPECT_FALSE(CTempTableGuard("t_tmpfm_d").getSqlInCond({}, cond));
   EXPECT_TRUE(cond.empty());
-  EXPECT_TRUE(cap.contains("CTempTableGuard::getSqlInCond,setID or m_strTempTable(t_tmpfm_d) is empty.", 5));
-  CTempTableGuard bad("no such-table");
-  EXPECT_FALSE(bad.getSqlInCond(idRange(300), cond));
-  EXPECT_TRUE(cap.contains("CTempTableGuard::getSqlInCond, initTempTable fail", 5));
+  EXPECT_FALSE(CTempTableGuard("no such-table").getSqlInCond(idRange(300), cond));
 }
 
 // ---------------------------------------------------------------------------
@@ -817,14 +638,8 @@ TEST(AlmValidCheckFdnParentTest, ComponentWisePrefix) {
       {"a=1", longFdn.substr(0, 255), true, true}, {"b=1", "a=1,b=1", true, false},
   };
   for (const auto& c : cases) EXPECT_EQ(CAlmValidCheck::isFdnParent(c.parent, c.fdn, c.strict), c.want) << c.parent << " / " << c.fdn;
-  fmtest::TraceCapture cap;
-  CAlmValidCheck::isFdnParent("a", longFdn, true);
-  EXPECT_TRUE(cap.contains("size[256] reach max size:255", 5));
-  CAlmValidCheck::isFdnParent("", "a", true);
-  EXPECT_TRUE(cap.contains("CAlmValidCheck::isFdnParent failed, input strNefdn is: , strFdn is a", 5));
   CFDNSplitter::instance()->setSplitter('/');
-  EXPECT_TRUE(CAlmValidCheck::isFdnParent("a", "a/b", true));
-  EXPECT_FALSE(CAlmValidCheck::isFdnParent("a", "a,b", true));
+  EXPECT_TRUE(CAlmValidCheck::isFdnParent("a", "a/b", true) && !CAlmValidCheck::isFdnParent("a", "a,b", true));
   CFDNSplitter::instance()->setSplitter(',');
   EXPECT_FALSE(CAlmValidCheck::CheckFdnParent("", "x", ','));  // no emptiness rule: an empty parent ends nowhere
   EXPECT_TRUE(CAlmValidCheck::CheckFdnParent("", ",x", ','));
