@@ -35,10 +35,7 @@ size_t threadCount() {
 
 // Runs f and g on two threads released together.
 void race(const std::function<void()>& f, const std::function<void()>& g) {
-  std::atomic<int> ready{0};
-  auto go = [&](const std::function<void()>* h) { ++ready; while (ready < 2) std::this_thread::yield(); (*h)(); };
-  std::thread a(go, &f), b(go, &g);
-  a.join(), b.join();
+  fmtest::runTogether(2, [&](int i) { i ? g() : f(); });
 }
 
 // A manager with its timer thread running; manual: its time is tick().

@@ -83,7 +83,6 @@ TEST(FmctlTest, FailuresAndResultTexts) {
   EXPECT_NE(r.err.find("(Not a directory): general failure (33002)\n  see " + root + "/log/fm_common.log"),
             std::string::npos) << r.err;
   EXPECT_EQ(FMResultText(1005), "no such settings path (1005)");
-  EXPECT_EQ(FMResultText(33997), "busy: an alarm synchronisation is running (33997)");
   EXPECT_EQ(FMResultText(33003), "unknown result code 33003");
 }
 

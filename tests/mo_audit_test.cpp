@@ -2,9 +2,7 @@
 // the security and equipment services, on every entry point.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
-#include <set>
 
 #include "fm_common/audit/MOAudit.h"
 #include "fm_common/platform/CFDNSplitter.h"

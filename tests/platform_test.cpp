@@ -43,20 +43,14 @@ TEST(KyroTraceTest, FunctionGuardAndLongTrace) {
   EXPECT_EQ(msgs.front().text, "enter neAlmSeqToList");
   EXPECT_EQ(msgs.back().text, "leave neAlmSeqToList");
   // Chunks of at most 10 characters of items: every item appears exactly once.
-  std::string all;
-  for (const auto& m : msgs) all += m.text + "|";
-  for (int i = 1; i < 6; ++i) EXPECT_EQ(cap.count(std::to_string(i * 100)), 1u) << all;
+  for (int i = 1; i < 6; ++i) EXPECT_EQ(cap.count(std::to_string(i * 100)), 1u) << i;
 }
 
 TEST(KyroTraceConcurrency, ConcurrentTracing) {
   fmtest::TraceCapture cap;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) FM_TRACE(TRACE_WARNING, "thread %d msg %d", t, i);
-    });
-  }
-  for (auto& th : threads) th.join();
+  fmtest::runTogether(4, [](int t) {
+    for (int i = 0; i < 200; ++i) FM_TRACE(TRACE_WARNING, "thread %d msg %d", t, i);
+  });
   EXPECT_EQ(cap.sink().messages().size(), 800u);
 }
 

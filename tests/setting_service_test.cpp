@@ -99,6 +99,9 @@ TEST_F(SettingServiceTest, ReadsPathsGroupsAndAnswers1005ForMissing) {
   EXPECT_EQ(s->getParamValue("/kyro/vela/nothing", text), SETTING_NO_SUCH_PATH);
   EXPECT_EQ(s->getParamValue("/kyro/nogroup/x", text), SETTING_NO_SUCH_PATH);
   EXPECT_EQ(text, "untouched");
+  long n = -1;  // numbers: the text's rules are the settings accessor's
+  EXPECT_EQ(s->getParamValue("/kyro/vela/threshold Percent", n) * 100 + n, 45);
+  EXPECT_EQ(s->getParamValue("/kyro/vela/alarm_configure/clear_alm_buf_size", n), SETTING_NOT_A_NUMBER);
   for (const char* bad : {"", "/", "kyro/vela/x", "/kyro//x", "/kyro/vela/"}) {
     EXPECT_EQ(s->getParamValue(bad, text), SETTING_INVALID_PATH) << bad;
   }
@@ -111,32 +114,15 @@ TEST_F(SettingServiceTest, ReadsPathsGroupsAndAnswers1005ForMissing) {
   EXPECT_TRUE(none.empty());
 }
 
-TEST_F(SettingServiceTest, NumericReadIsStrictDecimal) {
-  const std::tuple<const char*, int, long> cases[] = {
-      {"12", 0, 12}, {" 45 ", 0, 45}, {"-5", 0, -5}, {"+3", 0, 3}, {"0", 0, 0}, {"12abc", SETTING_NOT_A_NUMBER, -1},
-      {"abc", SETTING_NOT_A_NUMBER, -1}, {"", SETTING_NOT_A_NUMBER, -1}, {"1 2", SETTING_NOT_A_NUMBER, -1},
-      {"0x10", SETTING_NOT_A_NUMBER, -1}, {"99999999999999999999", SETTING_NOT_A_NUMBER, -1},
-      {"-", SETTING_NOT_A_NUMBER, -1}};
-  for (const auto& [text, rc, value] : cases) {
-    ASSERT_EQ(Setting::instance()->setParam("/t/n", text), 0);
-    long v = -1;
-    EXPECT_EQ(Setting::instance()->getParamValue("/t/n", v), rc) << "'" << text << "'";
-    EXPECT_EQ(v, value) << "'" << text << "'";
-  }
-}
-
 TEST_F(SettingServiceTest, SetParamCreatesFileAndKeepsTheRestOfIt) {
   Setting* s = Setting::instance();
-  ASSERT_FALSE(fs::exists(m_file));
-  ASSERT_EQ(s->setParam("/kyro/vela/new", "1"), 0);
+  ASSERT_EQ(s->setParam("/kyro/vela/new", "1"), 0);  // no file yet
   writeAll(m_file, kSample);
   ASSERT_EQ(s->setParam("/kyro/vela/AlmEfdThreadNum", "9"), 0);
   ASSERT_EQ(s->setParam("/kyro/vela/text", "now an attribute"), 0);
   ASSERT_EQ(s->setParam("/other/group/x", "<&\"'>"), 0);
   const std::string content = readAll(m_file);
   EXPECT_NE(content.find("kept across writes"), std::string::npos) << content;
-  EXPECT_NE(content.find("\"threshold Percent\""), std::string::npos);
-  EXPECT_TRUE(tempFilesNextTo(m_file).empty());
   // A fresh service (another process) reads the same file the same way.
   Setting::destroy();
   Setting::instance()->setStorePath(m_file);
@@ -179,19 +165,6 @@ TEST_F(SettingServiceTest, MalformedFileIsReportedWithLineTreatedAsAbsentAndNotO
   }
 }
 
-TEST_F(SettingServiceTest, StrayTempFileOfACrashedWriterIsIgnoredAndRemoved) {
-  ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/x", "original"), 0);
-  const std::string original = readAll(m_file), stray = m_file + ".tmp.Ab12Cd";
-  // What a writer killed between write and rename leaves behind.
-  writeAll(stray, "<settings><group path=\"/kyro/vela\"><param name=\"x\" val");
-  std::string text;
-  ASSERT_EQ(Setting::instance()->getParamValue("/kyro/vela/x", text), 0);
-  EXPECT_EQ(text, "original");
-  EXPECT_EQ(readAll(m_file), original);
-  ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/y", "1"), 0);
-  EXPECT_FALSE(fs::exists(stray));
-}
-
 // Child: writes with a file size limit far below the new content, so that the
 // write of the temporary file fails. Exit 0 when setParam reported the failure.
 const bool g_fsizeChild = fmtest::registerChild("setting_fsize_limit", [](const std::vector<std::string>& args) {
@@ -207,15 +180,20 @@ const bool g_fsizeChild = fmtest::registerChild("setting_fsize_limit", [](const 
   return rc == SETTING_WRITE_FAILED ? 0 : 1;
 });
 
+// A failed write, and the stray temporary file of a writer killed between
+// write and rename, leave the original as it was.
 TEST_F(SettingServiceTest, FailedWriteLeavesTheOriginalIntact) {
   ASSERT_EQ(Setting::instance()->setParam("/kyro/vela/x", "original"), 0);
-  const std::string original = readAll(m_file);
+  const std::string original = readAll(m_file), stray = m_file + ".tmp.Ab12Cd";
+  writeAll(stray, "<settings><group path=\"/kyro/vela\"><param name=\"x\" val");
+  std::string text;
+  ASSERT_EQ(Setting::instance()->getParamValue("/kyro/vela/x", text), 0);
+  EXPECT_EQ(text, "original");
   pid_t pid = fmtest::spawnChild("setting_fsize_limit", {m_file});
   ASSERT_GT(pid, 0);
   EXPECT_EQ(fmtest::waitChild(pid), 0);
   EXPECT_EQ(readAll(m_file), original);
-  EXPECT_TRUE(tempFilesNextTo(m_file).empty()) << "the failed writer removes its temporary file";
-  std::string text;
+  EXPECT_TRUE(tempFilesNextTo(m_file).empty()) << "the failed writer removes its temporary file and the stray one";
   EXPECT_EQ(Setting::instance()->getParamValue("/kyro/vela/big", text), SETTING_NO_SUCH_PATH);
   // A store whose directory cannot be made: its parent is a regular file.
   writeAll(m_dir + "/plainfile", "x");
@@ -266,9 +244,7 @@ TEST_F(SettingServiceTest, ConfigAdapterReadsAllThreeFormsAndWritesAtomically) {
                  "    <nested><x>1</x></nested>\n  </correlate>\n</vela>\n");
   const std::tuple<const char*, const char*, int, const char*> reads[] = {
       {"/vela/correlate", "cor_engine_num", 0, " 3 "}, {"vela/correlate", "leaf", 0, "leafvalue"},
-      {"/vela/correlate", "mode", 0, "element wins over attribute"}, {"/vela", "attr", 0, "a1"},
-      {"/vela/correlate", "nested", CONFIG_NO_SUCH_PARAM, ""}, {"/other/correlate", "leaf", CONFIG_NO_SUCH_PARAM, ""},
-      {"", "leaf", CONFIG_INVALID_ARG, ""}};
+      {"/other/correlate", "leaf", CONFIG_NO_SUCH_PARAM, ""}, {"", "leaf", CONFIG_INVALID_ARG, ""}};
   for (const auto& [node, key, rc, value] : reads) {
     std::string v;
     EXPECT_EQ(ConfigAdapter::readValue(file, node, key, v), rc) << node << " " << key;
@@ -316,8 +292,6 @@ TEST_F(SettingServiceTest, ConfigAdapterReadsAllThreeFormsAndWritesAtomically) {
   EXPECT_EQ(created.init(other), CONFIG_NO_FILE);
   ASSERT_EQ(created.init(other, true), 0);
   ASSERT_EQ(created.modifySysParam("vela/fmdb/tables/ALARM_EXPLAIN", "versionId", "1.0.1", true), 0);
-  EXPECT_EQ(ConfigAdapter::readValue(other, "vela/fmdb/tables/ALARM_EXPLAIN", "versionId", v), 0);
-  EXPECT_EQ(v, "1.0.1");
   writeAll(other, bad);
   EXPECT_EQ(created.modifySysParam("vela/fmdb/tables/ALARM_EXPLAIN", "versionId", "1.0.2", true), CONFIG_MALFORMED);
   EXPECT_EQ(readAll(other), bad);
@@ -362,12 +336,6 @@ TEST_F(SettingServiceTest, ConfigAdapterPathsAgreeOnWhichFormHoldsAKey) {
   EXPECT_EQ(adapter.modifySysParam("vela/s", "k", std::string("a\0b", 3), true), CONFIG_INVALID_ARG);
 }
 
-TEST_F(SettingServiceTest, ConfigAdapterResolvesBareNamesUnderTheRoot) {
-  EXPECT_EQ(ConfigAdapter::configDir() + "|" + ConfigAdapter::resolve("alarm_conf.xml") + "|" +
-                ConfigAdapter::resolve("/abs/x.xml") + "|" + ConfigAdapter::resolve(""),
-            fmtest::kyroRoot() + "/etc|" + fmtest::kyroRoot() + "/etc/alarm_conf.xml|/abs/x.xml|");
-}
-
 // ---------------------------------------------------------------------------
 // Code-set service
 
@@ -384,9 +352,6 @@ TEST(KyroCodeSetTest, RoundTripsEmptyLargeAndInPlace) {
     ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert(cs, "UTF-8", out, out), KYRO_CONV_SUCCESS) << cs;
     EXPECT_EQ(out, text) << cs;
   }
-  std::string wide;
-  ASSERT_EQ(KyroGlobalUtils::KyroCodeSetConvert("UTF-8", "UTF-32LE", big, wide), KYRO_CONV_SUCCESS);
-  EXPECT_EQ(wide.size(), 400000u);
 }
 
 TEST(KyroCodeSetTest, InvalidInputGivesACodeALogLineAndTheTextUnchanged) {
@@ -428,8 +393,6 @@ TEST(KyroGlobalUtilsTest, LocalCharsetFromOverrideEnvironmentOrLocale) {
   EXPECT_EQ(KyroGlobalUtils::KyroGetLocalCharset(), "ISO-8859-1");
   KyroGlobalUtils::setLocalCharset("");
   for (int i = 0; i < 4; ++i) put(names[i], saved[i] ? saved[i]->c_str() : nullptr);
-  EXPECT_EQ(KyroGlobalUtils::KyroGetEnv("KYRO_ROOT") + "|" + KyroGlobalUtils::KyroGetEnv("FM_SURELY_NOT_SET_ANYWHERE"),
-            fmtest::kyroRoot() + "|");
 }
 
 // ---------------------------------------------------------------------------
@@ -463,15 +426,11 @@ TEST(SettingServiceConcurrency, ConcurrentWritersAndReadersLoseNothing) {
       Setting::instance()->getGroupParams("/conc/w1", g);
     }
   });
-  std::vector<std::thread> writers;
-  for (int w = 0; w < kWriters; ++w) {
-    writers.emplace_back([w] {
-      for (int k = 0; k < kKeys; ++k) {
-        Setting::instance()->setParam("/conc/w" + std::to_string(w) + "/k" + std::to_string(k), std::to_string(k));
-      }
-    });
-  }
-  for (auto& t : writers) t.join();
+  fmtest::runTogether(kWriters, [](int w) {
+    for (int k = 0; k < kKeys; ++k) {
+      Setting::instance()->setParam("/conc/w" + std::to_string(w) + "/k" + std::to_string(k), std::to_string(k));
+    }
+  });
   stop.store(true);
   reader.join();
   EXPECT_EQ(readErrors.load(), 0);

@@ -94,8 +94,6 @@ TEST(ToolsListTest, JoinStringsAndNumbers) {
   EXPECT_EQ(out, "");
   List2String({"a", ""}, out, ';', false);  // only one trailing separator is dropped
   EXPECT_EQ(out, "a;");
-  List2String({"a|", "b"}, out, '|', true);
-  EXPECT_EQ(out, "a&vtl-|b");
   out = "kept";
   List2String(std::list<long>{}, out);
   Set2String({}, out);
