@@ -60,6 +60,9 @@ TEST(XRFMTimeUtilTest, ZeroDateIsNoTime) {
   XRFMTimeUtil::UTCSeconds2Time(0, 3600, d[1], t[1]);
   EXPECT_EQ(d[0] + t[0] + d[1] + t[1], 0);
   EXPECT_EQ(XRFMTimeUtil::UTCTime(123456789012L, 0, 0), -1);  // year beyond 9999
+  // Hours and minutes beyond their limits in a valid year.
+  for (long h : {10000001L, -10000001L}) EXPECT_EQ(XRFMTimeUtil::UTCTime(2024, 1, 1, h, 0, 0, 0), -1) << h;
+  for (long m : {100000001L, -100000001L}) EXPECT_EQ(XRFMTimeUtil::UTCTime(2024, 1, 1, 0, m, 0, 0), -1) << m;
 }
 
 // Dates and times survive TimeToSeconds and Seconds2Time over years 1900..2400,
