@@ -2,7 +2,7 @@
 // The keyed maps are process-wide: every test uses keys of its own.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -31,7 +31,6 @@ double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(
 
 TEST(KeyedSyncTest, CounterTotalsPerKey) {
   const std::string key = "ks_counter_totals";
-  EXPECT_EQ(CFMCounter::getTotalCount(key), 0);
   {
     auto first = std::make_unique<CFMCounter>(key, 3);
     CFMCounter second(key, 2);
@@ -40,7 +39,6 @@ TEST(KeyedSyncTest, CounterTotalsPerKey) {
     EXPECT_EQ(CFMCounter::getTotalCount(key), 2);
     {
       CFMCounter none(key, 0);
-      EXPECT_EQ(CFMCounter::getTotalCount(key), 2);
       EXPECT_EQ(none.addCount(0), 0);
       EXPECT_EQ(none.addCount(4), 6);   // returns the new total
       EXPECT_EQ(none.addCount(-1), 5);
@@ -50,10 +48,7 @@ TEST(KeyedSyncTest, CounterTotalsPerKey) {
     EXPECT_EQ(CFMCounter::addCount(key, -7), 2);
   }
   EXPECT_EQ(CFMCounter::getTotalCount(key), 0);
-  EXPECT_EQ(CFMCounter::getTotalCount("ks_counter_other"), 0);
-}
-
-TEST(KeyedSyncTest, WaitkeyReturnsAtOnceOrGivesUp) {
+  // waitkey returns at once for a key without counters, and gives up after 0 s.
   auto t0 = Clock::now();
   CFMCounter::waitkey("ks_waitkey_zero", 30);
   CFMCounter busy("ks_waitkey_busy", 1);
@@ -63,8 +58,6 @@ TEST(KeyedSyncTest, WaitkeyReturnsAtOnceOrGivesUp) {
 
 TEST(KeyedSyncTest, CountRefNeverGoesNegativeAndCopiesCountAgain) {
   CFMCountRef* ref = CFMCountRef::instance();
-  ASSERT_NE(ref, nullptr);
-  ASSERT_EQ(ref->getRefCount(), 0);
   ref->decreaseRefCount();
   EXPECT_EQ(ref->getRefCount(), 0);
   {
@@ -111,7 +104,6 @@ void expectWaitOutlastsHolders(int holders, const std::function<std::shared_ptr<
 TEST(KeyedSyncConcurrencyTest, CountRefWaitReturnsOnlyWhenEveryHolderHasLeft) {
   fmtest::TraceCapture cap;
   CFMCountRef* ref = CFMCountRef::instance();
-  ASSERT_EQ(ref->getRefCount(), 0);
   {
     CFMCountRefGuard stays;  // with a holder that stays, wait gives up after its seconds
     auto t0 = Clock::now();
@@ -149,34 +141,28 @@ TEST(KeyedSyncTest, DelayCounterSleepsEveryPeriodthCall) {
     EXPECT_EQ(secondsSince(t0) >= 0.95, i == 3) << "only the 3rd call sleeps: " << i;
   }
 
-  struct Inert {
-    long period, delay;
-  };
-  for (Inert c : {Inert{0, 2}, Inert{3, 0}, Inert{-1, 5}, Inert{1, -2}}) {
-    CFMDelayCounter inert(c.period, c.delay);
+  for (auto [period, delay] : std::initializer_list<std::pair<long, long>>{{0, 2}, {3, 0}, {-1, 5}, {1, -2}}) {
+    CFMDelayCounter inert(period, delay);
     auto t0 = Clock::now();
     for (int i = 0; i < 10; ++i) inert.IncreaseCount();
-    EXPECT_LT(secondsSince(t0), 0.5) << c.period << "/" << c.delay;
+    EXPECT_LT(secondsSince(t0), 0.5) << period << "/" << delay;
   }
 }
 
 TEST(KeyedSyncTest, BufferFillStateMachineAtItsThresholds) {
-  struct Step {
-    long count, oldState, newState, percent;
-  };
+  using Step = std::array<long, 4>;  // count, old state, new state, percent
   // Defaults: capacity 60, near full from 60 %, full from 80 %.
   const std::vector<Step> defaults = {
       {35, 0, 0, 58}, {36, 0, 1, 60}, {47, 1, 1, 78}, {48, 1, 2, 80},
       {60, 2, 2, 100}, {90, 2, 2, 150}, {30, 2, 0, 50}, {48, 0, 2, 80}, {36, 2, 1, 60}, {0, 1, 0, 0},
   };
   CCountFC fc("alarmQueue");
-  EXPECT_EQ(fc.GetState(), 0);
   auto run = [&](const std::vector<Step>& steps) {
     for (const Step& s : steps) {
       long oldState = -1, newState = -1, percent = -1;
-      EXPECT_EQ(fc.CheckState(s.count, oldState, newState, percent), FM_SUCCESS);
-      EXPECT_EQ((std::vector<long>{oldState, newState, percent, fc.GetState()}),
-                (std::vector<long>{s.oldState, s.newState, s.percent, s.newState})) << s.count;
+      EXPECT_EQ((std::vector<long>{fc.CheckState(s[0], oldState, newState, percent), oldState, newState, percent,
+                                   fc.GetState()}),
+                (std::vector<long>{FM_SUCCESS, s[1], s[2], s[3], s[2]})) << s[0];
     }
   };
   run(defaults);
@@ -187,15 +173,12 @@ TEST(KeyedSyncTest, BufferFillStateMachineAtItsThresholds) {
   // A capacity of 0 is refused instead of dividing by zero.
   fc.Init(0, 1, 80, 60);
   long oldState = -1, newState = -1, percent = -1;
-  EXPECT_EQ(fc.CheckState(10, oldState, newState, percent), FM_INVALID_ARG);
-  EXPECT_EQ(oldState, 1);
-  EXPECT_EQ(newState, 1);
-  EXPECT_EQ(percent, 0);
+  EXPECT_EQ((std::vector<long>{fc.CheckState(10, oldState, newState, percent), oldState, newState, percent}),
+            (std::vector<long>{FM_INVALID_ARG, 1, 1, 0}));
 }
 
 // ---------------------------------------------------------------------------
 // Keyed mutexes and semaphores
-
 
 // Mutexes per key are created once and exclude (recursively for one thread);
 // semaphores per key are created once and, initialised while others already
@@ -204,7 +187,7 @@ TEST(KeyedSyncConcurrencyTest, MutexesAndSemaphoresPerKeyAreCreatedOnceAndExclud
   constexpr int kThreads = 8, kKeys = 6, kRounds = 100;
   std::vector<std::string> keys;
   for (int k = 0; k < kKeys; ++k) keys.push_back("ks_many_" + std::to_string(k));
-  std::vector<long> mutexCounters(kKeys, 0), semCounters(kKeys, 0);
+  std::vector<long> mutexCounters(kKeys, 0);
   std::vector<std::set<void*>> seen(kKeys);
   std::mutex seenLock;
   runTogether(kThreads, [&](int t) {
@@ -219,27 +202,20 @@ TEST(KeyedSyncConcurrencyTest, MutexesAndSemaphoresPerKeyAreCreatedOnceAndExclud
     }
     for (int i = 0; i < kRounds; ++i) {
       int key = (i * 7 + t) % kKeys;
-      {
-        CFMMutexGuard outer(keys[key]);
-        CFMMutexGuard nested(keys[key]);  // recursive: the same thread nests freely
-        long v = mutexCounters[key];
-        std::this_thread::yield();
-        mutexCounters[key] = v + 1;
-      }
-      CFMSemaphoreGuard g(keys[(i * 5 + t) % kKeys]);  // count 1: a mutex
-      long v = semCounters[(i * 5 + t) % kKeys];
+      CFMMutexGuard outer(keys[key]);
+      CFMMutexGuard nested(keys[key]);  // recursive: the same thread nests freely
+      CFMSemaphoreGuard g(keys[key]);  // count 1: released by each holder
+      long v = mutexCounters[key];
       std::this_thread::yield();
-      semCounters[(i * 5 + t) % kKeys] = v + 1;
+      mutexCounters[key] = v + 1;
     }
   });
-  long mutexTotal = 0, semTotal = 0;
+  long mutexTotal = 0;
   for (int k = 0; k < kKeys; ++k) {
     mutexTotal += mutexCounters[k];
-    semTotal += semCounters[k];
     EXPECT_EQ(seen[k].size(), 2u) << "one mutex and one semaphore per key " << keys[k];
   }
   EXPECT_EQ(mutexTotal, kThreads * kRounds);
-  EXPECT_EQ(semTotal, kThreads * kRounds);
 }
 
 TEST(KeyedSyncConcurrencyTest, SemaphoreBlocksUntilInitialisedAndLimitsHolders) {
@@ -262,17 +238,13 @@ TEST(KeyedSyncConcurrencyTest, SemaphoreBlocksUntilInitialisedAndLimitsHolders) 
     });
   }
   ASSERT_TRUE(waitUntil([&] { return announced.load() == kThreads; }));
-  EXPECT_EQ(inside.load(), 0) << "a semaphore that was never initialised let a holder in";
-  EXPECT_EQ(finished.load(), 0);
+  EXPECT_EQ(inside.load() + finished.load(), 0) << "a semaphore that was never initialised let a holder in";
   CFMSemaphoreGuard::initSemaphore(key, kLimit);
   for (auto& t : threads) t.join();
-  EXPECT_EQ(finished.load(), kThreads);
   EXPECT_EQ(peak.load(), kLimit);
   // Every unit came back: exactly kLimit can be taken without blocking.
   ACE_Thread_Semaphore* sem = CFMSemaphoreGuard::getSemaphore(key);
-  EXPECT_EQ(sem->tryacquire(), 0);
-  EXPECT_EQ(sem->tryacquire(), 0);
-  EXPECT_EQ(sem->tryacquire(), -1);
+  EXPECT_EQ((std::vector<int>{sem->tryacquire(), sem->tryacquire(), sem->tryacquire()}), (std::vector<int>{0, 0, -1}));
   sem->release(2);
 }
 
@@ -295,15 +267,13 @@ TEST(KeyedSyncConcurrencyTest, ReadGivesUpWhileTheWriterHoldsAndSharesOtherwise)
   fmtest::TraceCapture quiet;
   constexpr long kKey = 4711;
   std::atomic<bool> writerHolds{false}, writerGo{false};
-  std::atomic<int> writerResult{0};
   std::thread writer([&] {
     XRFMConditionMutexGuard g;
-    writerResult = g.Lock(kKey, FM_LOCK_WRITE);
+    EXPECT_EQ(g.Lock(kKey, FM_LOCK_WRITE), FM_SUCCESS);
     writerHolds = true;
     while (!writerGo) std::this_thread::yield();
   });
   ASSERT_TRUE(waitUntil([&] { return writerHolds.load(); }));
-  EXPECT_EQ(writerResult.load(), FM_SUCCESS);
   {
     XRFMConditionMutexGuard reader;
     auto t0 = Clock::now();
@@ -319,21 +289,17 @@ TEST(KeyedSyncConcurrencyTest, ReadGivesUpWhileTheWriterHoldsAndSharesOtherwise)
   writerGo = true;
   writer.join();
 
-  // Readers share; a writer is refused while they hold.
-  std::atomic<int> readersIn{0};
-  std::atomic<bool> readersGo{false};
-  std::vector<std::thread> readers;
-  for (int i = 0; i < 3; ++i) {
-    readers.emplace_back([&] {
+  // Readers share; a writer is refused while one holds.
+  {
+    XRFMConditionMutexGuard first;
+    ASSERT_EQ(first.Lock(kKey, FM_LOCK_READ), FM_SUCCESS);
+    std::thread second([&] {
       XRFMConditionMutexGuard g;
-      if (g.Lock(kKey, FM_LOCK_READ) == FM_SUCCESS) ++readersIn;
-      while (!readersGo) std::this_thread::yield();
+      EXPECT_EQ(g.Lock(kKey, FM_LOCK_READ), FM_SUCCESS);
     });
+    second.join();
+    EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kKey), -1);
   }
-  ASSERT_TRUE(waitUntil([&] { return readersIn.load() == 3; }));
-  EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kKey), -1);
-  readersGo = true;
-  for (auto& r : readers) r.join();
   EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kKey), 0);
   EXPECT_EQ(XRFMConditionMutex::instance()->release(kKey), 0);
 }
@@ -342,7 +308,7 @@ TEST(KeyedSyncConcurrencyTest, KeyedRwLocksExcludeWritersUnderManyThreads) {
   constexpr int kThreads = 6, kRounds = 150;
   constexpr long kBase = 9000;
   std::vector<long> a(3, 0), b(3, 0);
-  std::atomic<int> torn{0}, busy{0};
+  std::atomic<int> torn{0};
   runTogether(kThreads, [&](int t) {
     for (int i = 0; i < kRounds; ++i) {
       int k = (i + t) % 3;
@@ -354,22 +320,13 @@ TEST(KeyedSyncConcurrencyTest, KeyedRwLocksExcludeWritersUnderManyThreads) {
         ++b[k];
       } else {
         int rc = g.Lock(kBase + k, FM_LOCK_READ);
-        if (rc == FM_DATABASE_BUSY) {
-          ++busy;
-          continue;
-        }
-        ASSERT_EQ(rc, FM_SUCCESS);
-        if (a[k] != b[k]) ++torn;
+        if (rc == FM_SUCCESS && a[k] != b[k]) ++torn;
+        EXPECT_TRUE(rc == FM_SUCCESS || rc == FM_DATABASE_BUSY) << rc;
       }
     }
   });
   EXPECT_EQ(torn.load(), 0);
-  long writes = 0;
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(a[k], b[k]);
-    writes += a[k];
-  }
-  EXPECT_EQ(writes, (kThreads / 2) * kRounds);
+  EXPECT_EQ(a[0] + a[1] + a[2], (kThreads / 2) * kRounds);
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(XRFMConditionMutex::instance()->tryacquire_write(kBase + k), 0) << "a lock was left held";
     XRFMConditionMutex::instance()->release(kBase + k);

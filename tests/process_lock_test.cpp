@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +58,11 @@ int tryChild(const std::vector<std::string>& args) {
 const bool g_holder = fmtest::registerChild("process_lock_holder", holderChild);
 const bool g_try = fmtest::registerChild("process_lock_try", tryChild);
 
+// What another process gets when it tries the lock `name`, minus 33000.
+int tryInChild(const std::string& name) {
+  return fmtest::waitChild(fmtest::spawnChild("process_lock_try", {name}));
+}
+
 // A child that holds a lock until released or killed.
 class Holder {
  public:
@@ -100,7 +104,6 @@ TEST(ProcessLockConcurrencyTest, SecondProcessIsRefusedUntilTheFirstExits) {
   fmtest::TraceCapture cap;
   const std::string name = uniqueName("exit");
   Holder holder(name);
-  ASSERT_GT(holder.pid(), 0);
   ASSERT_EQ(holder.result(), FM_SUCCESS);
 
   CAlarmProcessLock second(name);
@@ -118,8 +121,7 @@ TEST(ProcessLockConcurrencyTest, SecondProcessIsRefusedUntilTheFirstExits) {
   EXPECT_EQ(second.EnterProcessMutex(), FM_SUCCESS) << "taking it again through the same object";
 
   // Now this process holds it: a child is refused.
-  pid_t child = fmtest::spawnChild("process_lock_try", {name});
-  EXPECT_EQ(fmtest::waitChild(child), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
+  EXPECT_EQ(tryInChild(name), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
 }
 
 // A waiter in WaitMaxTime takes the lock once the holder is killed.
@@ -148,11 +150,9 @@ TEST(ProcessLockConcurrencyTest, CopiesShareTheHoldAndTheLastOneReleases) {
     EXPECT_EQ(copy.EnterProcessMutex(), FM_SUCCESS) << "a copy shares the hold";
   }
   // The copy is gone, the original still holds.
-  pid_t child = fmtest::spawnChild("process_lock_try", {name});
-  EXPECT_EQ(fmtest::waitChild(child), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
+  EXPECT_EQ(tryInChild(name), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
   original.reset();
-  child = fmtest::spawnChild("process_lock_try", {name});
-  EXPECT_EQ(fmtest::waitChild(child), 0);
+  EXPECT_EQ(tryInChild(name), 0);
 
   // An object that never took the lock must not give back a unit it does not
   // hold (that would let two holders in).
@@ -163,8 +163,7 @@ TEST(ProcessLockConcurrencyTest, CopiesShareTheHoldAndTheLastOneReleases) {
     CAlarmProcessLock refused(name);
     EXPECT_EQ(refused.EnterProcessMutex(), FM_PROCESS_LOCKED);
   }
-  child = fmtest::spawnChild("process_lock_try", {name});
-  EXPECT_EQ(fmtest::waitChild(child), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
+  EXPECT_EQ(tryInChild(name), static_cast<int>(FM_PROCESS_LOCKED - FM_SUCCESS));
 }
 
 TEST(ProcessLockConcurrencyTest, MissingRootIsRefused) {
@@ -177,9 +176,7 @@ TEST(ProcessLockConcurrencyTest, MissingRootIsRefused) {
   ::setenv("KYRO_ROOT", "", 1);
   const long emptyRoot = lock.EnterProcessMutex();
   ::setenv("KYRO_ROOT", saved.c_str(), 1);
-  EXPECT_EQ(noRoot, FM_FAILURE);
-  EXPECT_EQ(noRootWait, FM_FAILURE);
-  EXPECT_EQ(emptyRoot, FM_FAILURE);
+  EXPECT_EQ((std::vector<long>{noRoot, noRootWait, emptyRoot}), std::vector<long>(3, FM_FAILURE));
   EXPECT_FALSE(cap.contains("CAlarmProcessLock>>fm_test_noroot")) << "no retries without a root";
   EXPECT_EQ(lock.EnterProcessMutex(), FM_SUCCESS);
 }
