@@ -158,8 +158,8 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
     std::list<AlarmInfo_t> keys;
     const int kind = pick(10), type = kind < 4 ? 1 : kind < 7 ? 2 : kind < 9 ? 3 : 4;
     for (int n = 1 + pick(3); n > 0; --n) {
-      const long g = pick(2), a = pick(3);
-      in.push_back(entry(g, a, pick(3), std::to_string(step), 1 + step % 2));
+      Key3 k(pick(2), pick(3), pick(3));
+      in.push_back(entry(std::get<0>(k), std::get<1>(k), std::get<2>(k), std::to_string(step), 1 + step % 2));
     }
     long rc = type == 1   ? op_->add(in, errors, keys, forEvent)
               : type == 2 ? op_->update(in, errors, forEvent)
