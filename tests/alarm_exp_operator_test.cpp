@@ -263,31 +263,25 @@ TEST_P(AlarmExpOperatorTest, Concurrency_ReadersSeeOldOrNewEntry) {
   ASSERT_EQ(op_->add(in, errors, keys, out), FM_SUCCESS);
   std::atomic<bool> done{false};
   std::atomic<long> mixed{0}, reads{0};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 8; ++t)
-    readers.emplace_back([&] {
-      while (!done) {
-        for (long a = 0; a < 10; ++a) {
-          AlarmInfo_t k(2, a);
-          AlmExp_t e;
-          std::string name;
-          if (op_->getAlmStaticInfo(k, e) != FM_SUCCESS || op_->getAlarmName(k, name) != FM_SUCCESS) ++mixed;
-          const char v = e.AlarmName == "nA" ? 1 : 2;
-          if (e.AlarmName != (v == 1 ? "nA" : "nB") || e.AlarmLevel != v || e.Category != v || e.Reasons.size() != 1)
-            ++mixed;
-          ++reads;
-        }
+  fmtest::runTogether(9, [&](int t) {
+    for (int round = 1; t == 0 && round <= 20; ++round) {
+      for (auto& e : in) {
+        e.AlarmName = round % 2 ? "nB" : "nA";
+        e.AlarmLevel = e.Category = round % 2 ? 2 : 1;
       }
-    });
-  for (int round = 1; round <= 20; ++round) {
-    for (auto& e : in) {
-      e.AlarmName = round % 2 ? "nB" : "nA";
-      e.AlarmLevel = e.Category = round % 2 ? 2 : 1;
+      EXPECT_EQ(op_->update(in, errors, out), FM_SUCCESS);
+      done = round == 20;
     }
-    EXPECT_EQ(op_->update(in, errors, out), FM_SUCCESS);
-  }
-  done = true;
-  for (auto& t : readers) t.join();
+    for (long a = 0; !done; a = (a + 1) % 10, ++reads) {
+      AlarmInfo_t k(2, a);
+      AlmExp_t e;
+      std::string name;
+      if (op_->getAlmStaticInfo(k, e) != FM_SUCCESS || op_->getAlarmName(k, name) != FM_SUCCESS) ++mixed;
+      const char v = e.AlarmName == "nA" ? 1 : 2;
+      if (e.AlarmName != (v == 1 ? "nA" : "nB") || e.AlarmLevel != v || e.Category != v || e.Reasons.size() != 1)
+        ++mixed;
+    }
+  });
   EXPECT_EQ(mixed.load(), 0);
   EXPECT_GT(reads.load(), 0);
 }

@@ -41,13 +41,7 @@ TEST(AlarmTextDumpTest, HeaderAndRecordAreByteExact) {
   ASSERT_EQ(outPutAlarmColumn(out), 33000);
   out << "\n";
   ASSERT_EQ(outPutAlarmRecord(out, r), 33000);
-  r.setSeverity(-3), r.setLogId(LONG_MIN), r.setAddtionalText("");
-  out << "\n";
-  ASSERT_EQ(outPutAlarmRecord(out, r), 33000);
   out.close();
-  std::string low = line;
-  low.replace(0, 1, std::to_string(LONG_MIN)).replace(low.find("||6||"), 5, "||-3||");
-  low.replace(low.find("s43"), 3, "");
   EXPECT_EQ(slurp(path),
             "LogId||ListId||RelatedLogId||AlarmEventFlag||EventSubType||Severity||ClearStatus||ClearCategory||"
             "ClearMatchStrategy||ClearType||ClearOperator||ClearNeTime||ClearUtcTime||ClearDst||AckStatus||AckUtcTime||"
@@ -56,12 +50,9 @@ TEST(AlarmTextDumpTest, HeaderAndRecordAreByteExact) {
             "LinkType||Location||ReasonId||OccurNeTime||OccurUtcTime||OccurDst||ArrivedUtcTime||ShortComment||"
             "BusinessAffected||AddtionalText||AgentId||RootId||HostIP||MOType||DevRootID||SpecialAlmStatus||PreLogId||"
             "MbscLable||FirstOccurNeTime||FirstOccurUtcTime||FirstOccurDst||OccurCount||LastOccurLogId||FdnId||NeFdnId\n" +
-                line + "\n" + low);
-  // A stream that is not open: 33002, the file untouched.
-  const std::string before = slurp(path);
-  EXPECT_EQ(outPutAlarmColumn(out), 33002);
+                line);
+  EXPECT_EQ(outPutAlarmColumn(out), 33002);  // a stream that is not open
   EXPECT_EQ(outPutAlarmRecord(out, r), 33002);
-  EXPECT_EQ(slurp(path), before);
 }
 
 // Random records over texts made of 'a', 'b', ' ', '|', '\n' and '\r': a record
@@ -120,11 +111,9 @@ TEST(AlarmTextDumpTest, ReaderRefusesBrokenDumpsWhole) {
            {"LogId||ListId\n", "line 1: not the alarm dump header"},
            {header + zeros + "\n" + zeros.substr(3) + "\n", "line 3: 57 fields instead of 58"},
            {header + zeros + "||0", "line 2: 59 fields instead of 58"},
-           {header + "\n", "line 2: 1 fields instead of 58"},
            {header + withField(0, "9223372036854775808"), "field LogId is not a decimal integer"},
            {header + withField(1, " 1"), "field ListId is not a decimal integer"},
            {header + withField(2, ""), "field RelatedLogId is not"},
-           {header + withField(3, "1e3"), "field AlarmEventFlag is not"},
            {header + withField(5, "128"), "field Severity is not an integer in -128..127"},
            {header + withField(4, "-129"), "field EventSubType is not an integer in -128..127"},
            {header + withField(30, "a\rb"), "field MoDn holds a carriage return"},

@@ -70,8 +70,6 @@ TEST_F(FieldLeavesTest, RejectedValuesLogOnceAndLeaveTheLeafUnchanged) {
       {mk<ParamExp>(), {"0", "3"}, {"10", "1"}, "ParamExp::setFilter, invalid param index: 10", false},
       {mk<IntExtParamExp>(), {"0", "1", "3"}, {"0"}, "IntExtParamExp::setFilter failed, the filter's size is:(1)",
        false},
-      {mk<IntExtParamExp>(), {"0", "1"}, {"0", "32"}, "IntExtParamExp::setFilter, prop is null, group:0, index:32",
-       false},
       {mk<StrExtParamExp>(), {"1", "3", "1"}, {"1"}, "StrExtParamExp::setFilter failed, lstFilter size:1", false},
       {mk<StrExtParamExp>(), {"1", "3"}, {"2", "0"}, "StrExtParamExp::setFilter, prop is null, group:2, index:0",
        false},
@@ -90,8 +88,6 @@ TEST_F(FieldLeavesTest, RejectedValuesLogOnceAndLeaveTheLeafUnchanged) {
       EXPECT_EQ(cap.count(c.msg, TRACE_ERROR), 1u) << c.msg;
     }
     EXPECT_EQ(state(*e), before) << c.msg;
-    std::unique_ptr<AlarmExp> copy(e->copy());
-    EXPECT_EQ(state(static_cast<const BasicExp&>(*copy)), before) << c.msg;
   }
   // An odd key list empties the leaf (it then accepts nothing).
   AlarmInfoExp info("C", 1);
@@ -124,10 +120,6 @@ TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
       {mk<StatusExp>(), "NANR,YAYR", "TBL_CUR_ALM",
        " ( ( IsConfirmed = 0 and IsCleared = 0)  or  ( IsConfirmed = 1 and IsCleared = 1) ) ", 2, false},
       {mk<CategoryExp>(), "3", "x", "", 0, false},
-      {mk<AlarmInfoExp>(), "5,-1", "x", "", 1, false},
-      {mk<ParamExp>(), "2", "tbl_cur_alm", "", 1, false},
-      {mk<LinkTypeExp>(), "1,2", "x", "", 2, false},
-      {mk<AlmNETypeExp>(), "1,2,3", "x", "", 3, false},
       {mk<CsnExp>(), "1,2", "x", "", 1, false},
       {mk<IdentifyExp>(), "1,2,2", "x", "", 2, false},
   };
@@ -140,12 +132,6 @@ TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
     EXPECT_EQ(e->getSqlWhereCondLimitCount(), c.limit) << c.content;
     EXPECT_EQ(e->isMatchAll(), c.all) << c.content;
   }
-  Param8BitandExp bits("C", 2);
-  ASSERT_TRUE(bits.setFilter({"0", "3"}, false));
-  EXPECT_EQ(bits.getMask(), 9);
-  AlmRecord_t r;
-  r.setParam(8, 8);
-  EXPECT_TRUE(bits.evaluate(r));
   for (auto [cat, cleared, acked, type] : {std::array<int, 4>{3, 1, 1, 2}, {1, 1, 1, 3}, {1, 1, 0, 1}, {1, 0, 1, 1}}) {
     AlmRecord_t a;
     a.setCategory(cat), a.setClearStatus(static_cast<char>(cleared)), a.setAckStatus(static_cast<char>(acked));
@@ -162,6 +148,7 @@ TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
   EXPECT_EQ(IntExtParamExp("C", 1).sqlWhereCond("t") + StrExtParamExp("C", 1).sqlWhereCond("t"), " 0 > 1  0 > 1 ");
   EXPECT_EQ(cap.count("IntExtParamExp::sqlWhereCond, prop is null, group:-1, index:-1"), 1u);
   EXPECT_EQ(cap.count("StrExtParamExp::sqlWhereCond, prop is null, group:-1, index:-1"), 1u);
+  AlmRecord_t r;
   EXPECT_FALSE(StrExtParamExp("C", 1).evaluate(r));
   // Field (1, 3) of an alarm empty under operator 1: field (1, 1) must be empty too.
   StrExtParamExp pair("C", 1);

@@ -40,21 +40,12 @@ void expectSameTable(const Set& sets, const Probe& probes) {
   }
 }
 
-struct IntRef : fmtest::TestIntLeaf {
-  IntRef(const std::string& n, char op, std::set<long> s) : TestIntLeaf(n, op, std::move(s)) {}
-  bool eval(long v) const { return evalInt(v); }
-};
-struct StrRef : fmtest::TestStrLeaf {
-  StrRef(const std::string& n, char op, std::set<std::string> s) : TestStrLeaf(n, op, std::move(s)) {}
-  bool eval(const std::string& v) const { return evalStr(v); }
-};
-
 TEST(LeafMatchTest, IntTableAgreesWithEvaluateInt) {
   const std::vector<std::set<long>> sets = {{},      {5},        {-3, 60},       {0, 63},
                                             {0, 64}, {-1, 62},   {LONG_MIN, LONG_MAX}, {-1, 1, 200, 5000}};
   const std::vector<long> probes = {LONG_MIN, LONG_MIN + 1, -4, -3, -2, -1, 0, 1, 5, 60, 61,
                                     62,       63,           64, 65, 200, 5000, LONG_MAX - 1, LONG_MAX};
-  expectSameTable<IntValueMatch, IntRef>(sets, probes);
+  expectSameTable<IntValueMatch, fmtest::TestIntLeaf>(sets, probes);
 }
 
 TEST(LeafMatchTest, StrTableAgreesWithEvaluateStr) {
@@ -62,7 +53,7 @@ TEST(LeafMatchTest, StrTableAgreesWithEvaluateStr) {
       {}, {""}, {"ab"}, {"", "b"}, {"a", "ab", "abc", "b", "ba", "\xC3\xBC", "zz"}, {"bc", "abcd", "cd", "xyz"}};
   const std::vector<std::string> probes = {"",   "a",    "ab",    "abc", "abcd", "b",  "ba", "bb",
                                            "xab", "zabcdz", "\xC3\xBC", "z",   "zz",  "zzz", "xy", "c"};
-  expectSameTable<StrValueMatch, StrRef>(sets, probes);
+  expectSameTable<StrValueMatch, fmtest::TestStrLeaf>(sets, probes);
 }
 
 TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {

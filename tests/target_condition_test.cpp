@@ -79,7 +79,6 @@ TEST(TargetConditionTest, TimeRangeAndFailedFilters) {
   TargetConditionCode t(7);
   ASSERT_TRUE(t.setTimeRange({"2", "20260101", "120000", "0", "0"}));
   EXPECT_FALSE(t.setTimeRange({"1", "20260101", "0", "0"}) || t.setTimeRange({"1", "2026x", "0", "0", "0"}));
-  EXPECT_EQ(t.getTimeRange().m_lType, 2);
   EXPECT_EQ(t.getTimeRange().m_lStart, XRFMTimeUtil::MakeTime(20260101, 120000) + 28800);
   EXPECT_EQ(t.getTimeRange().m_lEnd, 0);
   EXPECT_TRUE(t.setFilter({}, 0) && t.setStatusFilter({}, 0) && t.isValid() && t.isFilterOk());
