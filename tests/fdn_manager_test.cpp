@@ -346,6 +346,9 @@ TEST_F(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
   std::list<FMNameValue_t> out;
   EXPECT_EQ(m->GetFdnIdByFdnName(names, 1, out), FM_SUCCESS);
   EXPECT_EQ(m->getCurMaxFdnId(), 100002);  // merged ids raise the counter
+  m->mergeFdn({{"needdelete", 1}});          // a merged-away identifier names no FDN
+  EXPECT_EQ(m->GetStrFdn(1), "UNKNOWN");
+  EXPECT_EQ(m->getFdnIdEx("NE=1,P=0"), -100);
 }
 
 // Deleting a subtree removes it from the table and memory and tells the

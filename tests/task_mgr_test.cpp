@@ -106,6 +106,14 @@ TEST(TaskMgr, PoolOpensWithItsThreadsOrNone) {
   EXPECT_EQ(-1, none.open());
   EXPECT_EQ(0, two.open());
   EXPECT_EQ(0, two.ExitAllThread());
+  struct Idle : CThreadTask {
+    using CThreadTask::CThreadTask;
+    void DoWork() override { ACE_OS::sleep(ACE_Time_Value(0, 1000)); }
+    void OnStop() override {}
+  } noThreads("tm_idle0", 0), idle("tm_idle", 2);
+  EXPECT_EQ(-1, noThreads.open());
+  EXPECT_EQ(0, idle.open());
+  EXPECT_EQ(0, idle.finalize());
 }
 
 TEST(TaskMgr, TimerPoolSizeFromSettings) {
