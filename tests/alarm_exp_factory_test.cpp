@@ -135,6 +135,8 @@ TEST(AlarmExpFactoryTest, PostfixWordsAndPrecedence) {
   EXPECT_EQ(words("a and not not b"), (std::list<std::string>{"A", "B", "NOT", "NOT", "AND"}));
   EXPECT_EQ(words("a or(b)and c"), (std::list<std::string>{"A", "B", "C", "AND", "OR"}));
   std::list<std::string> w;
+  EXPECT_TRUE(AlarmExpFactory::criterionWords("not a and (b or not c)", w));  // a NOT needs one operand
+  EXPECT_FALSE(AlarmExpFactory::criterionWords("a not", w));
   EXPECT_FALSE(AlarmExpFactory::criterionWords(")(", w));  // the other malformed texts: below, through the factory
 }
 

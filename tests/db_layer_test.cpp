@@ -14,6 +14,9 @@
 
 #include "fm_common/platform/AlmRecord.h"
 #include "fm_common/platform/FMAlarmTableIO.h"
+#include <soci/soci.h>
+
+#include "fm_common/platform/FMDBBackend.h"
 #include "fm_common/platform/FMDBCommand.h"
 #include "fm_common/platform/FMDBIdUtil.h"
 #include "fm_common/platform/FMDBMaintain.h"
@@ -237,7 +240,7 @@ TEST_P(DbLayerTest, TableTools) {
   EXPECT_EQ(tools.CreateTable(t), FM_INVALID_ARG);  // no columns
   tools.AddLongColumn("GroupID");
   tools.AddLongColumn("AlarmID");
-  tools.AddStringColumn("Name", 64);
+  tools.AddStringColumn("Name", 0);  // no length: VARCHAR(255) (PostgreSQL refuses VARCHAR(0))
   EXPECT_EQ(tools.CreateTable(t), FM_SUCCESS);
   EXPECT_TRUE(CFMDBTools::IsTableExist("T_DBL_TOOLS"));  // table names are case-insensitive
 
@@ -348,6 +351,9 @@ TEST_P(DbLayerTest, FiltSqlMatchesExactlyTheRightRows) {
 }
 
 TEST_P(DbLayerTest, DialectFunctionsAndCaseSensitiveLike) {
+  soci::session unopened;  // no server behind it: neither alive nor writable
+  EXPECT_FALSE(fmdbPostgresAlive(unopened));
+  EXPECT_FALSE(fmdbPostgresWritable(unopened));
   EXPECT_EQ(queryOne("select mod(-7, 3) || ' ' || mod(7, -3) || ' ' || (-7 % 3)"), "-1 1 -1");
   EXPECT_EQ(queryOne("select bitand(12, 10) || ' ' || bitand(-1, 255) || ' ' || coalesce(bitand(null, 1), -9)"),
             "8 255 -9");

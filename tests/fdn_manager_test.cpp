@@ -279,6 +279,9 @@ TEST_F(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
   out.clear();
   EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1"}, 3, out), FM_INVALID_ARG);
   EXPECT_TRUE(out.empty());
+  m->mergeFdn({{"needdelete", 1}});          // a merged-away identifier names no FDN
+  EXPECT_EQ(m->GetStrFdn(1), "UNKNOWN");
+  EXPECT_EQ(m->getFdnIdEx("NE=1,P=0"), -100);
 }
 
 // Deleting a subtree removes it from the table and memory and tells the

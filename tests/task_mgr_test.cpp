@@ -101,7 +101,13 @@ TEST(TaskMgr, QueueStatusUnknownTypeAndDropOnDestroy) {
 
 TEST(TaskMgr, PoolOpensWithItsThreadsOrNone) {
   CSchedule none("tm_none", 0), two("tm_two", 2);
-  EXPECT_EQ((std::vector<int>{none.open(), two.open(), two.ExitAllThread()}), (std::vector<int>{-1, 0, 0}));
+  struct Idle : CThreadTask {
+    using CThreadTask::CThreadTask;
+    void DoWork() override { ACE_OS::sleep(ACE_Time_Value(0, 1000)); }
+    void OnStop() override {}
+  } noThreads("tm_idle0", 0), idle("tm_idle", 2);
+  EXPECT_EQ((std::vector<int>{none.open(), two.open(), two.ExitAllThread(), noThreads.open(), idle.open(), idle.finalize()}),
+            (std::vector<int>{-1, 0, 0, -1, 0, 0}));
 }
 
 TEST(TaskMgr, TimerPoolSizeFromSettings) {
