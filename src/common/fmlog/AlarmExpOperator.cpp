@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -40,10 +41,23 @@ std::int32_t nowSeconds() { return static_cast<std::int32_t>(std::time(nullptr))
 
 AlarmInfo_t keyOf(const AlarmInfo_t& e) { return AlarmInfo_t(e.m_lGroupId, e.m_lAlarmId); }
 
-// The entries merged into one entry per key (reasons in first-seen order).
+// The entries merged into one entry per key (reasons in first-seen order), for
+// the event lists. A reason written twice in one call (its key and reason id
+// listed twice) is reported as written last: the table and the buffer hold
+// that write, and subscribers that rebuild from the events must hold it too.
 AlmExpList perKey(const AlmExpList& exps) {
   AlmExpList out;
   combineExpListWithoutExpand(exps, out);
+  if (out.size() == exps.size()) return out;  // no key repeated
+  std::map<std::pair<AlarmInfo_t, std::int32_t>, ReasonInfo*> written;
+  for (AlmExp_t& e : out) {
+    for (ReasonInfo& r : e.Reasons) written[{keyOf(e), r.ReasonID}] = &r;
+  }
+  for (const AlmExp_t& e : exps) {
+    if (e.Reasons.empty()) continue;
+    auto it = written.find({keyOf(e), e.Reasons.front().ReasonID});
+    if (it != written.end()) *it->second = e.Reasons.front();
+  }
   return out;
 }
 
