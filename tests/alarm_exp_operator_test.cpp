@@ -190,6 +190,7 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
     }
   }
   peerSync();
+  EXPECT_EQ(op_->sendExpChangedEvent(6, {entry(0, 0, 0, "")}), FM_INVALID_ARG);  // types are 1..5
 }
 
 // The database goes away while a bulk add is in its second batch of 1000:
@@ -214,6 +215,12 @@ TEST_P(AlarmExpOperatorTest, DatabaseLostMidBatchThenReloadAgrees) {
                  "create trigger kbop_hold before insert on tbl_alm_exp_info for each row execute function kbop_hold()"
                : "create trigger kbop_hold before insert on tbl_alm_exp_info when NEW.AlarmID = 1500 "
                  "begin select raise(abort, 'refused'); end");
+  if (!isPg) {  // an update that succeeds beside an add that the table refuses: partial success
+    AlmExpList added, updated;
+    EXPECT_EQ(op_->addOrUpdate({entry(0, 0, 0, "old"), entry(1, 1500, 0, "b")}, keys, added, updated),
+              FM_PARTIAL_SUCCESS);
+    EXPECT_EQ(updated.size() + added.size(), 1u);
+  }
   std::thread stopper([&] {
     long n = 0;
     while (isPg && n < 1000) CFMDBTools::getRecordCountOfTable("tbl_alm_exp_info", n);

@@ -123,6 +123,7 @@ TEST(EventTypesTest, EveryAttributeRoundTripsThroughChannelAndCdr) {
     auto got = col.events();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].getAttributeName(c.offset), c.name);
+    EXPECT_EQ(got[0].getAttributeName(got[0].getAttributeCount()), "");  // past the last: none
     EXPECT_TRUE(c.readsBack(got[0]));
     EXPECT_TRUE(c.readsBack(throughCdr(got[0])));
   }

@@ -198,7 +198,8 @@ TEST(KyroWideStringTest, Utf8BoundariesAndMalformedBytes) {
     for (unsigned char c : bad) latin1.push_back(static_cast<wchar_t>(c));
     EXPECT_EQ(KyroA2W(bad), latin1);
   }
-  EXPECT_EQ(KyroW2A(w({0xD800, 'x', 0x110000})), "?x?");
+  // A UTF-16 pair is two invalid characters in a 4-byte wchar_t, not one.
+  EXPECT_EQ(KyroW2A(w({0xD800, 'x', 0x110000, 0xD83D, 0xDE00})), "?x???");
   EXPECT_EQ(KyroA2W(static_cast<const char*>(nullptr)) + KyroA2W(""), L"");
 }
 

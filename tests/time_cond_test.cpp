@@ -142,6 +142,8 @@ TEST(TimeCondParseTest, MeetTimeCondition) {
   getTime2TimeCond(instant, tmOf(0, 1, 2, 3));
   EXPECT_EQ(instant.m_bitWeekDay, days({7}));
   EXPECT_EQ(instant.m_vecPeriod, (Periods{{3723, -1}}));
+  getTime2TimeCond(instant, tmOf(7, 1, 2, 3));  // no such weekday: none set
+  EXPECT_EQ(instant.m_bitWeekDay, days({}));
 
   // Now: a condition holding every day and the whole day is always met.
   EXPECT_TRUE(IsMeetTimeCond({all}));

@@ -144,6 +144,13 @@ TEST(KyroTZoneTest, MalformedOrUnknownZoneNamesFailWithCodeAndLog) {
     EXPECT_EQ((std::vector<long>{rc, direct.getLocalTime(0, kt), direct.getMOTimeInfo(info)}),
               std::vector<long>(3, KYROTZ_ERR_UNKNOWN_ZONE));
   }
+  // A control character is refused even where a zone file of that name exists.
+  const std::string dir = fmtest::makeTempDir("tzdir"), old = std::getenv("TZDIR") ? std::getenv("TZDIR") : "";
+  std::ifstream utc(KyroTZone::zoneDirectory() + "/UTC", std::ios::binary);
+  std::ofstream(dir + "/U\tTC", std::ios::binary) << utc.rdbuf();
+  ::setenv("TZDIR", dir.c_str(), 1);
+  EXPECT_FALSE(KyroTZone::create("U\tTC"));
+  old.empty() ? ::unsetenv("TZDIR") : ::setenv("TZDIR", old.c_str(), 1);
 }
 
 TEST(KyroTZoneTest, InstanceFollowsHostZone) {
