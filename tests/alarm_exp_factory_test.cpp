@@ -210,11 +210,15 @@ TEST(AlarmExpFactoryTest, BuildRules) {
   // The user moves into the FDN leaf; the criterion loses "AND USER" as whole
   // words only (USERS stays) and in any case.
   ASSERT_EQ(CUserIDMaintain::SetUserID("factory_u", "SM_ROOT", 4711), FM_SUCCESS);
-  for (const char* crit : {"f and users and user", "User AND f AND users", "f and users"}) {
+  std::set<std::string> sql;
+  for (const char* crit : {"f and users and user or zzzzzzzz", "User AND f AND users or zzzzzzzz", "f and users or zzzzzzzz"}) {
     e.reset(AlarmExpFactory::createCommonExp({cond("user", "USER", 1, {"factory_u"}), cond("f", "FDN", 7, {"P=1"}),
-                                              cond("users", "LEVEL", 1, {"2"}), cond("c", "CRITERION", 1, {crit})}, false));
-    ASSERT_TRUE(e && e->getNodeKind() == AlarmExp::NodeKind::AND) << crit;
+                                              cond("users", "LEVEL", 1, {"2"}), cond("zzzzzzzz", "LEVEL", 1, {"3"}),
+                                              cond("c", "CRITERION", 1, {crit})}, false));
+    ASSERT_TRUE(e && e->getNodeKind() == AlarmExp::NodeKind::OR) << crit;
+    sql.insert(e->sqlWhereCond("tbl_cur_alm"));
   }
+  EXPECT_EQ(sql.size(), 1u);
   EXPECT_EQ(std::unique_ptr<AlarmExp>(AlarmExpFactory::createCommonExp(
                 {cond("user", "USER", 1, {"factory_nobody"}), cond("f", "FDN", 7, {"P=1"})}, false)), nullptr);
 }
