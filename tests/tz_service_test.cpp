@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -144,12 +145,12 @@ TEST(KyroTZoneTest, MalformedOrUnknownZoneNamesFailWithCodeAndLog) {
     EXPECT_EQ((std::vector<long>{rc, direct.getLocalTime(0, kt), direct.getMOTimeInfo(info)}),
               std::vector<long>(3, KYROTZ_ERR_UNKNOWN_ZONE));
   }
-  // A control character is refused even where a zone file of that name exists.
+  // A control character or ".." is refused even where it names a zone file.
   const std::string dir = fmtest::makeTempDir("tzdir"), old = std::getenv("TZDIR") ? std::getenv("TZDIR") : "";
-  std::ifstream utc(KyroTZone::zoneDirectory() + "/UTC", std::ios::binary);
-  std::ofstream(dir + "/U\tTC", std::ios::binary) << utc.rdbuf();
+  std::filesystem::create_directory(dir + "/x");
+  for (const char* name : {"/U\tTC", "/Zone"}) std::filesystem::copy_file(KyroTZone::zoneDirectory() + "/UTC", dir + name);
   ::setenv("TZDIR", dir.c_str(), 1);
-  EXPECT_FALSE(KyroTZone::create("U\tTC"));
+  EXPECT_FALSE(KyroTZone::create("U\tTC") || KyroTZone::create("x/../Zone"));
   old.empty() ? ::unsetenv("TZDIR") : ::setenv("TZDIR", old.c_str(), 1);
 }
 
