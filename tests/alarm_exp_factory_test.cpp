@@ -211,7 +211,7 @@ TEST(AlarmExpFactoryTest, BuildRules) {
   // words only (USERS stays) and in any case.
   ASSERT_EQ(CUserIDMaintain::SetUserID("factory_u", "SM_ROOT", 4711), FM_SUCCESS);
   std::set<std::string> sql;
-  for (const char* crit : {"f and users and user or zzzzzzzz", "User AND f AND users or zzzzzzzz", "f and users or zzzzzzzz"}) {
+  for (const char* crit : {"zzzzzzzz or f and users and user", "zzzzzzzz or User AND f AND users", "zzzzzzzz or f and users"}) {
     e.reset(AlarmExpFactory::createCommonExp({cond("user", "USER", 1, {"factory_u"}), cond("f", "FDN", 7, {"P=1"}),
                                               cond("users", "LEVEL", 1, {"2"}), cond("zzzzzzzz", "LEVEL", 1, {"3"}),
                                               cond("c", "CRITERION", 1, {crit})}, false));
