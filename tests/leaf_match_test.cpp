@@ -83,6 +83,31 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
   }
 }
 
+// Sets of long elements are probed at every 2nd to 4th text position: each
+// shortest length from 5 to 13, elements at the first and last positions,
+// one byte changed, texts shorter than the step.
+TEST(LeafMatchTest, ContainsIndexSampledProbesMissNothing) {
+  std::mt19937 rng(9);
+  auto text = [&](size_t len) {
+    std::string t(len, 'a');
+    for (char& c : t) c = "ab\xFF"[rng() % 3];
+    return t;
+  };
+  for (size_t shortest = 5; shortest <= 13; ++shortest) {
+    std::set<std::string> values{text(shortest)};
+    while (values.size() < 80) values.insert(text(shortest + rng() % 4));
+    ContainsIndex index(values);
+    for (int k = 0; k < 400; ++k) {
+      std::string t = text(rng() % 4);
+      if (k % 4 != 0) t += *std::next(values.begin(), rng() % values.size()) + text(rng() % 4);
+      if (k % 4 == 2) t[rng() % t.size()] ^= 1;
+      bool want = false;
+      for (const auto& v : values) want = want || t.find(v) != std::string::npos;
+      ASSERT_EQ(index.foundIn(t), want) << shortest << " " << t;
+    }
+  }
+}
+
 // Every needle length (word compares change at 4, 8, 16) in texts around the
 // 16-start blocks, at every start, exact and with each byte changed.
 TEST(LeafMatchTest, ContainsBytesAgreesWithFind) {
