@@ -90,8 +90,9 @@ class ContainsIndex {
   // a probe that passes sends the starts p - m_uStep + 1 .. p to the table,
   // and a probe that fails rules them all out. Three bits of the 64-bit word
   // that the hash's top bits choose are set per entry, at 16 bits an entry
-  // and at most 256 KiB: all but about 1% of the probes that meet no element
-  // end at this one load.
+  // and at most 256 KiB (about 10 bits an entry at 100 000 elements of 6 to
+  // 12 letters, where about 2% of the probes that meet no element pass):
+  // every other probe ends at this one load.
   uint64_t filterBits(uint64_t h) const;
   std::vector<uint64_t> m_filter;
   unsigned m_uFilterShift = 0;  // 64 - the bits of a word index
