@@ -65,7 +65,7 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
   };
   for (int round = 0; round < 400; ++round) {
     // Rounds below 50: one value in texts up to 40 bytes (blocks of 16
-    // starts). Rounds 300 and up: 64 values or more of 4 to 13 bytes or more
+    // starts). Rounds 300 and up: 64 values or more, the shortest of 4 to 13 bytes
     // (hashed starts, probed at every 1st to 4th position), half of the
     // texts holding one of them whole or with a byte changed.
     std::set<std::string> values;
