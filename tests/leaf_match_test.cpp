@@ -65,17 +65,20 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
   };
   for (int round = 0; round < 400; ++round) {
     // Rounds below 50: one value in texts up to 40 bytes (blocks of 16
-    // starts). Rounds 300 and up: 64 values or more of 4 bytes or more
-    // (hashed starts).
+    // starts). Rounds 300 and up: 64 values or more, the shortest of 4 to 13 bytes
+    // (hashed starts, probed at every 1st to 4th position), half of the
+    // texts holding one of them whole or with a byte changed.
     std::set<std::string> values;
     const size_t n = round < 50 ? 1 : round < 300 ? 2 + rng() % (round < 150 ? 4 : 40) : 64 + rng() % 200;
     while (values.size() < n) {
-      std::string v = round < 300 ? text(6) : text(4) + text(4);
-      if (v.size() >= (round < 300 ? 1u : 4u)) values.insert(v);
+      std::string v = round < 300 ? text(6) : text(4) + text(4) + text(round % 10);
+      if (v.size() >= (round < 300 ? 1u : 4 + round % 10u)) values.insert(v);
     }
     ContainsIndex index(values);
     for (int k = 0; k < 40; ++k) {
-      const std::string t = text(round < 50 ? 40 : 12);
+      std::string t = text(round < 50 ? 40 : 12);
+      if (round >= 300 && k % 2) t = text(3) + *std::next(values.begin(), k % n) + t.substr(0, k % 4);
+      if (round >= 300 && k % 4 == 3) t[k % t.size()] ^= 1;
       bool want = false;
       for (const auto& v : values) want = want || (!t.empty() && t.find(v) != std::string::npos);
       ASSERT_EQ(index.foundIn(t), want) << "round " << round << " text " << t;

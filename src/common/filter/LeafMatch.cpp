@@ -92,8 +92,8 @@ bool containsBytes(std::string_view text, std::string_view needle) {
 // bytes, the bucket on all 8).
 inline uint64_t ContainsIndex::gramMix(uint64_t key) { return key * 0x9E3779B97F4A7C15ull; }
 
-// The first m_uGram of the `avail` bytes at p (avail >= m_uGram) as a key.
-inline uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
+// The first `len` (1 .. 8) of the `avail` bytes at p (avail >= len) as a key.
+inline uint64_t ContainsIndex::gramKey(const char* p, size_t avail, size_t len) {
   uint64_t w = 0;
   if (avail >= 8) {
     std::memcpy(&w, p, 8);  // one load
@@ -103,13 +103,15 @@ inline uint64_t ContainsIndex::gramKey(const char* p, size_t avail) const {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   w = __builtin_bswap64(w);
 #endif
-  return m_uGram == 8 ? w : w & ((uint64_t{1} << (8 * m_uGram)) - 1);
+  return len == 8 ? w : w & ((uint64_t{1} << (8 * len)) - 1);
 }
 
-// The two bits of a prefix in its filter word, from hash bits below those
-// of the word, the bucket and the tag.
-inline uint64_t ContainsIndex::filterBits2(uint64_t h) {
-  return uint64_t{1} << (h & 63) | uint64_t{1} << ((h >> 6) & 63);
+// The three bits of a probe in its filter word, from the hash bits right
+// below those of the word index (the high bits of the product depend on
+// every byte).
+inline uint64_t ContainsIndex::filterBits(uint64_t h) const {
+  const uint64_t r = h >> (m_uFilterShift - 18);
+  return uint64_t{1} << (r & 63) | uint64_t{1} << ((r >> 6) & 63) | uint64_t{1} << ((r >> 12) & 63);
 }
 
 ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
@@ -224,6 +226,13 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
   for (const std::string* p : patterns) shortest = std::min(shortest, p->size());
   if (patterns.size() >= 64 && shortest >= 4) {
     m_uGram = std::min<size_t>(shortest, 8);
+    // Sets of longer elements are probed at every 2nd to 4th position, on
+    // grams of 5 to 8 bytes (fewer bytes would pass too many probes).
+    m_uProbe = m_uGram;
+    if (shortest >= 6) {
+      m_uProbe = std::min<size_t>(shortest - 1, 8);
+      m_uStep = std::min<size_t>(shortest - m_uProbe + 1, 4);
+    }
     // Distinct prefixes, each with the state it leads to.
     std::vector<Gram> grams;
     grams.reserve(patterns.size());
@@ -233,7 +242,7 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
         const unsigned char c = static_cast<unsigned char>((*p)[k]);
         st = k == 0 ? m_root[c] : child(st, c);
       }
-      grams.push_back(Gram{gramKey(p->data(), p->size()), st});
+      grams.push_back(Gram{gramKey(p->data(), p->size(), m_uGram), st});
     }
     std::sort(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key < y.key; });
     grams.erase(std::unique(grams.begin(), grams.end(), [](const Gram& x, const Gram& y) { return x.key == y.key; }),
@@ -247,13 +256,20 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
       m_uBucketMask = (size_t{1} << bits) - 1;
       if (placeGrams(grams)) break;
     }
+    std::vector<uint64_t> probes;
+    probes.reserve(patterns.size() * m_uStep);
+    for (const std::string* p : patterns) {
+      for (size_t o = 0; o < m_uStep; ++o) probes.push_back(gramKey(p->data() + o, p->size() - o, m_uProbe));
+    }
+    std::sort(probes.begin(), probes.end());
+    probes.erase(std::unique(probes.begin(), probes.end()), probes.end());
     unsigned filterBits = 10;
-    while (filterBits < 20 && (size_t{1} << filterBits) < 16 * grams.size()) ++filterBits;
+    while (filterBits < 21 && (size_t{1} << filterBits) < 16 * probes.size()) ++filterBits;
     m_uFilterShift = 64 - (filterBits - 6);
     m_filter.assign((size_t{1} << filterBits) / 64, 0);
-    for (const Gram& g : grams) {
-      const uint64_t h = gramMix(g.key);
-      m_filter[h >> m_uFilterShift] |= filterBits2(h);
+    for (uint64_t key : probes) {
+      const uint64_t h = gramMix(key);
+      m_filter[h >> m_uFilterShift] |= this->filterBits(h);
     }
   }
 }
@@ -315,36 +331,44 @@ bool ContainsIndex::walkFrom(uint32_t s, std::string_view text, size_t j) const 
   }
 }
 
+// Whether an element occurs at `start` (start + m_uGram <= text.size()).
+bool ContainsIndex::startsAt(std::string_view text, size_t start) const {
+  constexpr uint64_t kLow = 0x0001000100010001ull;
+  constexpr uint64_t kHigh = 0x8000800080008000ull;
+  const uint64_t key = gramKey(text.data() + start, text.size() - start, m_uGram);
+  const uint64_t h = gramMix(key);
+  const uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
+  const size_t b1 = h >> m_uShift;
+  const size_t b2 = otherBucket(b1, tag);
+  // A lane equal to the tag is a zero lane of x (exact "any" test).
+  const uint64_t x1 = m_gramBuckets[b1] ^ (tag * kLow);
+  const uint64_t x2 = m_gramBuckets[b2] ^ (tag * kLow);
+  if (((((x1 - kLow) & ~x1) | ((x2 - kLow) & ~x2)) & kHigh) == 0) return false;
+  // The prefix starts some element: walk the trie on from it; an accepting
+  // state is an element (or one of its suffixes) ending here. (A prefix is
+  // stored once.)
+  for (size_t slot = 0; slot < 8; ++slot) {
+    const size_t b = slot < 4 ? b1 : b2;
+    const Gram& g = m_grams[4 * b + slot % 4];
+    if (static_cast<uint16_t>(m_gramBuckets[b] >> (16 * (slot % 4))) == tag && g.key == key) {
+      return walkFrom(g.state, text, start + m_uGram);
+    }
+  }
+  return false;
+}
+
 bool ContainsIndex::foundByGrams(std::string_view text) const {
   const char* const data = text.data();
   const size_t n = text.size();
-  const uint64_t* const buckets = m_gramBuckets.data();
   const uint64_t* const filter = m_filter.data();
-  constexpr uint64_t kLow = 0x0001000100010001ull;
-  constexpr uint64_t kHigh = 0x8000800080008000ull;
-  for (size_t i = 0; i + m_uGram <= n; ++i) {
-    const uint64_t key = gramKey(data + i, n - i);
-    const uint64_t h = gramMix(key);
-    const uint64_t want = filterBits2(h);
+  const size_t step = m_uStep;
+  const size_t probe = m_uProbe;
+  for (size_t p = 0; p + probe <= n; p += step) {
+    const uint64_t h = gramMix(gramKey(data + p, n - p, probe));
+    const uint64_t want = filterBits(h);
     if ((filter[h >> m_uFilterShift] & want) != want) continue;
-    const uint16_t tag = static_cast<uint16_t>((h >> (m_uShift - 16)) | 1u);
-    const size_t b1 = h >> m_uShift;
-    const size_t b2 = otherBucket(b1, tag);
-    // A lane equal to the tag is a zero lane of x (exact "any" test).
-    const uint64_t x1 = buckets[b1] ^ (tag * kLow);
-    const uint64_t x2 = buckets[b2] ^ (tag * kLow);
-    if ((((x1 - kLow) & ~x1) | ((x2 - kLow) & ~x2)) & kHigh) {
-      // The prefix starts some element: walk the trie on from it; an
-      // accepting state is an element (or one of its suffixes) ending here.
-      // (A prefix is stored once.)
-      for (size_t slot = 0; slot < 8; ++slot) {
-        const size_t b = slot < 4 ? b1 : b2;
-        const Gram& g = m_grams[4 * b + slot % 4];
-        if (static_cast<uint16_t>(buckets[b] >> (16 * (slot % 4))) == tag && g.key == key) {
-          if (walkFrom(g.state, text, i + m_uGram)) return true;
-          break;
-        }
-      }
+    for (size_t o = 0; o < step && o <= p; ++o) {
+      if (p - o + m_uGram <= n && startsAt(text, p - o)) return true;
     }
   }
   return false;

@@ -66,31 +66,38 @@ class ContainsIndex {
   std::vector<unsigned char> m_labels;
   // Large sets whose elements all have 4 bytes or more: a cuckoo table of
   // the elements' first m_uGram bytes (up to 8, the shortest element's
-  // length). Each text position looks its m_uGram bytes up; only a prefix
-  // that starts some element continues, at the trie state that prefix leads
-  // to. The hot part is a 16-bit tag per slot (0: empty), four slots to a
-  // 64-bit bucket, and a prefix lives in one of two buckets: a position costs
-  // two independent loads from a table of about 3 bytes per element, which
-  // stays in the cache whatever the number of elements, and no branch that
-  // depends on what was loaded. The cold part (exact prefix and state, slot
-  // by slot) is read only on a matching tag.
+  // length). A prefix that starts some element continues at the trie state
+  // that prefix leads to. The hot part is a 16-bit tag per slot (0: empty),
+  // four slots to a 64-bit bucket, and a prefix lives in one of two buckets:
+  // a lookup costs two independent loads from a table of about 3 bytes per
+  // element and no branch that depends on what was loaded. The cold part
+  // (exact prefix and state, slot by slot) is read only on a matching tag.
   struct Gram {
     uint64_t key;    // the prefix bytes, little-endian, zero above m_uGram
     uint32_t state;  // the trie state after the prefix
   };
   static uint64_t gramMix(uint64_t key);
-  uint64_t gramKey(const char* p, size_t avail) const;
+  static uint64_t gramKey(const char* p, size_t avail, size_t len);
   size_t otherBucket(size_t bucket, uint16_t tag) const;
   bool placeGrams(const std::vector<Gram>& grams);
+  bool startsAt(std::string_view text, size_t start) const;
   bool walkFrom(uint32_t state, std::string_view text, size_t j) const;
-  // In front of the table, a Bloom filter of the prefixes: 16 bits per
-  // prefix (at most 128 KiB), a prefix sets two bits of the 64-bit word that
-  // the hash's top bits choose. A position whose two bits are not both set
-  // (all but about 3% of those that start no element) goes no further than
-  // this one load from a small, cache-resident array.
-  static uint64_t filterBits2(uint64_t h);
+  // In front of the table, a Bloom filter probed at every m_uStep-th text
+  // position only. It holds each element's m_uProbe bytes at offsets 0 ..
+  // m_uStep - 1, where m_uProbe + m_uStep - 1 is at most the shortest
+  // element's length: an occurrence starting at s covers the probed position
+  // p in s .. s + m_uStep - 1 with its bytes p - s .. p - s + m_uProbe - 1, so
+  // a probe that passes sends the starts p - m_uStep + 1 .. p to the table,
+  // and a probe that fails rules them all out. Three bits of the 64-bit word
+  // that the hash's top bits choose are set per entry, at 16 bits an entry
+  // and at most 256 KiB (about 10 bits an entry at 100 000 elements of 6 to
+  // 12 letters, where about 2% of the probes that meet no element pass):
+  // every other probe ends at this one load.
+  uint64_t filterBits(uint64_t h) const;
   std::vector<uint64_t> m_filter;
   unsigned m_uFilterShift = 0;  // 64 - the bits of a word index
+  size_t m_uProbe = 0;
+  size_t m_uStep = 1;
   size_t m_uGram = 0;  // 0: plain automaton search
   unsigned m_uShift = 0;
   size_t m_uBucketMask = 0;
