@@ -101,6 +101,12 @@ TEST(FdnFileTest, FileTruncatedInsideALineLosesOnlyThatLine) {
     expected["Appended"] = 999;
     ASSERT_EQ(got, expected);
   }
+  // A damaged tail longer than a read-back block, starting right after a line end, costs only itself.
+  writeAll(file.getFileName(), full + std::string(4095, 'x'));
+  ASSERT_EQ(file.saveToFile({{"Appended", 999}}), FM_SUCCESS);
+  FdnMap got;
+  ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
+  EXPECT_EQ(got.size(), pairs.size() + 1);
 }
 
 // Lines longer than 511 characters are skipped, and refused when written.

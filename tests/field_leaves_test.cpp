@@ -66,6 +66,7 @@ TEST_F(FieldLeavesTest, RejectedValuesLogOnceAndLeaveTheLeafUnchanged) {
       {mk<CategoryExp>(), {"1"}, {"1", "6"}, "CAlmValidCheck::isCategoryValid failed, input is: 6", true},
       {mk<CsnExp>(), {"7"}, {"-1"}, "CAlmValidCheck::isAlmCsnValid failed, input is: -1", false},
       {mk<StatusExp>(), {"1"}, {"XX", "na"}, "", true},
+      {mk<ParamExp>(), {"0", "3"}, {}, "", true},  // no values
       {mk<IdentifyExp>(), {"1"}, {"33"}, "IdentifyExp::setFilter, invalid identifier: 33", false},
       {mk<ParamExp>(), {"0", "3"}, {"10", "1"}, "ParamExp::setFilter, invalid param index: 10", false},
       {mk<IntExtParamExp>(), {"0", "1", "3"}, {"0"}, "IntExtParamExp::setFilter failed, the filter's size is:(1)",
