@@ -209,6 +209,10 @@ TEST_P(AlarmExpOperatorTest, DatabaseLostMidBatchThenReloadAgrees) {
   ExpandInfo_t info;
   CAlarmExpQueryer::instance()->getExpAndAdvice(AlarmInfoEx_t(0, 0, 0), info);
   ASSERT_EQ(info.m_strExplanation, "xold");
+  AlmExpList named{entry(0, 0, 0, "")};
+  op_->applyNewAlarmName(named);  // the buffer's name
+  EXPECT_EQ(named.front().AlarmName, "nold");
+  EXPECT_EQ(op_->addExpListToBuffer({entry(0, 0, 0, "again")}), FM_FAILURE);  // there already
   // Row 1500 is refused (SQLite) or held until the server is stopped.
   rawExec(isPg ? "create or replace function kbop_hold() returns trigger as $$ begin if NEW.AlarmID = 1500 then "
                  "perform pg_sleep(5); end if; return NEW; end $$ language plpgsql;"

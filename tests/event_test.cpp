@@ -124,6 +124,7 @@ TEST(EventTypesTest, EveryAttributeRoundTripsThroughChannelAndCdr) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].getAttributeName(c.offset), c.name);
     EXPECT_EQ(got[0].getAttributeName(got[0].getAttributeCount()), "");  // past the last: none
+    EXPECT_EQ(got[0].findAttribute(c.name.c_str()), &got[0].getAttributeValue(c.offset));
     EXPECT_TRUE(c.readsBack(got[0]));
     EXPECT_TRUE(c.readsBack(throughCdr(got[0])));
   }
