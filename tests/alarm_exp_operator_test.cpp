@@ -191,6 +191,7 @@ TEST_P(AlarmExpOperatorTest, ModelBufferTableEventsQueryerAndPeerAgree) {
   }
   peerSync();
   EXPECT_EQ(op_->sendExpChangedEvent(6, {entry(0, 0, 0, "")}), FM_INVALID_ARG);  // types are 1..5
+  EXPECT_EQ(op_->batchSendExpEvent(5, {entry(0, 0, 0, "")}), FM_SUCCESS);
 }
 
 // The database goes away while a bulk add is in its second batch of 1000:

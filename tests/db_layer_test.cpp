@@ -354,6 +354,7 @@ TEST_P(DbLayerTest, DialectFunctionsAndCaseSensitiveLike) {
   soci::session unopened;  // no server behind it: neither alive nor writable
   EXPECT_FALSE(fmdbPostgresAlive(unopened));
   EXPECT_FALSE(fmdbPostgresWritable(unopened));
+  fmdbOpenSession(unopened, "sqlite3://db=" + fmtest::makeTempDir("dbl_new") + "/new/x.db");  // the folder is made
   EXPECT_EQ(queryOne("select mod(-7, 3) || ' ' || mod(7, -3) || ' ' || (-7 % 3)"), "-1 1 -1");
   EXPECT_EQ(queryOne("select bitand(12, 10) || ' ' || bitand(-1, 255) || ' ' || coalesce(bitand(null, 1), -9)"),
             "8 255 -9");

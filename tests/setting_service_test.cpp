@@ -258,6 +258,7 @@ TEST_F(SettingServiceTest, ConfigAdapterReadsAllThreeFormsAndWritesAtomically) {
   EXPECT_EQ(adapter.getAllSysParam("/vela/correlate", all), CONFIG_NOT_INIT);
   ASSERT_EQ(adapter.init(file), 0);
   ASSERT_EQ(adapter.getAllSysParam("/vela/correlate", all), 0);
+  EXPECT_EQ(adapter.getAllSysParam(std::string("/vela/correlate\0x", 17), all), CONFIG_INVALID_ARG);
   EXPECT_EQ(std::make_pair(all.size(), all["mode"]), std::make_pair(size_t{3}, std::string("element wins over attribute")));
   const std::tuple<const char*, const char*, const char*, bool, int> writes[] = {
       {"vela/correlate", "new", "1", false, CONFIG_NO_SUCH_PARAM},
