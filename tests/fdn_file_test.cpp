@@ -56,10 +56,10 @@ TEST(FdnFileTest, SaveAppendsLaterLineWinsFlushReplaces) {
 
 TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
   // Bad: no colon, two colons, no id, id not a number, blank before the id,
-  // no FDN, id out of range, carriage return inside (could not be stored again).
+  // no FDN, id out of range, a lone minus, carriage return inside (could not be stored again).
   // Good: leading zeros of any length, CR LF and CR CR LF line ends; blank lines are skipped.
   const std::string text =
-      "1:A\nno colon\n2:B:C\n:D\nx3:E\n 4:F\n5:\n99999999999999999999:G\n000000000000000000005:K\n\n"
+      "1:A\nno colon\n2:B:C\n:D\nx3:E\n 4:F\n5:\n99999999999999999999:G\n-:N\n000000000000000000005:K\n\n"
       "6:H\r\n7:I\n8:J\r\r\n9:L\rM\n";
   FdnFile file(freshPath("fdnfile_malformed"));
   writeAll(file.getFileName(), text);
@@ -67,7 +67,7 @@ TEST(FdnFileTest, MalformedLinesCostOnlyThemselves) {
   FdnMap got;
   ASSERT_EQ(file.FileToStrBuffer(got), FM_SUCCESS);
   EXPECT_EQ(got, (FdnMap{{"A", 1}, {"H", 6}, {"I", 7}, {"J", 8}, {"K", 5}}));
-  EXPECT_EQ(cap.count("parse failed!", TRACE_ERROR), 8u);
+  EXPECT_EQ(cap.count("parse failed!", TRACE_ERROR), 9u);
 }
 
 TEST(FdnFileTest, FileTruncatedInsideALineLosesOnlyThatLine) {
