@@ -49,13 +49,13 @@ AlmExpList perKey(const AlmExpList& exps) {
   AlmExpList out;
   combineExpListWithoutExpand(exps, out);
   if (out.size() == exps.size()) return out;  // no key repeated
-  std::map<std::pair<AlarmInfo_t, std::int32_t>, ReasonInfo*> written;
+  std::map<AlarmInfoEx_t, ReasonInfo*> written;
   for (AlmExp_t& e : out) {
-    for (ReasonInfo& r : e.Reasons) written[{keyOf(e), r.ReasonID}] = &r;
+    for (ReasonInfo& r : e.Reasons) written[AlarmInfoEx_t(keyOf(e), r.ReasonID)] = &r;
   }
   for (const AlmExp_t& e : exps) {
     if (e.Reasons.empty()) continue;
-    auto it = written.find({keyOf(e), e.Reasons.front().ReasonID});
+    auto it = written.find(AlarmInfoEx_t(keyOf(e), e.Reasons.front().ReasonID));
     if (it != written.end()) *it->second = e.Reasons.front();
   }
   return out;
