@@ -257,6 +257,9 @@ TEST(AlmExpVersionIDTest, UpgradeWrapsAndWritesSettingsAndFile) {
     ASSERT_EQ(Setting::instance()->setParam(path, bad), 0);
     EXPECT_EQ(v->getVersion(text), FM_FAILURE) << bad;
   }
+  // A third part that is there but empty reads as 0.
+  ASSERT_EQ(Setting::instance()->setParam(path, "1.2."), 0);
+  EXPECT_EQ((v->getVersion(text), text), "1.2.0");
   EXPECT_EQ(v->writeToFile(""), FM_INVALID_ARG);
   AlmExpVersionID::destroy();
 }

@@ -157,6 +157,9 @@ TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
   r.setCategory(1), r.setStrExtParam(1, 1, "dev");
   EXPECT_FALSE(pair.evaluate(r));
   EXPECT_TRUE((r.setCategory(2), pair.evaluate(r)));
+  // Field (1, 3) alone pairs: an empty field (1, 2) matches whatever field (1, 1) holds.
+  ASSERT_TRUE(pair.setStringContent("1,2,"));
+  EXPECT_TRUE((r.setCategory(1), pair.evaluate(r)));
 }
 
 // ---------------------------------------------------------------------------

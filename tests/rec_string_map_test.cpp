@@ -344,9 +344,12 @@ TEST_F(RecStringMapTest, BatchNaming) {
   m->PreLoadNameByOID(records);
   EXPECT_EQ(m->getfdnOIDName("NE=4") + "|" + m->getfdnOIDName("NE=1"), "name4|NE=1");
 
-  plat->setNamingAvailable(false);
   fmtest::TraceCapture quiet;
   records.resize(1);
+  records.front().setMoDn("NE=9001");  // the service names none of the batch: nothing is cached
+  m->PreLoadNameByOID(records);
+  EXPECT_FALSE(m->isNameCached("NE=9001"));
+  plat->setNamingAvailable(false);
   records.front().setMoDn("NE=77");
   m->PreLoadNameByOID(records);
   EXPECT_FALSE(m->isNameCached("NE=77"));

@@ -99,6 +99,18 @@ TEST(TaskMgr, QueueStatusUnknownTypeAndDropOnDestroy) {
   EXPECT_EQ((std::vector<long>{g_ran, g_freed}), (std::vector<long>{0, g_made}));
 }
 
+// A busy queue logs its state with every hundredth task, not with every task.
+TEST(TaskMgr, AsyncTasksLogQueueStateEveryHundredth) {
+  resetCounters();
+  fmtest::TraceCapture trace;
+  CFMTaskMgr* mgr = CFMTaskMgr::Instance();
+  ASSERT_EQ(33000, mgr->StartAllTask());
+  for (int i = 0; i < 3; ++i) mgr->PutAsnMsg(new CountedPack);
+  while (g_ran < 3) std::this_thread::yield();
+  CFMTaskMgr::Destroy();
+  EXPECT_LE(trace.count("CSchedule::doAsynTask, message_bytes"), 1u);
+}
+
 TEST(TaskMgr, PoolOpensWithItsThreadsOrNone) {
   CSchedule none("tm_none", 0), two("tm_two", 2);
   struct Idle : CThreadTask {

@@ -145,12 +145,18 @@ TEST(KyroTZoneTest, MalformedOrUnknownZoneNamesFailWithCodeAndLog) {
     EXPECT_EQ((std::vector<long>{rc, direct.getLocalTime(0, kt), direct.getMOTimeInfo(info)}),
               std::vector<long>(3, KYROTZ_ERR_UNKNOWN_ZONE));
   }
-  // A control character or ".." is refused even where it names a zone file.
+  // A control character, "..", an absolute path or a name over 255 bytes is
+  // refused even where it names a zone file.
   const std::string dir = fmtest::makeTempDir("tzdir"), old = std::getenv("TZDIR") ? std::getenv("TZDIR") : "";
+  const std::string longName = std::string(200, 'x') + "/" + std::string(55, 'z');
   std::filesystem::create_directory(dir + "/x");
-  for (const char* name : {"/U\tTC", "/Zone"}) std::filesystem::copy_file(KyroTZone::zoneDirectory() + "/UTC", dir + name);
+  std::filesystem::create_directory(dir + "/" + std::string(200, 'x'));
+  for (const std::string& name : {std::string("/U\tTC"), std::string("/Zone"), "/" + longName}) {
+    std::filesystem::copy_file(KyroTZone::zoneDirectory() + "/UTC", dir + name);
+  }
   ::setenv("TZDIR", dir.c_str(), 1);
-  EXPECT_FALSE(KyroTZone::create("U\tTC") || KyroTZone::create("x/../Zone"));
+  EXPECT_FALSE(KyroTZone::create("U\tTC") || KyroTZone::create("x/../Zone") || KyroTZone::create(dir + "/Zone") ||
+               KyroTZone::create(longName));
   old.empty() ? ::unsetenv("TZDIR") : ::setenv("TZDIR", old.c_str(), 1);
 }
 
