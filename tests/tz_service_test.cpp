@@ -93,6 +93,8 @@ TEST(KyroTZoneTest, MOTimeInfoGivesStandardOffsetAndDstRule) {
        utcOf(2024, 10, 27, 1, 0, 0)},
       {"UTC", utcOf(2024, 7, 1, 0, 0, 0), 0, 0, false, 0, 0},
       {"Europe/Dublin", utcOf(2024, 1, 9, 0, 0, 0), 0, 3600, true, 1711846800, 1729990800},  // winter: GMT standard
+      // Autumn 1946: standard time between summer time and a negative-DST winter.
+      {"Europe/Prague", utcOf(1946, 10, 7, 0, 0, 0), 3600, 3600, true, 0, 0},
   };
   for (const auto& [zone, ref, stdOffset, dstOffset, hasDst, start, end] : cases) {
     auto tz = KyroTZone::create(zone);
