@@ -8,6 +8,7 @@
 #include "fm_common/platform/CFDNSplitter.h"
 #include "fm_common/platform/CFMSecurity.h"
 #include "fm_common/platform/EAMUtil2DB.h"
+#include "support/FmTestSupport.h"
 
 using namespace Kyrofm;
 
@@ -159,6 +160,10 @@ TEST(MOAudit, ChunksStopAtTheFirstRefusalAndTrivialListsAskNobody) {
   EXPECT_EQ(33901, CMOAuditBase::NoNeedCheckUserMORight(client));
   EXPECT_EQ(33901, CMOAuditBase::CheckUserMORight(client, false, {"X=1"}, false, true));
   CFMCallSMImpl::clear();
+  // The NE registry is asked only when the caller wants it.
+  fmtest::TraceCapture trace;
+  for (bool checkNe : {false, true}) CMOAuditBase::CheckUserMORight(client, false, {"NE=404"}, checkNe, false);
+  EXPECT_EQ(trace.count("NEfdn [NE=404] not exist!"), 1u);
 }
 
 TEST(MOAudit, WithoutChecksEverythingPasses) {
