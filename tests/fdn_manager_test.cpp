@@ -451,6 +451,16 @@ TEST_P(FdnManagerTest, NonAllocatingProcessOnlyReads) {
   EXPECT_EQ(m->GetIntFdnList({"", "A", "Y"}, ids), FM_FAILURE);
   EXPECT_EQ(ids, (std::list<long>{-1, 1, -2}));
   EXPECT_EQ(tableRows(), (IdMap{{1, "A"}, {7, "X"}}));
+  // More names than one statement reads.
+  ASSERT_EQ(exec("insert into tbl_fdn_mgr(fdnid, fdnname) with recursive n(i) as (select 0 union all select i + 1 "
+                 "from n where i < 1499) select 1000 + i, 'M=' || cast(i as varchar(8)) || '''q' from n"),
+            FM_SUCCESS);
+  std::list<std::string> many;
+  for (long i = 0; i < 1500; ++i) many.push_back("M=" + std::to_string(i) + "'q");
+  ids.clear();
+  EXPECT_EQ(m->GetIntFdnList(many, ids), FM_SUCCESS);
+  EXPECT_EQ(std::make_pair(ids.front(), ids.back()), std::make_pair(1000L, 2499L));
+  ASSERT_EQ(exec("delete from tbl_fdn_mgr where fdnid >= 1000"), FM_SUCCESS);
 
   insertRow(9, "Z");  // the other process goes on
   EXPECT_EQ(m->setServiceFlag(true), FM_SUCCESS);
