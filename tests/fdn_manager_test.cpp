@@ -160,7 +160,12 @@ TEST_P(FdnManagerTest, NewFdnsAreStoredAndSurviveARestart) {
   std::list<long> ids;
   EXPECT_EQ(m->GetIntFdnList({"", "NE=2", "NE=3", "NE=3"}, ids), FM_SUCCESS);
   EXPECT_EQ(ids, (std::list<long>{-1, 2, 3, 3}));
-  EXPECT_EQ(m->GetIntFdn("NE=4") + m->GetIntFdn("NE=5"), 9);
+  std::set<long> idSet;
+  EXPECT_EQ(m->GetIntFdnSet({"", "NE=1", "NE=4"}, idSet), FM_SUCCESS);
+  EXPECT_EQ(idSet, (std::set<long>{-1, 1, 4}));
+  std::map<std::string, long> idMap;
+  EXPECT_EQ(m->GetIntFdnMap({"", "NE=5"}, idMap), FM_SUCCESS);
+  EXPECT_EQ(idMap, (std::map<std::string, long>{{"", -1}, {"NE=5", 5}}));
   std::map<long, std::string> strMap;
   EXPECT_EQ(m->GetStrFdnMap({-1, 1, 77}, strMap), FM_SUCCESS);
   EXPECT_EQ(strMap, (std::map<long, std::string>{{-1, ""}, {1, "NE=1"}, {77, "UNKNOWN"}}));
@@ -193,6 +198,13 @@ TEST_P(FdnManagerTest, InitCounterLiesAboveTableAndFileAndReplayCompletes) {
   EXPECT_EQ(m->getFdnIdEx("OLD"), -100);
   EXPECT_EQ(m->GetIntFdn("C"), 40);
   EXPECT_EQ(m->GetIntFdn("E"), 41);
+
+  // A name stored under two ids resolves to the higher one; both ids keep it.
+  insertRow(50, "A");
+  ASSERT_EQ(exec("update tbl_fdn_mgr set fdnname = 'A' where fdnid = 5"), FM_SUCCESS);  // may come after 50 now
+  m = restart();
+  EXPECT_EQ(m->GetIntFdn("A"), 50);
+  EXPECT_EQ(m->GetStrFdn(5) + m->GetStrFdn(50), "AA");
 }
 
 TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
@@ -223,6 +235,9 @@ TEST_P(FdnManagerTest, SubtreeAndEqualityQueries) {
   }
 
   std::set<long> eq, user;
+  EXPECT_EQ(m->GetUserFdnLikeSet({"NE=1"}, {"NE=1,S=1", "NE=3"}, user), FM_SUCCESS);
+  EXPECT_EQ(user, (std::set<long>{id["NE=1,S=1"], id["NE=1,S=1,P=2"]}));
+  user.clear();
   EXPECT_EQ(m->QueryIntFdnEqualSet({"NE=1", "NE=9"}, eq), FM_SUCCESS);
   EXPECT_EQ(eq, (std::set<long>{id["NE=1"], -100}));
   EXPECT_EQ(m->GetUserFdnEqualSet({"NE=1", "NE=3", "x"}, {"NE=3", "NE=12", "y"}, user), FM_SUCCESS);
@@ -241,11 +256,14 @@ TEST_F(FdnManagerLimitTest, GetFdnIdByFdnNameStopsAtTheLimit) {
   KyroTrace::setMinLevel(4);
   m->mergeFdn(big);  // memory only
   KyroTrace::setMinLevel(level);
-  std::list<FMNameValue_t> out;
-  EXPECT_EQ(m->GetFdnIdByFdnName({"NE=1"}, 2, out), FM_RESULT_LIMIT_REACHED);
-  EXPECT_EQ(out.size(), 100000u);
+  for (char type : {char(1), char(2)}) {
+    std::list<FMNameValue_t> out;
+    EXPECT_EQ(m->GetFdnIdByFdnName(type == 1 ? names : std::list<std::string>{"NE=1"}, type, out),
+              FM_RESULT_LIMIT_REACHED);
+    EXPECT_EQ(out.size(), 100000u);
+  }
   names.pop_back();
-  out.clear();
+  std::list<FMNameValue_t> out;
   EXPECT_EQ(m->GetFdnIdByFdnName(names, 1, out), FM_SUCCESS);
   EXPECT_EQ(m->getCurMaxFdnId(), 100002);  // merged ids raise the counter
   out.clear();
@@ -591,6 +609,9 @@ TEST(AlmValidCheckFdnParentTest, ComponentWisePrefix) {
       {"a=1", longFdn.substr(0, 255), true, true},
   };
   for (const auto& c : cases) EXPECT_EQ(CAlmValidCheck::isFdnParent(c.parent, c.fdn, c.strict), c.want) << c.parent << " / " << c.fdn;
+  CFDNSplitter::instance()->setSplitter('/');
+  EXPECT_TRUE(CAlmValidCheck::isFdnParent("a", "a/b", true) && !CAlmValidCheck::isFdnParent("a", "a,b", true));
+  CFDNSplitter::instance()->setSplitter(',');
   EXPECT_FALSE(CAlmValidCheck::CheckFdnParent("", "x", ','));  // no emptiness rule: an empty parent ends nowhere
   EXPECT_TRUE(CAlmValidCheck::CheckFdnParent("", ",x", ','));
   EXPECT_FALSE(CAlmValidCheck::CheckFdnParent("ab", "a", ','));
