@@ -97,6 +97,7 @@ TEST_F(SettingServiceTest, ReadsPathsGroupsAndAnswers1005ForMissing) {
   EXPECT_EQ(s->getParamValue("/kyro/vela/threshold Percent", n) * 100 + n, 45);
   EXPECT_EQ(s->getParamValue("/kyro/vela/alarm_configure/clear_alm_buf_size", n), SETTING_NOT_A_NUMBER);
   EXPECT_EQ(s->setParam("/kyro/vela/", "1"), SETTING_INVALID_PATH);
+  EXPECT_EQ(s->setParam("/kyro//x", "1"), SETTING_INVALID_PATH);
   std::map<std::string, std::string> group{{"keep", "me"}};
   EXPECT_EQ(s->getGroupParams("/kyro/vela", group), 0);
   EXPECT_EQ(std::make_tuple(group.size(), group["threshold Percent"], group["keep"]),
