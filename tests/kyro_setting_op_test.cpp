@@ -1,6 +1,6 @@
-// Tests of CKyroSettingOP: every accessor over absent, malformed, out-of-range
+// Tests of CKyroSettingOP: the accessors over absent, malformed, out-of-range
 // and boundary values; the caches; the setters and their refused writes; the
-// character-set conversions; the shipped default settings file.
+// character-set conversions.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -184,11 +184,10 @@ TEST_F(KyroSettingOPTest, NESynchronisationAttributes) {
   CKyroSettingOP& op = fresh({});
   EXPECT_EQ(op.setNESynAttr({{"ne_startsvc_syn", "1"}, {"ne_recover_syn", "2"}, {"LCT_user_logout_syn", "1"}}),
             FM_SUCCESS);
-  std::list<FMNameValue_t> got{{"keep", "x"}};  // the attributes are appended
+  std::list<FMNameValue_t> got{{"keep", "x"}};  // the attributes are appended; only the text 1 counts as on
   EXPECT_EQ(op.getNESynAttr(got), FM_SUCCESS);
   EXPECT_EQ(got, (std::list<FMNameValue_t>{{"keep", "x"}, {"ne_startsvc_syn", "1"}, {"ne_recover_syn", "0"},
-                                           {"LCT_user_logout_syn", "1"}}))
-      << "only the text 1 counts as on";
+                                           {"LCT_user_logout_syn", "1"}}));
   // An invalid value stops the write: pairs before it are written, pairs after it not.
   EXPECT_EQ(op.setNESynAttr({{"ne_startsvc_syn", "0"}, {"LCT_user_logout_syn", "2"}, {"ne_recover_syn", "1"}}),
             FM_FAILURE);
