@@ -12,8 +12,8 @@ namespace fmtest {
 // Full setting path ("/kyro/vela/group/name") -> value text.
 using SettingsKV = std::vector<std::pair<std::string, std::string>>;
 
-// Writes a settings file holding exactly `kv`, grouped by the path before the
-// last "/"; a failed write fails the current test.
+// Writes a settings file holding exactly `kv`, each entry in a group of the
+// path before its last "/"; a failed write fails the current test.
 void writeSettings(const std::string& file, const SettingsKV& kv);
 
 }  // namespace fmtest
