@@ -180,6 +180,8 @@ TEST(KeyedSyncConcurrencyTest, SemaphoreBlocksUntilInitialisedAndLimitsHolders) 
   CFMSemaphoreGuard::initSemaphore(key, kLimit);
   for (auto& t : threads) t.join();
   EXPECT_EQ(peak.load(), kLimit);
+  ACE_Thread_Semaphore* sem = CFMSemaphoreGuard::getSemaphore(key);  // exactly kLimit units came back
+  EXPECT_EQ((std::vector<int>{sem->tryacquire(), sem->tryacquire(), sem->tryacquire()}), (std::vector<int>{0, 0, -1}));
 }
 
 // ---------------------------------------------------------------------------
