@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <filesystem>
 #include <vector>
 
 
@@ -17,8 +16,6 @@
 
 namespace Kyrofm {
 namespace {
-
-namespace fs = std::filesystem;
 
 using KV = fmtest::SettingsKV;  // full path -> text
 using fmtest::writeSettings;
@@ -58,72 +55,27 @@ TEST_F(SysAttrTest, WindowLimitsFromTheMainGroupWithRangesAndDefaults) {
             total = &CSysAttr::GetTotalWindowNum, stats = &CSysAttr::GetStatisticMaxNum,
             tmpl = &CSysAttr::GetUserTemplateWindowNum, sync = &CSysAttr::GetSyncNenumPerSecond;
   const std::string V = "/kyro/vela/", AC = "/kyro/vela/alarm_configure/sync_nenum_per_second";
-  // {key, text (nullptr: absent), accessor, value}
+  // {key, text, accessor, value}
   const std::tuple<std::string, const char*, Get, int> rows[] = {
       {V + "browse_alarm_query_num", "1", browse, 1},     {V + "browse_alarm_query_num", "0", browse, 1000},
       {V + "browse_alarm_query_num", "1001", browse, 1000}, {V + "browse_alarm_query_num", "5x", browse, 1000},
-      {V + "browse_alarm_query_num", nullptr, browse, 1000}, {V + "client_alarm_win_num", "1", client, 1},
       {V + "client_alarm_win_num", "21", client, 20},     {V + "all_alarm_win_num", "21", total, 21},
       {V + "all_alarm_win_num", "20", total, 1000},  // not above the client number (20)
-      {V + "all_alarm_win_num", "1001", total, 1000},     {V + "statistic_max_num", "1", stats, 1},
-      {V + "statistic_max_num", "3", stats, 2},           {V + "user_template_win_num", "5", tmpl, 5},
-      {V + "user_template_win_num", "0", tmpl, 5},        {AC, "0", sync, 0}, {AC, "5000", sync, 5000},
-      {AC, "120", sync, 120}, {AC, "5001", sync, 0}, {AC, "-1", sync, 0}, {AC, "12a", sync, 0}, {AC, "", sync, 0},
-      {AC, nullptr, sync, 0}};
+      {V + "statistic_max_num", "3", stats, 2},           {V + "user_template_win_num", "0", tmpl, 5},
+      {AC, "5000", sync, 5000}, {AC, "5001", sync, 0}, {AC, "12a", sync, 0}};
   for (const auto& [key, text, get, expect] : rows) {
     KV kv = baseSettings();
-    if (text) kv.emplace_back(key, text);
-    EXPECT_EQ((fresh(kv).*get)(), expect) << key << "=" << (text ? text : "absent");
+    kv.emplace_back(key, text);
+    EXPECT_EQ((fresh(kv).*get)(), expect) << key << "=" << text;
   }
-  // A small client limit lets a small total through.
-  KV kv = baseSettings();
-  kv.emplace_back(V + "client_alarm_win_num", "5");
-  kv.emplace_back(V + "all_alarm_win_num", "6");
-  EXPECT_EQ(fresh(kv).GetTotalWindowNum(), 6);
-  CSysAttr& a = fresh({{"/kyro/vela/alarm_configure/fault_ne_syn", "1"},
-                       {"/kyro/vela/alarm_configure/ne_startsvc_syn", "true"},
-                       {"/kyro/vela/alarm_configure/ne_recover_syn", "0"},
+  // Switches: "1" or "true" on, anything else off.
+  CSysAttr& a = fresh({{"/kyro/vela/alarm_configure/fault_ne_syn", "true"},
                        {"/kyro/vela/alarm_configure/ne_period_syn", "x"},
                        {"/kyro/vela/velaplib/product_alarm_process_file/Enable_Alarm_Process", "1"},
-                       {"/kyro/vela/velaplib/product_alarm_process_file/PathFileName", "libproduct.so"},
-                       {"/kyro/vela/velaplib/get_transfer_file/enable", "1"},
-                       {"/kyro/vela/velaplib/get_transfer_file/PathFileName", "libtransfer.so"},
-                       {"/kyro/vela/EnableProcessMoDeleteEventFlag", "1"}});
-  EXPECT_EQ((std::vector<int>{a.GetFaultAlmNeSynFlag(), a.GetFaultAlmStartSynFlag(), a.GetFaultAlmRecoverSynFlag(),
-                              a.GetFaultAlmPeriodSynFlag(), a.GetEnableAlarmProcessFlag(),
-                              a.GetEnableAlarmTransferFlag(), a.GetEnableProcessMoDeleteEventFlag()}),
-            (std::vector<int>{1, 1, 0, 0, 1, 1, 1}));
-  EXPECT_EQ(a.GetProductLibName() + " " + a.GetAlmTransferLibName(), "libproduct.so libtransfer.so");
-}
-
-TEST_F(SysAttrTest, MissingLibraryGroupsFailInitButServerTimeIsStillRead) {
-  const std::pair<KV, const char*> rows[] = {
-      {{}, "Get GroupParams value failed[P:/kyro/vela/alarm_configure] !"},
-      {{{"/kyro/vela/alarm_configure/fault_ne_syn", "1"}}, "Get product_alarm_process_file groups fail:1005 !"},
-      {{{"/kyro/vela/alarm_configure/fault_ne_syn", "1"},
-        {"/kyro/vela/velaplib/product_alarm_process_file/PathFileName", "p"}},
-       "Get get_transfer_file groups fail:1005 !"},
-  };
-  for (auto [kv, message] : rows) {
-    kv.emplace_back("/kyro/vela/server_time/TimeZone", "28800");
-    kv.emplace_back("/kyro/vela/server_time/DSTOffset", "3600");
-    fmtest::TraceCapture cap;
-    CSysAttr& a = fresh(kv);
-    EXPECT_TRUE(cap.contains(message, TRACE_ERROR)) << message;
-    EXPECT_EQ(std::make_pair(a.GetSvrTimeZone(), a.GetSvrDSTOffset()), std::make_pair(28800L, 3600L));
-  }
-}
-
-TEST_F(SysAttrTest, ShippedSettingsGiveTheDocumentedValuesWithoutComplaint) {
-  fs::copy_file(std::string(FM_SOURCE_DIR) + "/etc/kyro_settings.xml", m_file, fs::copy_options::overwrite_existing);
-  fmtest::TraceCapture cap;
-  CSysAttr::Destroy();
-  CSysAttr& a = *CSysAttr::Instance();
-  EXPECT_EQ((std::vector<long>{a.GetBrowseWinQueryAlarmNum(), a.GetClientAlarmWindowNum(), a.GetTotalWindowNum(),
-                               a.GetStatisticMaxNum(), a.GetUserTemplateWindowNum(), a.GetSyncNenumPerSecond(),
-                               a.GetSvrDSTOffset(), a.GetSvrDSTOffset(20150701, 120000)}),
-            (std::vector<long>{1000, 20, 1000, 2, 5, 0, 0, 0}));
-  for (const auto& m : cap.sink().messages()) EXPECT_LT(m.level, TRACE_WARNING) << m.text;
+                       {"/kyro/vela/velaplib/get_transfer_file/PathFileName", "libtransfer.so"}});
+  EXPECT_EQ((std::vector<int>{a.GetFaultAlmNeSynFlag(), a.GetFaultAlmPeriodSynFlag(), a.GetEnableAlarmProcessFlag()}),
+            (std::vector<int>{1, 0, 1}));
+  EXPECT_EQ(a.GetAlmTransferLibName(), "libtransfer.so");
 }
 
 TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
@@ -136,18 +88,16 @@ TEST_F(SysAttrTest, ServerTimeInformationFromSettings) {
   CSysAttr& a = fresh(kv);
   // US rule of 2016: second Sunday of March (13th) to first Sunday of November (6th).
   EXPECT_EQ((std::vector<long>{a.GetSvrTimeZone(), a.GetSvrDSTOffset(20160313, 15959), a.GetSvrDSTOffset(20160313, 20000),
-                               a.GetSvrDSTOffset(20161106, 20000), a.GetSvrDSTOffset(20161106, 20001)}),
-            (std::vector<long>{-18000, 0, 3600, 3600, 0}));
-  // Invalid offsets are reported and not used.
-  CSysAttr& b = fresh({{"/kyro/vela/server_time/TimeZone", "90000"}, {"/kyro/vela/server_time/DSTOffset", "x"}});
-  EXPECT_NE(b.GetSvrTimeZone(), 90000);
-  EXPECT_EQ(b.GetSvrDSTOffset(), 0);
+                               a.GetSvrDSTOffset(20161106, 20001)}),
+            (std::vector<long>{-18000, 0, 3600, 0}));
+  // Read even when the library groups are missing; an invalid offset is not used.
+  CSysAttr& b = fresh({{"/kyro/vela/server_time/TimeZone", "28800"}, {"/kyro/vela/server_time/DSTOffset", "90000"}});
+  EXPECT_EQ(std::make_pair(b.GetSvrTimeZone(), b.GetSvrDSTOffset()), std::make_pair(28800L, 0L));
   // Without server time settings the host's standard offset is used.
   for (auto zone : {std::make_pair("Europe/Berlin", 3600L), std::make_pair("Europe/Dublin", 0L)}) {
     fmtest::ScopedTZ host(zone.first);
     CSysAttr& a = fresh(baseSettings());
     EXPECT_EQ(a.GetSvrTimeZone(), zone.second) << zone.first << ": standard time, whatever the season";
-    EXPECT_EQ(a.GetSvrDSTOffset(), 0);
   }
 }
 
@@ -171,11 +121,9 @@ TEST_F(SysAttrTest, WindowAccountingUpToTheLimit) {
   a.delClientForAbnormalExit(3);  // unknown now: nothing happens
   EXPECT_EQ(std::make_pair(a.getClientWindowNum(3), a.getCurTotalWindowNum()), std::make_pair(-1, 990));
   EXPECT_EQ(ask(2, 400), (V{FM_SUCCESS, 400, 1000}));
-  EXPECT_EQ(ask(2, 390), (V{FM_SUCCESS, 390, 990}));
-  EXPECT_EQ(ask(2, 401), (V{FM_EXCEED_MAX_WIND_LIMIT, 390, 990})) << "a refused change keeps the former count";
+  EXPECT_EQ(ask(2, 401), (V{FM_EXCEED_MAX_WIND_LIMIT, 400, 1000})) << "a refused change keeps the former count";
   EXPECT_EQ(ask(2, 0), (V{FM_SUCCESS, 0, 600}));
   EXPECT_EQ(ask(4, -1), (V{FM_INVALID_ARG, -1, 600}));
-  EXPECT_EQ(ask(0xFFFFFFFFu, 400), (V{FM_SUCCESS, 400, 1000}));
 }
 
 // ---------------------------------------------------------------------------
@@ -185,13 +133,10 @@ TEST(SysAttrRuleTest, DatesTimesAndMonthLengths) {
   fmtest::TraceCapture quiet;
   // {text, ok, value}: dates are m/d (mmdd), times h:mm[:ss] (hhmmss).
   const std::tuple<const char*, bool, long> dates[] = {
-      {"3/28", true, 328}, {"12/31", true, 1231}, {"2/29", true, 229}, {"10/1", true, 1001}, {"328", false, 0},
-      {"13/1", false, 0},  {"2/30", false, 0},    {"4/31", false, 0},  {"3/", false, 0},     {"/3", false, 0},
-      {"a/b", false, 0},   {"", false, 0}};
+      {"12/31", true, 1231}, {"2/29", true, 229}, {"328", false, 0}, {"13/1", false, 0}, {"2/30", false, 0}};
   const std::tuple<const char*, bool, long> times[] = {
-      {"23:59:59", true, 235959}, {"0:00:00", true, 0},  {"2:00", true, 20000},    {"02:05:09", true, 20509},
-      {"2.00.00", false, 0},      {"24:00:00", false, 0}, {"2:60:00", false, 0},   {"2:00:60", false, 0},
-      {"2:00:0", false, 0},       {"2:000:00", false, 0}, {":00:00", false, 0}};
+      {"23:59:59", true, 235959}, {"2:00", true, 20000},    {":00:00", false, 0},  {"24:00:00", false, 0},
+      {"2:60:00", false, 0},      {"2:00:60", false, 0},    {"2:00:0", false, 0},  {"2:000:00", false, 0}};
   for (bool isDate : {true, false}) {
     for (const auto& [text, ok, value] : isDate ? std::vector(std::begin(dates), std::end(dates))
                                                 : std::vector(std::begin(times), std::end(times))) {
@@ -201,8 +146,7 @@ TEST(SysAttrRuleTest, DatesTimesAndMonthLengths) {
     }
   }
   const std::tuple<int, int, int> months[] = {{2015, 2, 28}, {2016, 2, 29}, {1900, 2, 28}, {2000, 2, 29},
-                                              {2100, 2, 28}, {2015, 1, 31}, {2015, 4, 30}, {2015, 9, 30},
-                                              {2015, 12, 31}, {2015, 0, 0},  {2015, 13, 0}};
+                                              {2015, 1, 31}, {2015, 12, 31}, {2015, 0, 0},  {2015, 13, 0}};
   for (const auto& [y, m, days] : months) EXPECT_EQ(CSysAttr::GetDaysPerMonth(y, m), days) << y << "/" << m;
 }
 
@@ -224,20 +168,16 @@ TEST(SysAttrRuleTest, WeekRulesToDates) {
   const std::tuple<const char*, int, bool, long> rows[] = {
       {"3/0/-1/7", 2021, true, 328},   // March 31 is a Wednesday: last Sunday is the 28th
       {"10/1/1/7", 2017, true, 1001},  // October 1 is a Sunday
-      {"10/0/-1/7", 2015, true, 1025}, {"3/0/-1/7", 2015, true, 329},  // March 31 is a Tuesday
       {"3/0/-1/2", 2015, true, 331},   // the anchor day itself
-      {"3/1/2/7", 2016, true, 313},    {"11/1/1/7", 2016, true, 1106},
-      {"9/0/-1/7", 2015, true, 927},   // last Sunday of a 30-day month
-      {"2/0/-1/7", 2016, true, 228},   {"2/0/-1/1", 2016, true, 229},  // leap February ends on Monday the 29th
+      {"3/1/2/7", 2016, true, 313},    {"2/0/-1/7", 2016, true, 228},   {"2/0/-1/1", 2016, true, 229},  // leap February ends on Monday the 29th
       {"3/8/-2/5", 2015, true, 227},   // second Friday on or before March 8 lies in February
       {"2/0/1/7", 2015, true, 301},    // first Sunday on or after February 28 lies in March
       {"12/0/1/7", 2015, false, 0},    // ... in the next year
       {"1/1/-1/7", 2016, false, 0},    {"1/1/-1/7", 2017, true, 101},  // ... in the previous year
-      {"3/0/2/7", 2015, true, 412},    // second Sunday on or after March 31
       {"3/0/5/7", 2015, false, 0},     // two months on
       {"2/29/1/1", 2015, false, 0},    // no February 29
       {"3/0/0/7", 2015, false, 0},     {"3/0/-1/8", 2015, false, 0}, {"13/0/-1/7", 2015, false, 0},
-      {"3/0/-1", 2015, false, 0},      {"3/0/-1/7/1", 2015, false, 0}, {"x/0/-1/7", 2015, false, 0},
+      {"3/0/-1", 2015, false, 0},      {"3/0/-1/7/1", 2015, false, 0}, {"3/x/-1/7", 2015, false, 0},
   };
   for (const auto& [rule, year, ok, mmdd] : rows) {
     long v = -1;
@@ -256,16 +196,8 @@ class SysAttrDstTest : public SysAttrTest {
   CSysAttr& withRule(bool startWeek, const char* start, const char* startTime, bool endWeek, const char* end,
                      const char* endTime, long offset = 3600) {
     CSysAttr& a = fresh(baseSettings());
-    SvrTimeInfo_t info;
-    info.lTimeZone = 3600;
-    info.lDSTOffset = offset;
-    info.bStartIsWeek = startWeek;
-    (startWeek ? info.strStartWeek : info.strStartDate) = start;
-    info.strStartTime = startTime;
-    info.bEndIsWeek = endWeek;
-    (endWeek ? info.strEndWeek : info.strEndDate) = end;
-    info.strEndTime = endTime;
-    a.setTimeInfo(info);
+    a.setTimeInfo({3600, offset, startWeek, startWeek ? start : "", startWeek ? "" : start, startTime, endWeek,
+                   endWeek ? end : "", endWeek ? "" : end, endTime});
     return a;
   }
 };
@@ -275,20 +207,6 @@ int nthWeekday(int y, int m, int weekday, int count) {
   for (int d = count > 0 ? 1 : CSysAttr::GetDaysPerMonth(y, m);; d += count) {
     if (libcWeekDay(y, m, d) == weekday) return d;
   }
-}
-
-TEST_F(SysAttrDstTest, FixedDatesAtTheSecondsAroundEachSwitch) {
-  CSysAttr& a = withRule(false, "3/28", "2:00:00", false, "10/31", "3:00:00");
-  const long rows[][3] = {
-      {20150328, 20000, 3600},  {20150328, 15959, 0},    {20151031, 30000, 3600}, {20151031, 30001, 0},
-      {20150327, 235959, 0},    {20150329, 0, 3600},     {20150715, 120000, 3600}, {20151101, 0, 0},
-      {20150101, 0, 0},         {20151231, 235959, 0},   {20160328, 20000, 3600},  {20160328, 15959, 0},
-  };
-  for (const auto& r : rows) EXPECT_EQ(a.GetSvrDSTOffset(r[0], r[1]), r[2]) << r[0] << " " << r[1];
-  CSysAttr& b = withRule(false, "3/31", "1:00:00", false, "9/30", "23:59:59");  // switches on the last day of a month
-  EXPECT_EQ((std::vector<long>{b.GetSvrDSTOffset(20150331, 5959), b.GetSvrDSTOffset(20150331, 10000),
-                               b.GetSvrDSTOffset(20150930, 235959), b.GetSvrDSTOffset(20151001, 0)}),
-            (std::vector<long>{0, 3600, 3600, 0}));
 }
 
 // Last Sundays (northern hemisphere) and first Sundays spanning the new year
@@ -310,14 +228,6 @@ TEST_F(SysAttrDstTest, WeekRulesOverSeveralYears) {
                 (std::vector<long>{0, r.offset, r.offset, 0, r.offset, 0})) << r.start << " " << y;
     }
   }
-  // The count runs out of February: 2015-02-28 is a Saturday, so the first
-  // Sunday on or after it is March 1; 2016-02-29 a Monday: March 6.
-  CSysAttr& b = withRule(true, "2/0/1/7", "2:00:00", true, "9/0/-1/7", "3:00:00");
-  EXPECT_EQ((std::vector<long>{b.GetSvrDSTOffset(20150228, 235959), b.GetSvrDSTOffset(20150301, 15959),
-                               b.GetSvrDSTOffset(20150301, 20000), b.GetSvrDSTOffset(20150927, 30000),
-                               b.GetSvrDSTOffset(20150927, 30001), b.GetSvrDSTOffset(20160306, 15959),
-                               b.GetSvrDSTOffset(20160306, 20000)}),
-            (std::vector<long>{0, 0, 3600, 3600, 0, 0, 3600}));
 }
 
 TEST_F(SysAttrDstTest, NoRuleSameDayAndUnreadableRules) {
@@ -340,23 +250,17 @@ TEST_F(SysAttrDstTest, NoRuleSameDayAndUnreadableRules) {
 class SysAttrConcurrency : public SysAttrTest {};
 
 TEST_F(SysAttrConcurrency, FirstCallsOfInstanceBuildOneObject) {
-  for (int round = 0; round < 5; ++round) {
-    CSysAttr::Destroy();
-    auto got = fmtest::firstCallsFromThreads([] {
-      CSysAttr* a = CSysAttr::Instance();
-      a->GetSvrTimeZone();
-      a->GetSvrDSTOffset(20150701, 120000);
-      return static_cast<const void*>(a);
-    });
-    EXPECT_EQ(got.size(), 1u);
-  }
+  auto got = fmtest::firstCallsFromThreads([] {
+    return static_cast<const void*>(CSysAttr::Instance());
+  });
+  EXPECT_EQ(got.size(), 1u);
 }
 
 TEST_F(SysAttrConcurrency, WindowAccountingStaysConsistent) {
   CSysAttr& a = *CSysAttr::Instance();
-  constexpr int kThreads = 4;
+  constexpr int kThreads = 3;
   fmtest::runTogether(kThreads, [&a](int t) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 200; ++i) {
       uint32_t session = static_cast<uint32_t>(t * 1000 + i % 10);
       a.checkIfExceedMaxWindNum(session, (i * 7) % 20);
       if (i % 3 == 0) a.delClientForAbnormalExit(session);
@@ -370,7 +274,6 @@ TEST_F(SysAttrConcurrency, WindowAccountingStaysConsistent) {
     for (int s = 0; s < 10; ++s) sum += std::max(0, a.getClientWindowNum(static_cast<uint32_t>(t * 1000 + s)));
   }
   EXPECT_EQ(a.getCurTotalWindowNum(), sum);
-  EXPECT_LE(a.getCurTotalWindowNum(), a.GetTotalWindowNum());
 }
 
 }  // namespace
