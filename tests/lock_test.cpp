@@ -232,6 +232,7 @@ TEST(LockConcurrencyTest, GuardsExcludeAndQueriesNeverShowHalfAHandOver) {
         {
           Lock_Guard g(lock);
           ++plain;
+          std::this_thread::yield();  // others queue up: hand-overs after a wait
           if (i % 4 == 0 && lockInfo("lt_half").holder != me) ++wrongHolder;
         }
         if ((i + t) % 3 == 0) {
