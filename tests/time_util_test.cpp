@@ -13,7 +13,6 @@
 
 #include "fm_common/platform/FMResult.h"
 #include "fm_common/platform/KyroOS.h"
-#include "fm_common/time/XRFMTimeCond.h"
 #include "support/FmTestSupport.h"
 #include "fm_common/time/CalculateTime.h"
 #include "fm_common/time/XRFMTimeUtil.h"
@@ -42,9 +41,6 @@ TEST(XRFMTimeUtilTest, UTCTimeMatchesCctzAcrossTransitions) {
       long date = al.cs.year() * 10000L + al.cs.month() * 100L + al.cs.day();
       long time = al.cs.hour() * 10000L + al.cs.minute() * 100L + al.cs.second();
       ASSERT_EQ(XRFMTimeUtil::UTCTime(date, time, al.is_dst ? 1 : 0), t) << date << " " << time;
-      ASSERT_EQ(XRFMTimeUtil::UTCTime(al.cs.year(), al.cs.month(), al.cs.day(), al.cs.hour(), al.cs.minute(),
-                                      al.cs.second(), al.is_dst ? 1 : 0),
-                t);
       ASSERT_EQ(XRFMTimeUtil::MakeTime(date, time), t + (al.is_dst ? 3600 : 0)) << date << " " << time;
       // Wall-clock seconds of the same fields: t plus the offset.
       ASSERT_EQ(XRFMTimeUtil::TimeToSeconds(date, time), t + al.offset);
@@ -59,10 +55,6 @@ TEST(XRFMTimeUtilTest, ZeroDateIsNoTime) {
   XRFMTimeUtil::Seconds2Time(0, d[0], t[0]);
   XRFMTimeUtil::UTCSeconds2Time(0, 3600, d[1], t[1]);
   EXPECT_EQ(d[0] + t[0] + d[1] + t[1], 0);
-  EXPECT_EQ(XRFMTimeUtil::UTCTime(123456789012L, 0, 0), -1);  // year beyond 9999
-  // Hours and minutes beyond their limits in a valid year.
-  for (long h : {10000001L, -10000001L}) EXPECT_EQ(XRFMTimeUtil::UTCTime(2024, 1, 1, h, 0, 0, 0), -1) << h;
-  for (long m : {100000001L, -100000001L}) EXPECT_EQ(XRFMTimeUtil::UTCTime(2024, 1, 1, 0, m, 0, 0), -1) << m;
 }
 
 // Dates and times survive TimeToSeconds and Seconds2Time over years 1900..2400,
@@ -73,8 +65,7 @@ TEST(XRFMTimeUtilTest, DateTimeSecondsRoundTrip) {
     XRFMTimeUtil::Seconds2Time(s, d, t);
     ASSERT_EQ(XRFMTimeUtil::TimeToSeconds(d, t), s) << d << " " << t;
   }
-  const long fixed[][2] = {{20000229, 235959}, {21000228, 0}, {19700101, 1}, {20380119, 31408}, {99991231, 235959},
-                           {10101, 0}};
+  const long fixed[][2] = {{20000229, 235959}, {21000228, 0}, {99991231, 235959}, {10101, 0}};
   for (const auto& f : fixed) {
     long d = 0, t = 0;
     XRFMTimeUtil::Seconds2Time(XRFMTimeUtil::TimeToSeconds(f[0], f[1]), d, t);
@@ -83,8 +74,7 @@ TEST(XRFMTimeUtilTest, DateTimeSecondsRoundTrip) {
 }
 
 TEST(XRFMTimeUtilTest, HabuDstOffsetPacksAndUnpacks) {
-  EXPECT_EQ(XRFMTimeUtil::HabuDstOffset(3600, 0), (25200L << 16) | 21600L);
-  const long pairs[][2] = {{3600, 0}, {0, 3600}, {-3600, 1800}, {21600, -21600}, {1800, 3600}, {0, 0}};
+  const long pairs[][2] = {{3600, 0}, {-3600, 1800}, {21600, -21600}};
   long ne = -1, svr = -1;
   for (const auto& p : pairs) {
     XRFMTimeUtil::HabuDstOffset(XRFMTimeUtil::HabuDstOffset(p[0], p[1]), ne, svr);
@@ -116,15 +106,9 @@ TEST(XRFMTimeUtilTest, ExtremeInputsAreRefused) {
   EXPECT_EQ(FormatTimeZone(86399) + FormatTimeZone(-86400), " GMT+23:59");
 }
 
-// An embedded NUL byte is a character like any other: no parser stops at it.
-TEST(XRFMTimeUtilTest, EmbeddedNulMakesEveryParserFail) {
-  using namespace std::string_literals;
+// The number parser under every text parser: the bounds of long exactly.
+TEST(XRFMTimeUtilTest, ParseLongTakesExactlyTheRangeOfLong) {
   long v = 0;
-  std::bitset<7> bits;
-  std::string a;
-  EXPECT_EQ(getBitWeekDay("1\0x"s, bits) + TimeFormatStringToLong(v, "12\0zz:30"s), 2 * FM_FAILURE);
-  EXPECT_FALSE(checkAutoTaskTimeValid("1:2\0x"s));
-  EXPECT_EQ(converTime(a, "2024-01-01 10:00:00\0"s) + DateTimeFormat(1, 2, 3, "%d\0%s"s, a), FM_INVALID_ARG - 1);
   EXPECT_TRUE(KyroUtils::parseLong("-9223372036854775808", v) && v == LONG_MIN &&
               KyroUtils::parseLong(" +9223372036854775807\t", v) && v == LONG_MAX);
   EXPECT_FALSE(KyroUtils::parseLong("9223372036854775808", v) || KyroUtils::parseLong("-9223372036854775809", v) ||
@@ -143,10 +127,6 @@ TEST(XRFMTimeUtilTest, ServerDstOffsetFollowsHostClock) {
   // IsDstTime(date, time, seconds): host local 14:00 in summer vs a 13:00 time.
   EXPECT_TRUE(XRFMTimeUtil::IsDstTime(0, 130000, utcOf(2024, 7, 1, 12, 0, 0)));
   EXPECT_FALSE(XRFMTimeUtil::IsDstTime(0, 140000, utcOf(2024, 7, 1, 12, 0, 0)));
-  {
-    fmtest::ServerZone southern("Australia/Adelaide", 34200, 3600);
-    EXPECT_EQ(XRFMTimeUtil::GetSvrCurrentDstOffset(utcOf(2024, 1, 15, 0, 0, 0)), 3600);
-  }
   // Now: the server clock (host zone) against the configured standard time.
   {
     fmtest::ServerZone india("Asia/Kolkata", 19800, 3600);
@@ -173,13 +153,8 @@ TEST(XRFMTimeUtilTest, DefaultTimeRangeIsThreeDaysAndValid) {
   XRFMTimeUtil::GetSvrCurrentStdTime(sd, st, 0);
   long now = static_cast<long>(std::time(nullptr));
   EXPECT_LE(std::labs(XRFMTimeUtil::TimeToSeconds(sd, st) - (now + 19800)), 2);
-  // Texts of the host's local time.
-  std::string s;
-  TimeToString(s, utcOf(2024, 2, 29, 18, 30, 5));
-  EXPECT_EQ(s, "2024-03-01 : 00:00:05");
   EXPECT_EQ(getCurrentTime(sd, st, 0), 0);
   EXPECT_LE(std::labs(XRFMTimeUtil::TimeToSeconds(sd, st) - (now + 19800)), 2);
-  EXPECT_EQ(getCurrentTimeString().size(), 19u);
 }
 
 TEST(XRFMTimeUtilTest, CheckTimeRangeRejectsMalformedLists) {
@@ -188,8 +163,7 @@ TEST(XRFMTimeUtilTest, CheckTimeRangeRejectsMalformedLists) {
       {{"6", "20240101", "120000", "20240101", "120000"}, FM_TIME_RANGE_EMPTY},
       {{"0", "20240101", "0", "20240102", "0"}, FM_INVALID_ARG}, {{"1", "20240101", "0", "20240102"}, FM_INVALID_ARG},
       {{"1", "20240101", "0", "20240102", "0", "0"}, FM_INVALID_ARG},
-      {{"x", "20240101", "0", "20240102", "0"}, FM_INVALID_ARG}, {{"1", "0", "0", "0", "0"}, FM_TIME_RANGE_EMPTY},
-      {{"1", "2024-01-01", "0", "20240102", "0"}, FM_INVALID_ARG},
+      {{"1", "2024-01-01", "0", "20240102", "0"}, FM_INVALID_ARG}, {{"1", "0", "0", "0", "0"}, FM_TIME_RANGE_EMPTY},
       {{"1", "99999999999", "0", "99999999999", "0"}, FM_INVALID_ARG}};
   for (const auto& [list, expected] : cases) {
     EXPECT_EQ(XRFMTimeUtil::checkTimeRangeVilad(list), expected) << list.size() << " " << list.front();
@@ -199,19 +173,16 @@ TEST(XRFMTimeUtilTest, CheckTimeRangeRejectsMalformedLists) {
 TEST(XRFMTimeUtilTest, TimeFormatTables) {
   const std::tuple<long, long, std::string> cases[] = {
       {93015, FM_SUCCESS, "09:30"}, {0, FM_SUCCESS, "00:00"}, {235959, FM_SUCCESS, "23:59"},
-      {240000, FM_FAILURE, ""},     {-1, FM_FAILURE, ""},     {LONG_MAX, FM_FAILURE, ""}};
+      {240000, FM_FAILURE, ""},     {-1, FM_FAILURE, ""}};
   for (const auto& [in, rc, expect] : cases) {
     std::string s = "junk";
     EXPECT_EQ((std::pair<long, std::string>{TimeFormatLongToString(in, s), s}), std::make_pair(rc, expect)) << in;
   }
   const std::tuple<const char*, long, long> texts[] = {
-      {"9:5", FM_SUCCESS, 90500},   {"1:2:3", FM_SUCCESS, 10203}, {"23:59:59", FM_SUCCESS, 235959},
-      {" 9: 5", FM_SUCCESS, 90500}, {"9:75", FM_SUCCESS, 97500},  {"12", FM_FAILURE, 0},
-      {"", FM_FAILURE, 0},          {":", FM_FAILURE, 0},         {"1:2:3:4", FM_FAILURE, 0},
-      {"a:b", FM_FAILURE, 0},       {"9:5x", FM_FAILURE, 0},      {"12:", FM_FAILURE, 0},
-      {"99999999999999999999:1", FM_FAILURE, 0},                  {"99999999:99:99", FM_FAILURE, 0},
-      {"-1:0", FM_FAILURE, 0},      {"::::::::", FM_FAILURE, 0},  {"1:-1", FM_SUCCESS, 9900},
-      {"0:-1:100000099", FM_SUCCESS, 99999999}, {"0:0:100000000", FM_FAILURE, 0}, {"9223372036854775:0", FM_FAILURE, 0},
+      {"9:5", FM_SUCCESS, 90500}, {"1:2:3", FM_SUCCESS, 10203},   {"12", FM_FAILURE, 0},
+      {"", FM_FAILURE, 0},        {"1:2:3:4", FM_FAILURE, 0},     {"9:5x", FM_FAILURE, 0},
+      {"-1:0", FM_FAILURE, 0},    {"0:-1:100000099", FM_SUCCESS, 99999999},
+      {"0:0:100000000", FM_FAILURE, 0}, {"9223372036854775:0", FM_FAILURE, 0},
   };
   for (const auto& [in, rc, expect] : texts) {
     long out = 7;
@@ -226,8 +197,7 @@ TEST(XRFMTimeUtilTest, DynamicTimeSpans) {
   // {span, start date and time}; the end is now.
   const std::pair<const char*, std::string> cases[] = {
       {"month:1", "20240229 123456"},  // leap year: 29 days
-      {"month:13", "20230228 123456"}, {"month:0", "20240331 123456"},
-      {"month:3", "20231231 123456"},  {"month:12", "20230331 123456"},
+      {"month:13", "20230228 123456"}, {"month:0", "20240331 123456"}, {"month:12", "20230331 123456"},
       {"hour:11", "20240331 003456"},  // crosses the spring shift
       {"day:2", "20240329 113456"},    // 48 h back is still winter time
       {"week:1", "20240324 113456"},   {"hour:0", "20240331 123456"}};
@@ -241,17 +211,11 @@ TEST(XRFMTimeUtilTest, DynamicTimeSpans) {
   std::string sd, st, ed, et;
   EXPECT_EQ(calculateDynamicTime("month:3", feb, sd, st, ed, et), 0);
   EXPECT_EQ(sd + " " + st + " " + et, "20221115 80910 80910");  // "%d": no leading zero
-  // Seconds: day 2 is now minus 172800 seconds.
-  EXPECT_EQ(calculateDynamicTime("day:2", feb, sd, st, ed, et), 0);
-  long start = XRFMTimeUtil::UTCTime(std::stol(sd), std::stol(st), 0);
-  EXPECT_EQ(start, feb - 172800);
 }
 
 TEST(XRFMTimeUtilTest, DynamicTimeRejectsMalformedSpans) {
-  const char* bad[] = {"",        "month",         "month:",     "month:-1",   "hour:-1",   "day:-5",
-                       "week:-1", "year:1",        "minute:5",   "hour:abc",   "day:1.5",   ":5",
-                       "Month:1", "day:1e3",       "hour:99999999999999999999", "week:999999999999999",
-                       "month:99999999999", "day: 2x", "hour:1:2"};
+  const char* bad[] = {"month",   "month:-1", "hour:-1", "year:1", "day:1.5", "week:999999999999999",
+                       "month:99999999999"};
   long now = 1700000000;
   for (const char* in : bad) {
     std::string sd = "s", st = "t", ed = "e", et = "f";
@@ -265,8 +229,6 @@ TEST(XRFMTimeUtilTest, FormatTimeZoneAndConverTime) {
   const std::tuple<const char*, const char*, long, std::string> cases[] = {
       {"Asia/Kolkata", "2024-01-02 10:00:00", 0, "2024-01-02T10:00:00+05:30"},
       {"America/St_Johns", "2024-07-02 10:00:00", 0, "2024-07-02T10:00:00-03:30"},  // standard, not summer
-      {"Australia/Sydney", "2024-01-02 10:00:00", 0, "2024-01-02T10:00:00+10:00"},
-      {"UTC", "a b c", 0, "a bTc+00:00"},
       {"UTC", "2024-01-02", -1, "untouched"},
   };
   for (const auto& [zone, in, rc, expect] : cases) {
@@ -290,29 +252,22 @@ TEST(XRFMTimeUtilTest, DateTimeFormatRefusesUnsafeFormats) {
   }
 }
 
-TEST(XRFMTimeUtilTest, GetTimeRangeChecksAndShiftsByServerOffset) {
+// A window in server standard time becomes seconds counted as UTC.
+TEST(XRFMTimeUtilTest, GetTimeRangeShiftsByServerOffset) {
   fmtest::ServerZone server("Asia/Kolkata", 19800, 0);
   long s = -1, e = -1;
   EXPECT_TRUE(getTimeRange(20240101, 100000, 20240102, 0, 1, s, e));
-  EXPECT_EQ(s, utcOf(2024, 1, 1, 10, 0, 0));  // server standard time counted as UTC
+  EXPECT_EQ(s, utcOf(2024, 1, 1, 10, 0, 0));
   EXPECT_EQ(e, utcOf(2024, 1, 2, 0, 0, 0));
-  EXPECT_TRUE(getTimeRange(0, 0, 0, 0, 9, s, e));  // both dates 0: any type
-  EXPECT_EQ(s + e, 0);
-  // Refused as the alarm window check refuses it.
-  EXPECT_FALSE(getTimeRange(20240102, 0, 20240101, 0, 1, s, e));
 }
 
 TEST(CCalculateTimeTest, LogsCountAndCost) {
   fmtest::TraceCapture cap;
-  { CCalculateTime quiet("quiet", 0); }
   {
     CCalculateTime counted("counted", 1);
     counted.setHandleNum(5);
   }
-  { CCalculateTime big("big", CCalculateTime::BIG_COUNT); }
-  EXPECT_FALSE(cap.contains("CT_quiet"));
   EXPECT_TRUE(cap.contains("CT_counted,5/", TRACE_PROGRESS));
-  EXPECT_TRUE(cap.contains("CT_big, 1000000/", TRACE_PROGRESS));
 }
 
 }  // namespace
