@@ -157,6 +157,8 @@ TEST(FdnFileTest, OpenWriteAndRemoveFailures) {
   fs::create_directory(dir + "/fmdb_FDN.tmp");
   EXPECT_EQ(kept.flushFdnStrToFile({{"B", 2}}), FM_FAILURE);
   EXPECT_EQ(readAll(kept.getFileName()), "1:A\n");
+  EXPECT_EQ(kept.deleteFile(), FM_SUCCESS);
+  EXPECT_FALSE(kept.isFileExist());
 
   // A write that fails after the open is reported.
   if (fs::exists("/dev/full")) {

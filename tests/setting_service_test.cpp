@@ -285,6 +285,13 @@ TEST_F(SettingServiceTest, ConfigAdapterPathsAgreeOnWhichFormHoldsAKey) {
       EXPECT_EQ(adapter.modifySysParam("vela/s", c[1], c[3], false), 0);
     }
   }
+  // A NUL byte in a key or section name is refused, not read as the name up to it.
+  ConfigAdapter adapter;
+  std::string v;
+  std::map<std::string, std::string> all;
+  ASSERT_EQ(adapter.init(file), 0);
+  EXPECT_EQ(adapter.getSysParam("vela/s", std::string("param\0x", 7), v), CONFIG_INVALID_ARG);
+  EXPECT_EQ(adapter.getAllSysParam(std::string("vela/s\0x", 8), all), CONFIG_INVALID_ARG);
 }
 
 // ---------------------------------------------------------------------------
