@@ -212,9 +212,12 @@ TEST_P(DbLayerTest, TableTools) {
 }
 
 TEST_P(DbLayerTest, NewSqliteFolderAndLineComments) {
-  soci::session unopened;
+  soci::session unopened;  // no server behind it: neither alive nor writable
+  EXPECT_FALSE(fmdbPostgresAlive(unopened) || fmdbPostgresWritable(unopened));
   fmdbOpenSession(unopened, "sqlite3://db=" + fmtest::makeTempDir("dbl_new") + "/new/x.db");  // the folder is made
   EXPECT_EQ(queryOne("-- a comment ends with its line; select 8\nselect 7"), "7");
+  // bitand gives NULL for a NULL operand on both databases (not 0, which a test for 0 would select).
+  EXPECT_EQ(queryOne("select bitand(12, 10) || ' ' || coalesce(bitand(null, 1), -9)"), "8 -9");
 }
 
 // Alarm records go into an alarm table and come back field for field.
