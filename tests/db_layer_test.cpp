@@ -211,7 +211,7 @@ TEST_P(DbLayerTest, TableTools) {
   }
 }
 
-TEST_P(DbLayerTest, NewSqliteFolderAndLineComments) {
+TEST_P(DbLayerTest, SessionsAndSqliteDialect) {
   soci::session unopened;  // no server behind it: neither alive nor writable
   EXPECT_FALSE(fmdbPostgresAlive(unopened) || fmdbPostgresWritable(unopened));
   fmdbOpenSession(unopened, "sqlite3://db=" + fmtest::makeTempDir("dbl_new") + "/new/x.db");  // the folder is made

@@ -263,13 +263,13 @@ ContainsIndex::ContainsIndex(const std::set<std::string>& values) {
     }
     std::sort(probes.begin(), probes.end());
     probes.erase(std::unique(probes.begin(), probes.end()), probes.end());
-    unsigned filterBits = 10;
-    while (filterBits < 21 && (size_t{1} << filterBits) < 16 * probes.size()) ++filterBits;
-    m_uFilterShift = 64 - (filterBits - 6);
-    m_filter.assign((size_t{1} << filterBits) / 64, 0);
+    unsigned log2Bits = 10;
+    while (log2Bits < 21 && (size_t{1} << log2Bits) < 16 * probes.size()) ++log2Bits;
+    m_uFilterShift = 64 - (log2Bits - 6);
+    m_filter.assign((size_t{1} << log2Bits) / 64, 0);
     for (uint64_t key : probes) {
       const uint64_t h = gramMix(key);
-      m_filter[h >> m_uFilterShift] |= this->filterBits(h);
+      m_filter[h >> m_uFilterShift] |= filterBits(h);
     }
   }
 }
