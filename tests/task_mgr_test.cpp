@@ -179,6 +179,28 @@ TEST(TaskMgrThreads, TimersFireOnceOnTimeAndCancelledNever) {
   }
 }
 
+// The reactor re-arms an interval timer before its run: ticks that fall due
+// while a run is still going must not run beside it, nor after it ended the timer.
+TEST(TaskMgrThreads, TimerEndedByASlowRunFiresOnce) {
+  struct Slow : TimerTask {
+    std::atomic<int>* runs;
+    explicit Slow(std::atomic<int>* r) : runs(r) {}
+    int run(int) override {
+      ++*runs;
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      return -1;
+    }
+  };
+  std::atomic<int> runs{0};
+  CRelativeTimerTaskMgr timers(4);
+  ASSERT_EQ(0, timers.open());
+  std::unique_ptr<TimerTask> t(new Slow(&runs));
+  ASSERT_NE(-1, timers.addTimer(ACE_Time_Value::zero, ACE_Time_Value(0, 1000), t));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(0, timers.close());
+  EXPECT_EQ(1, runs.load());
+}
+
 TEST(TaskMgr, BufferRegistry) {
   struct Buf : XRFMTaskBufferBase {
     explicit Buf(long n) : n(n) {}

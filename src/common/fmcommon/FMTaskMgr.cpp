@@ -42,13 +42,20 @@ class TimerHandler : public ACE_Event_Handler {
   explicit TimerHandler(std::unique_ptr<TimerTask> task) : m_task(std::move(task)) {
     reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
   }
+  // The thread-pool reactor re-arms an interval timer before this call, so
+  // another of its threads may reach the next tick while this one runs: the
+  // ticks of one timer run one at a time, and none runs after a run that
+  // asked to end the timer (the reactor drops it only once this returns).
   int handle_timeout(const ACE_Time_Value&, const void*) override {
+    std::lock_guard<std::mutex> runGuard(m_runMutex);
+    if (m_bEnded) return -1;
     int id;
     {
       std::lock_guard<std::mutex> guard(m_idMutex);  // the id is set right after scheduling
       id = m_task->getTimerId();
     }
-    return m_task->run(id) < 0 ? -1 : 0;
+    m_bEnded = m_task->run(id) < 0;
+    return m_bEnded ? -1 : 0;
   }
   void setTimerId(long id) {
     std::lock_guard<std::mutex> guard(m_idMutex);
@@ -70,6 +77,8 @@ class TimerHandler : public ACE_Event_Handler {
  private:
   std::unique_ptr<TimerTask> m_task;
   std::mutex m_idMutex;
+  std::mutex m_runMutex;  // held while the task runs
+  bool m_bEnded = false;  // a run returned a negative result; under m_runMutex
   std::atomic<Reference_Count> m_refs{1};
 };
 
