@@ -86,13 +86,14 @@ TEST(LeafMatchTest, ContainsIndexFindsWhatASearchPerValueFinds) {
   }
 }
 
-// Every needle length (word compares change at 4, 8, 16) in texts around the
-// 16-start blocks, at every start, exact and with each byte changed.
+// Every needle length (word compares change at 4, 8, 16) in short texts and
+// in texts around the 16-start blocks of the long ones, at every start, exact
+// and with each byte changed.
 TEST(LeafMatchTest, ContainsBytesAgreesWithFind) {
   for (size_t m = 0; m <= 20; ++m) {
     std::string needle;
     for (size_t k = 0; k < m; ++k) needle += "aQ\xC3\xBCz"[k % 5];
-    for (size_t n = 0; n <= 40; ++n) {
+    for (size_t n = 0; n <= 100; n += n < 40 || n >= 60 ? 1 : 20) {
       for (size_t p = 0, miss = 0; p + m <= n; miss = miss == m ? (++p, 0) : miss + 1) {
         std::string text = std::string(n, 'x').replace(p, m, needle);
         if (miss < m) text[p + miss] = '\xFF';

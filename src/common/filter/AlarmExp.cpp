@@ -282,30 +282,37 @@ struct AlarmExpTreeOps {
   }
 
   // One step's answer: the field read and matched here, or the leaf's
-  // evaluate().
+  // evaluate(). Each matcher is expanded once: the field only chooses the
+  // value it is given.
   static bool test(const FlatFilter::Step& s, const AlmRecord_t& r) {
-    auto num = [&s](long v) { return (*static_cast<const IntValueMatch*>(s.match))(v); };
-    auto text = [&s](std::string_view v) { return (*static_cast<const StrValueMatch*>(s.match))(v); };
+    if (s.field >= LeafFieldTest::EXTEND_INFO) {
+      const std::string_view v = s.field == LeafFieldTest::EXTEND_INFO ? r.getExtendInfoView() : r.getLinkDnView();
+      return (*static_cast<const StrValueMatch*>(s.match))(v);
+    }
+    long v;
     switch (s.field) {
       case LeafFieldTest::LEVEL:
-        return num(r.getLevel());
+        v = r.getLevel();
+        break;
       case LeafFieldTest::ALARM_TYPE:
-        return num(r.getAlarmType());
+        v = r.getAlarmType();
+        break;
       case LeafFieldTest::LINK_TYPE:
-        return num(r.getLinkType());
+        v = r.getLinkType();
+        break;
       case LeafFieldTest::NE_TYPE:
-        return num(r.getNEType());
+        v = r.getNEType();
+        break;
       case LeafFieldTest::LOG_ID:
-        return num(r.getLogId());
+        v = r.getLogId();
+        break;
       case LeafFieldTest::ALARM_ID:
-        return num(r.getAlarmId());
-      case LeafFieldTest::EXTEND_INFO:
-        return text(r.getExtendInfoView());
-      case LeafFieldTest::LINK_DN:
-        return text(r.getLinkDnView());
+        v = r.getAlarmId();
+        break;
       default:
         return s.leaf->evaluate(r);
     }
+    return (*static_cast<const IntValueMatch*>(s.match))(v);
   }
 
   // Runs `prog` for `record`. With kTrackLast, *last receives the last leaf

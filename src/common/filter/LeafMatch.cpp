@@ -11,6 +11,7 @@
 #include "fm_common/filter/LeafMatch.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,31 +27,8 @@ namespace Kyrofm {
 // Substring search
 
 namespace filterdetail {
-namespace {
 
-// The needle's bytes 1 .. m-2 at p (its first and last bytes are known to be
-// there): a needle of up to 16 bytes is compared as two overlapping words
-// that cover it, a longer one by memcmp.
-inline bool sameInner(const char* p, const char* nd, size_t m) {
-  if (m <= 3) return m < 3 || p[1] == nd[1];
-  if (m < 8) {
-    uint32_t a, b, x, y;
-    std::memcpy(&a, p, 4), std::memcpy(&b, p + m - 4, 4);
-    std::memcpy(&x, nd, 4), std::memcpy(&y, nd + m - 4, 4);
-    return ((a ^ x) | (b ^ y)) == 0;
-  }
-  if (m <= 16) {
-    uint64_t a, b, x, y;
-    std::memcpy(&a, p, 8), std::memcpy(&b, p + m - 8, 8);
-    std::memcpy(&x, nd, 8), std::memcpy(&y, nd + m - 8, 8);
-    return ((a ^ x) | (b ^ y)) == 0;
-  }
-  return std::memcmp(p + 1, nd + 1, m - 2) == 0;
-}
-
-}  // namespace
-
-bool containsBytes(std::string_view text, std::string_view needle) {
+bool containsBytesInBlocks(std::string_view text, std::string_view needle) {
   const size_t n = text.size();
   const size_t m = needle.size();
   if (m < 2 || m > n) return m <= n && text.find(needle) != std::string_view::npos;
@@ -71,7 +49,7 @@ bool containsBytes(std::string_view text, std::string_view needle) {
           _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, lastByte))));
       while (mask != 0) {
         const unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
-        if (sameInner(h + i + k, nd, m)) return true;
+        if (sameBytes(h + i + k, nd, m)) return true;
         mask &= mask - 1;
       }
       if (i == last - 15) return false;
@@ -416,14 +394,15 @@ bool ContainsIndex::foundIn(std::string_view text) const {
 // IntValueMatch
 
 IntValueMatch::IntValueMatch(char op, const std::set<long>& values) : m_cOperator(op) {
-  if (values.empty()) return;  // ALL
-  m_lMin = *values.begin();
-  m_lMax = *values.rbegin();
-  const bool narrow = static_cast<unsigned long>(m_lMax) - static_cast<unsigned long>(m_lMin) < 64;
+  if (values.empty()) return;  // every value
+  const long lo = *values.begin();
+  const long hi = *values.rbegin();
+  m_lMin = lo;
   auto membership = [&](bool negated) {
-    if (narrow) {
-      for (long v : values) m_ulMask |= 1ul << (static_cast<unsigned long>(v) - static_cast<unsigned long>(m_lMin));
-      m_kind = negated ? Kind::NOT_IN_MASK : Kind::IN_MASK;
+    if (static_cast<unsigned long>(hi) - static_cast<unsigned long>(lo) < 64) {
+      setInterval(lo, hi, negated);
+      m_ulMask = 0;
+      for (long v : values) m_ulMask |= 1ul << (static_cast<unsigned long>(v) - m_ulLow);
     } else {
       m_list.assign(values.begin(), values.end());
       m_kind = negated ? Kind::NOT_IN_LIST : Kind::IN_LIST;
@@ -441,20 +420,32 @@ IntValueMatch::IntValueMatch(char op, const std::set<long>& values) : m_cOperato
     case 9:
       membership(true);
       break;
-    case 3:
-      m_kind = Kind::GT;
+    case 3:  // v > hi
+      if (hi == LONG_MAX) {
+        setInterval(1, 0, false);
+      } else {
+        setInterval(hi + 1, LONG_MAX, false);
+      }
       break;
-    case 4:
-      m_kind = Kind::GE;
+    case 4:  // v >= hi
+      setInterval(hi, LONG_MAX, false);
       break;
-    case 5:
-      m_kind = Kind::LT;
+    case 5:  // v < lo
+      if (lo == LONG_MIN) {
+        setInterval(1, 0, false);
+      } else {
+        setInterval(LONG_MIN, lo - 1, false);
+      }
       break;
-    case 6:
-      m_kind = Kind::LE;
+    case 6:  // v <= lo
+      setInterval(LONG_MIN, lo, false);
       break;
     case 10:
-      m_kind = values.size() == 1 ? Kind::BETWEEN_ONE : Kind::BETWEEN;
+      if (values.size() == 1) {
+        m_kind = Kind::BETWEEN_ONE;
+      } else {
+        setInterval(lo, hi, false);
+      }
       break;
     default:
       m_kind = Kind::BAD_OP;
@@ -462,15 +453,35 @@ IntValueMatch::IntValueMatch(char op, const std::set<long>& values) : m_cOperato
   }
 }
 
+void IntValueMatch::setInterval(long lo, long hi, bool negated) {
+  m_kind = Kind::INTERVAL;
+  m_ulMask = ~0ul;
+  if (lo > hi) {  // no value: the negation of every value
+    m_ulLow = 0;
+    m_ulSpan = ~0ul;
+    m_bNegated = !negated;
+    return;
+  }
+  m_ulLow = static_cast<unsigned long>(lo);
+  m_ulSpan = static_cast<unsigned long>(hi) - m_ulLow;
+  m_bNegated = negated;
+}
+
 bool IntValueMatch::inList(long v) const { return std::binary_search(m_list.begin(), m_list.end(), v); }
 
-bool IntValueMatch::logged(long v) const {
-  if (m_kind == Kind::BETWEEN_ONE) {
-    FM_TRACE(TRACE_ERROR, "BasicExp::evaluateInt, between param error!");
-    return v >= m_lMin;
+bool IntValueMatch::general(long v) const {
+  switch (m_kind) {
+    case Kind::IN_LIST:
+      return inList(v);
+    case Kind::NOT_IN_LIST:
+      return !inList(v);
+    case Kind::BETWEEN_ONE:
+      FM_TRACE(TRACE_ERROR, "BasicExp::evaluateInt, between param error!");
+      return v >= m_lMin;
+    default:
+      FM_TRACE(TRACE_ERROR, "BasicExp::evaluateInt, op:%d error!", static_cast<int>(m_cOperator));
+      return false;
   }
-  FM_TRACE(TRACE_ERROR, "BasicExp::evaluateInt, op:%d error!", static_cast<int>(m_cOperator));
-  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -540,14 +551,9 @@ bool StrValueMatch::inList(std::string_view v) const {
   return it != s.end() && v == *it;
 }
 
+// The kinds that operator() does not answer itself.
 bool StrValueMatch::general(std::string_view v) const {
   switch (m_kind) {
-    case Kind::ALL:
-      return true;
-    case Kind::IN_ONE:
-      return v == m_strOne;
-    case Kind::CONTAINS_ONE:
-      return !v.empty() && v.find(m_strOne) != std::string_view::npos;
     case Kind::IN:
       return inList(v);
     case Kind::NOT_IN:

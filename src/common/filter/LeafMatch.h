@@ -5,11 +5,14 @@
 // the table). BasicExp::evaluateInt / evaluateStr walk the set on every call;
 // the matchers here are built from the set when the leaf receives its values
 // and then answer each record without allocating:
-//  - IntValueMatch keeps min and max, and for membership codes a 64-bit mask
-//    when the values span fewer than 64 numbers, else a sorted array;
+//  - IntValueMatch turns every code into one interval test without a branch
+//    on the code (comparisons, between, and membership over a span of fewer
+//    than 64 numbers, with a 64-bit mask); membership over a wider span is a
+//    binary search in a sorted array;
 //  - StrValueMatch reads the field as a std::string_view; membership is a
-//    binary search, "contains" (codes 7, 9, 11, 12) one pass over the text
-//    through ContainsIndex, whatever the number of values.
+//    binary search, "contains" (codes 7, 9, 11, 12) one pass over the text:
+//    one value by containsBytes in line, more through ContainsIndex,
+//    whatever the number of values.
 // Their answers are those of evaluateInt / evaluateStr for the same code and
 // set, including the logged cases (a between with one value, a code outside
 // 1-12), which log the same lines on every call.
@@ -21,19 +24,87 @@
 #define FM_FILTER_LEAFMATCH_H
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace Kyrofm {
 
 namespace filterdetail {
+
+// Whether the m bytes at p are the needle nd, whose first byte is known to
+// be there: up to 16 bytes as two overlapping words that cover the needle.
+inline bool sameBytes(const char* p, const char* nd, size_t m) {
+  if (m <= 3) return m < 2 || (p[1] == nd[1] && p[m - 1] == nd[m - 1]);
+  if (m < 8) {
+    uint32_t a, b, x, y;
+    std::memcpy(&a, p, 4), std::memcpy(&b, p + m - 4, 4);
+    std::memcpy(&x, nd, 4), std::memcpy(&y, nd + m - 4, 4);
+    return ((a ^ x) | (b ^ y)) == 0;
+  }
+  if (m <= 16) {
+    uint64_t a, b, x, y;
+    std::memcpy(&a, p, 8), std::memcpy(&b, p + m - 8, 8);
+    std::memcpy(&x, nd, 8), std::memcpy(&y, nd + m - 8, 8);
+    return ((a ^ x) | (b ^ y)) == 0;
+  }
+  return std::memcmp(p + 1, nd + 1, m - 1) == 0;
+}
+
+// The search of containsBytes in texts of 64 bytes or more: sixteen
+// candidate starts at a time, tested by their first and last bytes.
+bool containsBytesInBlocks(std::string_view text, std::string_view needle);
+
 // True when `needle` occurs in `text` as a byte substring (the empty needle
-// occurs everywhere), as std::string_view::find has it, but testing sixteen
-// candidate positions at once by their first and last bytes.
-bool containsBytes(std::string_view text, std::string_view needle);
+// occurs everywhere), as std::string_view::find has it. Texts of 16 to 63
+// bytes (the usual FDN or extend information) are searched here without a
+// call: a mask of the positions that hold the needle's first byte is built
+// sixteen bytes at a time, and each candidate is compared in at most two
+// words. Shorter texts take memchr; longer ones, and needles over 16 bytes,
+// the blocks of containsBytesInBlocks.
+inline bool containsBytes(std::string_view text, std::string_view needle) {
+  const size_t n = text.size();
+  const size_t m = needle.size();
+  if (m > n) return false;
+  if (m == 0) return true;
+  if (n >= 64 || m > 16) return containsBytesInBlocks(text, needle);
+  const char* const h = text.data();
+  const char* const nd = needle.data();
+  const size_t last = n - m;  // the last start
+#if defined(__SSE2__)
+  if (n >= 16) {
+    // Bit j of `starts`: text[j] is the needle's first byte, for j <= last.
+    const __m128i first = _mm_set1_epi8(nd[0]);
+    auto block = [&](size_t at) {
+      const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at));
+      return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(t, first)))) << at;
+    };
+    uint64_t starts = block(n - 16);  // the final block, overlapping the others
+    for (size_t i = 0; i + 16 < n; i += 16) starts |= block(i);
+    starts &= (2ull << last) - 1;  // last <= 62
+    while (starts != 0) {
+      if (sameBytes(h + __builtin_ctzll(starts), nd, m)) return true;
+      starts &= starts - 1;
+    }
+    return false;
+  }
+#endif
+  const char* p = h;
+  const char* const stop = h + last + 1;
+  for (;;) {
+    p = static_cast<const char*>(std::memchr(p, static_cast<unsigned char>(nd[0]), static_cast<size_t>(stop - p)));
+    if (p == nullptr) return false;
+    if (sameBytes(p, nd, m)) return true;
+    if (++p == stop) return false;
+  }
+}
+
 }  // namespace filterdetail
 
 // Aho-Corasick automaton over a set of texts: foundIn(text) tells whether
@@ -113,46 +184,33 @@ class IntValueMatch {
   IntValueMatch(char op, const std::set<long>& values);
 
   bool operator()(long v) const {
-    switch (m_kind) {
-      case Kind::ALL:
-        return true;
-      case Kind::IN_MASK:
-      case Kind::NOT_IN_MASK: {
-        const unsigned long d = static_cast<unsigned long>(v) - static_cast<unsigned long>(m_lMin);
-        const bool in = d < 64 && ((m_ulMask >> d) & 1u) != 0;
-        return m_kind == Kind::IN_MASK ? in : !in;
-      }
-      case Kind::IN_LIST:
-        return inList(v);
-      case Kind::NOT_IN_LIST:
-        return !inList(v);
-      case Kind::GT:
-        return v > m_lMax;
-      case Kind::GE:
-        return v >= m_lMax;
-      case Kind::LT:
-        return v < m_lMin;
-      case Kind::LE:
-        return v <= m_lMin;
-      case Kind::BETWEEN:
-        return v >= m_lMin && v <= m_lMax;
-      default:
-        return logged(v);
+    // Every code but membership in a wide set and the logged cases is one
+    // interval test, without a branch on the code: v lies in [low, low +
+    // span] (taken modulo 2^64, so one unsigned comparison) and its bit of
+    // the mask is set, or the reverse when negated. Comparisons and between
+    // keep the mask full; membership over a narrow span has a bit per value.
+    if (m_kind == Kind::INTERVAL) {
+      const unsigned long d = static_cast<unsigned long>(v) - m_ulLow;
+      const unsigned long in = static_cast<unsigned long>(d <= m_ulSpan) & (m_ulMask >> (d & 63u));
+      return ((in ^ static_cast<unsigned long>(m_bNegated)) & 1u) != 0;
     }
+    return general(v);
   }
 
  private:
-  enum class Kind : unsigned char {
-    ALL, IN_MASK, NOT_IN_MASK, IN_LIST, NOT_IN_LIST, GT, GE, LT, LE, BETWEEN, BETWEEN_ONE, BAD_OP
-  };
+  enum class Kind : unsigned char { INTERVAL, IN_LIST, NOT_IN_LIST, BETWEEN_ONE, BAD_OP };
+  // The values in [lo, hi] (signed); none when lo > hi.
+  void setInterval(long lo, long hi, bool negated);
   bool inList(long v) const;
-  bool logged(long v) const;  // BETWEEN_ONE and BAD_OP, with their lines
+  bool general(long v) const;  // lists, and the logged cases with their lines
 
-  Kind m_kind = Kind::ALL;
+  Kind m_kind = Kind::INTERVAL;
+  bool m_bNegated = false;
   char m_cOperator = 0;
-  long m_lMin = 0;
-  long m_lMax = 0;
-  unsigned long m_ulMask = 0;     // bit v - min for membership over a narrow span
+  unsigned long m_ulLow = 0;
+  unsigned long m_ulSpan = ~0ul;  // every value (the empty set)
+  unsigned long m_ulMask = ~0ul;
+  long m_lMin = 0;                // the least value, for BETWEEN_ONE
   std::vector<long> m_list;       // ascending, for membership over a wide span
 };
 
@@ -165,16 +223,9 @@ class StrValueMatch {
 
   bool operator()(std::string_view v) const {
     // The common single-value tests without leaving the object.
-    switch (m_kind) {
-      case Kind::ALL:
-        return true;
-      case Kind::CONTAINS_ONE:
-        return !v.empty() && filterdetail::containsBytes(v, m_strOne);
-      case Kind::IN_ONE:
-        return v == m_strOne;
-      default:
-        return general(v);
-    }
+    if (m_kind == Kind::CONTAINS_ONE) return !v.empty() && filterdetail::containsBytes(v, m_strOne);
+    if (m_kind == Kind::IN_ONE) return v == m_strOne;
+    return m_kind == Kind::ALL || general(v);
   }
 
  private:
