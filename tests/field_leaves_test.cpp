@@ -105,6 +105,25 @@ TEST_F(FieldLeavesTest, RejectedValuesLogOnceAndLeaveTheLeafUnchanged) {
                 cap.count("Param8BitandExp::setFilter, the lstFilter is empty."), 2u);
 }
 
+// A tree answers from copies of its leaves' tables, taken when it is first
+// evaluated; a leaf set again after that answers with its new values.
+TEST_F(FieldLeavesTest, LeavesSetAgainAfterTheTreeWasEvaluated) {
+  for (bool setLevel : {true, false}) {
+    auto* level = new LevelExp("L", 1);
+    auto* info = new ExtendInfoExp("E", 7);
+    ASSERT_TRUE(level->setFilter({"1"}, false) && info->setFilter({""}, false));
+    OrAlarmExp tree(level, info);
+    AlmRecord_t r;
+    r.setSeverity(3);
+    EXPECT_FALSE(tree.evaluate(r));  // "" is in every text but the empty one
+    r.setExtendInfo("x");
+    EXPECT_TRUE(tree.evaluate(r));
+    ASSERT_TRUE(setLevel ? level->setFilter({"2"}, false) : info->setFilter({"y"}, false));
+    if (setLevel) r.setSeverity(2), r.setExtendInfo("");
+    EXPECT_EQ(tree.evaluate(r), setLevel);
+  }
+}
+
 TEST_F(FieldLeavesTest, CountRulesTextsAndLimits) {
   struct Case {
     Make make;

@@ -144,18 +144,32 @@ bool BasicExp::evaluateStr(const std::string& v, const std::set<std::string>& va
 // Running a step evaluates its leaf and continues at onTrue or onFalse, a
 // step number or one of the two final answers. Built by compile(), never
 // changed afterwards.
+//
+// A step whose matcher is an integer interval or a one-value "contains"
+// keeps a copy of it (the form INTERVAL or CONTAINS_ONE) and answers from
+// the copy without reading the matcher, as long as no matcher that a program
+// copied was replaced since the program was built (MatchCopyWatch); after
+// that the program calls its matchers.
 struct FlatFilter {
   static constexpr uint32_t ACCEPT = 0xFFFFFFFFu;
   static constexpr uint32_t REJECT = 0xFFFFFFFEu;
   struct Step {
+    enum Form : unsigned char { CALL, INTERVAL, CONTAINS_ONE };
     const AlarmExp* leaf;
     const void* match;  // the leaf's matcher when field is not NONE
     uint32_t onTrue;
     uint32_t onFalse;
     LeafFieldTest::Field field;
+    Form form = CALL;
+    bool negated = false;  // INTERVAL: IntValueMatch::Interval
+    unsigned long low = 0;
+    unsigned long span = 0;
+    unsigned long mask = 0;
+    std::string_view needle;  // CONTAINS_ONE: the matcher's value
   };
   std::vector<Step> steps;
   uint32_t entry = ACCEPT;
+  uint64_t replacements = 0;  // MatchCopyWatch::replacements() before the copies were taken
 };
 
 namespace {
@@ -237,6 +251,7 @@ struct AlarmExpTreeOps {
       bool secondDone;  // the second child is compiled; its entry is in `ret`
     };
     FlatFilter prog;
+    prog.replacements = MatchCopyWatch::replacements();
     std::vector<Frame> frames;
     frames.push_back(Frame{root, FlatFilter::ACCEPT, FlatFilter::REJECT, false});
     uint32_t ret = FlatFilter::ACCEPT;  // entry of the node compiled last
@@ -247,7 +262,10 @@ struct AlarmExpTreeOps {
       if (kind == AlarmExp::NodeKind::LEAF) {
         ret = static_cast<uint32_t>(prog.steps.size());
         const LeafFieldTest test = fr.node->fieldTest();
-        prog.steps.push_back(FlatFilter::Step{fr.node, test.match, fr.t, fr.f, test.field});
+        FlatFilter::Step step{};
+        step.leaf = fr.node, step.match = test.match, step.onTrue = fr.t, step.onFalse = fr.f, step.field = test.field;
+        copyTest(step);
+        prog.steps.push_back(step);
         continue;
       }
       if (kind == AlarmExp::NodeKind::NOT) {
@@ -281,14 +299,47 @@ struct AlarmExpTreeOps {
     return prog;
   }
 
-  // One step's answer: the field read and matched here, or the leaf's
-  // evaluate(). Each matcher is expanded once: the field only chooses the
-  // value it is given.
-  static bool test(const FlatFilter::Step& s, const AlmRecord_t& r) {
+  // Gives step `s` the INTERVAL or CONTAINS_ONE form when its matcher has one.
+  static void copyTest(FlatFilter::Step& s) {
     if (s.field >= LeafFieldTest::EXTEND_INFO) {
-      const std::string_view v = s.field == LeafFieldTest::EXTEND_INFO ? r.getExtendInfoView() : r.getLinkDnView();
-      return (*static_cast<const StrValueMatch*>(s.match))(v);
+      if (const std::string* value = static_cast<const StrValueMatch*>(s.match)->copyContainsOne()) {
+        s.form = FlatFilter::Step::CONTAINS_ONE;
+        s.needle = *value;
+      }
+    } else if (s.field != LeafFieldTest::NONE) {
+      IntValueMatch::Interval iv{};
+      if (static_cast<const IntValueMatch*>(s.match)->copyInterval(iv)) {
+        s.form = FlatFilter::Step::INTERVAL;
+        s.low = iv.low, s.span = iv.span, s.mask = iv.mask, s.negated = iv.negated;
+      }
     }
+  }
+
+  static bool inInterval(const FlatFilter::Step& s, long v) {
+    const unsigned long d = static_cast<unsigned long>(v) - s.low;
+    const unsigned long in = static_cast<unsigned long>(d <= s.span) & (s.mask >> (d & 63u));
+    return ((in ^ static_cast<unsigned long>(s.negated)) & 1u) != 0;
+  }
+
+  static std::string_view textField(LeafFieldTest::Field f, const AlmRecord_t& r) {
+    return f == LeafFieldTest::EXTEND_INFO ? r.getExtendInfoView() : r.getLinkDnView();
+  }
+
+  // One step's answer: from the step's copy (kCopies), by the field read and
+  // matched here, or by the leaf's evaluate(). A copied test on the level
+  // (the field most filters test) or on a text reads its field without the
+  // switch over the other numbers, whose indirect jump would follow the
+  // record's path through the program. Each matcher is expanded once.
+  template <bool kCopies>
+  static bool test(const FlatFilter::Step& s, const AlmRecord_t& r) {
+    if (kCopies && s.form == FlatFilter::Step::INTERVAL && s.field == LeafFieldTest::LEVEL) {
+      return inInterval(s, r.getLevel());
+    }
+    if (kCopies && s.form == FlatFilter::Step::CONTAINS_ONE) {
+      const std::string_view v = textField(s.field, r);
+      return !v.empty() && filterdetail::containsBytes(v, s.needle);
+    }
+    if (s.field >= LeafFieldTest::EXTEND_INFO) return (*static_cast<const StrValueMatch*>(s.match))(textField(s.field, r));
     long v;
     switch (s.field) {
       case LeafFieldTest::LEVEL:
@@ -312,21 +363,36 @@ struct AlarmExpTreeOps {
       default:
         return s.leaf->evaluate(r);
     }
+    if (kCopies && s.form == FlatFilter::Step::INTERVAL) return inInterval(s, v);
     return (*static_cast<const IntValueMatch*>(s.match))(v);
+  }
+
+  template <bool kTrackLast, bool kCopies>
+  static bool runSteps(const FlatFilter& prog, const AlmRecord_t& record, const AlarmExp** last) {
+    const FlatFilter::Step* steps = prog.steps.data();
+    uint32_t at = prog.entry;
+    while (at < FlatFilter::REJECT) {
+      const FlatFilter::Step& s = steps[at];
+      at = test<kCopies>(s, record) ? s.onTrue : s.onFalse;
+      if constexpr (kTrackLast) *last = s.leaf;
+    }
+    return at == FlatFilter::ACCEPT;
   }
 
   // Runs `prog` for `record`. With kTrackLast, *last receives the last leaf
   // evaluated (findDecidingLeaf); evaluate() runs without that store.
   template <bool kTrackLast = false>
   static bool run(const FlatFilter& prog, const AlmRecord_t& record, const AlarmExp** last = nullptr) {
-    const FlatFilter::Step* steps = prog.steps.data();
-    uint32_t at = prog.entry;
-    while (at < FlatFilter::REJECT) {
-      const FlatFilter::Step& s = steps[at];
-      at = test(s, record) ? s.onTrue : s.onFalse;
-      if constexpr (kTrackLast) *last = s.leaf;
-    }
-    return at == FlatFilter::ACCEPT;
+    if (prog.replacements == MatchCopyWatch::replacements()) return runSteps<kTrackLast, true>(prog, record, last);
+    return runCalling<kTrackLast>(prog, record, last);
+  }
+
+  // The program of a tree whose copies may be out of date: kept out of the
+  // callers, which it would only make larger.
+  template <bool kTrackLast>
+  [[gnu::noinline, gnu::cold]] static bool runCalling(const FlatFilter& prog, const AlmRecord_t& record,
+                                                      const AlarmExp** last) {
+    return runSteps<kTrackLast, false>(prog, record, last);
   }
 
   // The program slot of combinator `e`.

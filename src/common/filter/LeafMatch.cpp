@@ -28,6 +28,8 @@ namespace Kyrofm {
 
 namespace filterdetail {
 
+std::atomic<uint64_t> g_copiedMatchersReplaced{0};
+
 bool containsBytesInBlocks(std::string_view text, std::string_view needle) {
   const size_t n = text.size();
   const size_t m = needle.size();
@@ -467,6 +469,13 @@ void IntValueMatch::setInterval(long lo, long hi, bool negated) {
   m_bNegated = negated;
 }
 
+bool IntValueMatch::copyInterval(Interval& out) const {
+  if (m_kind != Kind::INTERVAL) return false;
+  out = Interval{m_ulLow, m_ulSpan, m_ulMask, m_bNegated};
+  m_watch.markCopied();
+  return true;
+}
+
 bool IntValueMatch::inList(long v) const { return std::binary_search(m_list.begin(), m_list.end(), v); }
 
 bool IntValueMatch::general(long v) const {
@@ -537,6 +546,12 @@ StrValueMatch::StrValueMatch(char op, const std::set<std::string>& values) : m_c
       break;
   }
   m_tables = std::move(t);
+}
+
+const std::string* StrValueMatch::copyContainsOne() const {
+  if (m_kind != Kind::CONTAINS_ONE) return nullptr;
+  m_watch.markCopied();
+  return &m_strOne;
 }
 
 bool StrValueMatch::inList(std::string_view v) const {

@@ -18,11 +18,15 @@
 // 1-12), which log the same lines on every call.
 //
 // Copies are cheap: StrValueMatch shares its immutable tables with its copies.
+// A filter's flat program (AlarmExp.cpp) keeps copies of the commonest
+// tables (an integer interval, the value of a one-value "contains"); see
+// MatchCopyWatch for how it learns that a leaf's setter replaced them.
 // Thread safety: a built matcher is immutable; any number of threads may call
 // it at once.
 #ifndef FM_FILTER_LEAFMATCH_H
 #define FM_FILTER_LEAFMATCH_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -106,6 +110,36 @@ inline bool containsBytes(std::string_view text, std::string_view needle) {
 }
 
 }  // namespace filterdetail
+
+namespace filterdetail {
+// Replacements of matchers that a flat program copied (see MatchCopyWatch).
+extern std::atomic<uint64_t> g_copiedMatchersReplaced;
+}  // namespace filterdetail
+
+// Part of each matcher: whether a flat program copied some of its table.
+// Replacing such a matcher (an assignment, as the leaves' setters do) counts
+// one replacement; a program takes the count when it is built and uses its
+// copies only while the count is unchanged, calling the matchers otherwise.
+// A copy of a matcher is not watched: no program copied from it.
+class MatchCopyWatch {
+ public:
+  MatchCopyWatch() = default;
+  MatchCopyWatch(const MatchCopyWatch&) noexcept {}
+  MatchCopyWatch& operator=(const MatchCopyWatch&) noexcept {
+    if (m_bCopied.load(std::memory_order_relaxed)) {
+      filterdetail::g_copiedMatchersReplaced.fetch_add(1, std::memory_order_relaxed);
+    }
+    return *this;
+  }
+  ~MatchCopyWatch() = default;
+
+  void markCopied() const { m_bCopied.store(true, std::memory_order_relaxed); }
+  // Relaxed: the leaves' setters do not run concurrently with evaluation.
+  static uint64_t replacements() { return filterdetail::g_copiedMatchersReplaced.load(std::memory_order_relaxed); }
+
+ private:
+  mutable std::atomic<bool> m_bCopied{false};
+};
 
 // Aho-Corasick automaton over a set of texts: foundIn(text) tells whether
 // some element occurs in text as a byte substring (case-sensitive), in one
@@ -197,6 +231,20 @@ class IntValueMatch {
     return general(v);
   }
 
+  // The interval form of the table: v is accepted when ((v - low) <= span
+  // and bit (v - low) % 64 of mask is set) differs from negated, the
+  // subtraction and the comparison unsigned.
+  struct Interval {
+    unsigned long low;
+    unsigned long span;
+    unsigned long mask;
+    bool negated;
+  };
+  // For a flat program: the interval form, false when the table is not one
+  // interval test (a wide membership set, a logged case). The matcher is
+  // then watched (MatchCopyWatch).
+  bool copyInterval(Interval& out) const;
+
  private:
   enum class Kind : unsigned char { INTERVAL, IN_LIST, NOT_IN_LIST, BETWEEN_ONE, BAD_OP };
   // The values in [lo, hi] (signed); none when lo > hi.
@@ -212,6 +260,7 @@ class IntValueMatch {
   unsigned long m_ulMask = ~0ul;
   long m_lMin = 0;                // the least value, for BETWEEN_ONE
   std::vector<long> m_list;       // ascending, for membership over a wide span
+  MatchCopyWatch m_watch;
 };
 
 // The string operator table of one code and value set, on a text view.
@@ -227,6 +276,11 @@ class StrValueMatch {
     if (m_kind == Kind::IN_ONE) return v == m_strOne;
     return m_kind == Kind::ALL || general(v);
   }
+
+  // For a flat program: the value of a one-value "contains" table (codes 7,
+  // 11 and 12 with one value; accepted in every non-empty text that holds
+  // it), null for other tables. The matcher is then watched (MatchCopyWatch).
+  const std::string* copyContainsOne() const;
 
  private:
   enum class Kind : unsigned char {
@@ -244,6 +298,7 @@ class StrValueMatch {
   char m_cOperator = 0;
   std::string m_strOne;  // the value of IN_ONE and CONTAINS_ONE
   std::shared_ptr<const Tables> m_tables;
+  MatchCopyWatch m_watch;
 };
 
 namespace filterdetail {
