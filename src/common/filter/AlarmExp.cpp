@@ -161,11 +161,8 @@ struct FlatFilter {
     uint32_t onFalse;
     LeafFieldTest::Field field;
     Form form = CALL;
-    bool negated = false;  // INTERVAL: IntValueMatch::Interval
-    unsigned long low = 0;
-    unsigned long span = 0;
-    unsigned long mask = 0;
-    std::string_view needle;  // CONTAINS_ONE: the matcher's value
+    IntValueMatch::Interval interval{};  // INTERVAL
+    std::string_view needle;             // CONTAINS_ONE: the matcher's value
   };
   std::vector<Step> steps;
   uint32_t entry = ACCEPT;
@@ -307,18 +304,8 @@ struct AlarmExpTreeOps {
         s.needle = *value;
       }
     } else if (s.field != LeafFieldTest::NONE) {
-      IntValueMatch::Interval iv{};
-      if (static_cast<const IntValueMatch*>(s.match)->copyInterval(iv)) {
-        s.form = FlatFilter::Step::INTERVAL;
-        s.low = iv.low, s.span = iv.span, s.mask = iv.mask, s.negated = iv.negated;
-      }
+      if (static_cast<const IntValueMatch*>(s.match)->copyInterval(s.interval)) s.form = FlatFilter::Step::INTERVAL;
     }
-  }
-
-  static bool inInterval(const FlatFilter::Step& s, long v) {
-    const unsigned long d = static_cast<unsigned long>(v) - s.low;
-    const unsigned long in = static_cast<unsigned long>(d <= s.span) & (s.mask >> (d & 63u));
-    return ((in ^ static_cast<unsigned long>(s.negated)) & 1u) != 0;
   }
 
   static std::string_view textField(LeafFieldTest::Field f, const AlmRecord_t& r) {
@@ -333,11 +320,10 @@ struct AlarmExpTreeOps {
   template <bool kCopies>
   static bool test(const FlatFilter::Step& s, const AlmRecord_t& r) {
     if (kCopies && s.form == FlatFilter::Step::INTERVAL && s.field == LeafFieldTest::LEVEL) {
-      return inInterval(s, r.getLevel());
+      return s.interval.accepts(r.getLevel());
     }
     if (kCopies && s.form == FlatFilter::Step::CONTAINS_ONE) {
-      const std::string_view v = textField(s.field, r);
-      return !v.empty() && filterdetail::containsBytes(v, s.needle);
+      return StrValueMatch::containsOne(textField(s.field, r), s.needle);
     }
     if (s.field >= LeafFieldTest::EXTEND_INFO) return (*static_cast<const StrValueMatch*>(s.match))(textField(s.field, r));
     long v;
@@ -363,7 +349,7 @@ struct AlarmExpTreeOps {
       default:
         return s.leaf->evaluate(r);
     }
-    if (kCopies && s.form == FlatFilter::Step::INTERVAL) return inInterval(s, v);
+    if (kCopies && s.form == FlatFilter::Step::INTERVAL) return s.interval.accepts(v);
     return (*static_cast<const IntValueMatch*>(s.match))(v);
   }
 

@@ -403,8 +403,8 @@ IntValueMatch::IntValueMatch(char op, const std::set<long>& values) : m_cOperato
   auto membership = [&](bool negated) {
     if (static_cast<unsigned long>(hi) - static_cast<unsigned long>(lo) < 64) {
       setInterval(lo, hi, negated);
-      m_ulMask = 0;
-      for (long v : values) m_ulMask |= 1ul << (static_cast<unsigned long>(v) - m_ulLow);
+      m_interval.mask = 0;
+      for (long v : values) m_interval.mask |= 1ul << (static_cast<unsigned long>(v) - m_interval.low);
     } else {
       m_list.assign(values.begin(), values.end());
       m_kind = negated ? Kind::NOT_IN_LIST : Kind::IN_LIST;
@@ -457,21 +457,17 @@ IntValueMatch::IntValueMatch(char op, const std::set<long>& values) : m_cOperato
 
 void IntValueMatch::setInterval(long lo, long hi, bool negated) {
   m_kind = Kind::INTERVAL;
-  m_ulMask = ~0ul;
   if (lo > hi) {  // no value: the negation of every value
-    m_ulLow = 0;
-    m_ulSpan = ~0ul;
-    m_bNegated = !negated;
+    m_interval = Interval{0, ~0ul, ~0ul, !negated};
     return;
   }
-  m_ulLow = static_cast<unsigned long>(lo);
-  m_ulSpan = static_cast<unsigned long>(hi) - m_ulLow;
-  m_bNegated = negated;
+  const unsigned long low = static_cast<unsigned long>(lo);
+  m_interval = Interval{low, static_cast<unsigned long>(hi) - low, ~0ul, negated};
 }
 
 bool IntValueMatch::copyInterval(Interval& out) const {
   if (m_kind != Kind::INTERVAL) return false;
-  out = Interval{m_ulLow, m_ulSpan, m_ulMask, m_bNegated};
+  out = m_interval;
   m_watch.markCopied();
   return true;
 }

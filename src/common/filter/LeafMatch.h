@@ -217,29 +217,26 @@ class IntValueMatch {
   IntValueMatch() = default;
   IntValueMatch(char op, const std::set<long>& values);
 
-  bool operator()(long v) const {
-    // Every code but membership in a wide set and the logged cases is one
-    // interval test, without a branch on the code: v lies in [low, low +
-    // span] (taken modulo 2^64, so one unsigned comparison) and its bit of
-    // the mask is set, or the reverse when negated. Comparisons and between
-    // keep the mask full; membership over a narrow span has a bit per value.
-    if (m_kind == Kind::INTERVAL) {
-      const unsigned long d = static_cast<unsigned long>(v) - m_ulLow;
-      const unsigned long in = static_cast<unsigned long>(d <= m_ulSpan) & (m_ulMask >> (d & 63u));
-      return ((in ^ static_cast<unsigned long>(m_bNegated)) & 1u) != 0;
-    }
-    return general(v);
-  }
-
-  // The interval form of the table: v is accepted when ((v - low) <= span
-  // and bit (v - low) % 64 of mask is set) differs from negated, the
-  // subtraction and the comparison unsigned.
+  // Every code but membership in a wide set and the logged cases is one
+  // interval test, without a branch on the code: v lies in [low, low + span]
+  // (taken modulo 2^64, so the subtraction and the comparison are unsigned)
+  // and bit (v - low) % 64 of the mask is set, or the reverse when negated.
+  // Comparisons and between keep the mask full; membership over a narrow
+  // span has a bit per value.
   struct Interval {
     unsigned long low;
     unsigned long span;
     unsigned long mask;
     bool negated;
+    bool accepts(long v) const {
+      const unsigned long d = static_cast<unsigned long>(v) - low;
+      const unsigned long in = static_cast<unsigned long>(d <= span) & (mask >> (d & 63u));
+      return ((in ^ static_cast<unsigned long>(negated)) & 1u) != 0;
+    }
   };
+
+  bool operator()(long v) const { return m_kind == Kind::INTERVAL ? m_interval.accepts(v) : general(v); }
+
   // For a flat program: the interval form, false when the table is not one
   // interval test (a wide membership set, a logged case). The matcher is
   // then watched (MatchCopyWatch).
@@ -253,11 +250,8 @@ class IntValueMatch {
   bool general(long v) const;  // lists, and the logged cases with their lines
 
   Kind m_kind = Kind::INTERVAL;
-  bool m_bNegated = false;
   char m_cOperator = 0;
-  unsigned long m_ulLow = 0;
-  unsigned long m_ulSpan = ~0ul;  // every value (the empty set)
-  unsigned long m_ulMask = ~0ul;
+  Interval m_interval{0, ~0ul, ~0ul, false};  // every value (the empty set)
   long m_lMin = 0;                // the least value, for BETWEEN_ONE
   std::vector<long> m_list;       // ascending, for membership over a wide span
   MatchCopyWatch m_watch;
@@ -272,14 +266,18 @@ class StrValueMatch {
 
   bool operator()(std::string_view v) const {
     // The common single-value tests without leaving the object.
-    if (m_kind == Kind::CONTAINS_ONE) return !v.empty() && filterdetail::containsBytes(v, m_strOne);
+    if (m_kind == Kind::CONTAINS_ONE) return containsOne(v, m_strOne);
     if (m_kind == Kind::IN_ONE) return v == m_strOne;
     return m_kind == Kind::ALL || general(v);
   }
 
-  // For a flat program: the value of a one-value "contains" table (codes 7,
-  // 11 and 12 with one value; accepted in every non-empty text that holds
-  // it), null for other tables. The matcher is then watched (MatchCopyWatch).
+  // The test of a one-value "contains" table (codes 7, 11 and 12 with one
+  // value): the value occurs in the text, and the text is not empty.
+  static bool containsOne(std::string_view text, std::string_view value) {
+    return !text.empty() && filterdetail::containsBytes(text, value);
+  }
+  // For a flat program: the value of a one-value "contains" table, null for
+  // other tables. The matcher is then watched (MatchCopyWatch).
   const std::string* copyContainsOne() const;
 
  private:
